@@ -1,0 +1,116 @@
+#include "config/format_config.h"
+
+#include <optional>
+
+#include "config/literal_form.h"
+#include "support/utf8.h"
+
+namespace vardelquin {
+namespace {
+
+std::string_view delimiter_name(std::size_t index) { return field_names[index]; }
+std::string_view keyword_name(std::size_t index) { return field_names[delimiter_count + index]; }
+
+Unexpected<ConfigError> fail(std::string message) { return Unexpected{ConfigError{std::move(message)}}; }
+
+std::optional<ConfigError> check_ascii(const FormatFields& f) {
+  for (std::size_t i = 0; i < delimiter_count; ++i) {
+    if (f.delimiters[i] > 0x7F) {
+      return ConfigError{"'" + std::string(delimiter_name(i)) + "' must be an ASCII character, got " +
+                         char_literal(f.delimiters[i])};
+    }
+  }
+  return std::nullopt;
+}
+
+// Runs after check_ascii, so every delimiter indexes a 128-entry table.
+std::optional<ConfigError> check_distinct_delimiters(const FormatFields& f) {
+  constexpr std::uint8_t unused = 0xFF;
+  std::array<std::uint8_t, 128> first_user;
+  first_user.fill(unused);
+  for (std::size_t i = 0; i < delimiter_count; ++i) {
+    auto& owner = first_user[f.delimiters[i]];
+    if (owner != unused) {
+      return ConfigError{"Delimiter conflict: '" + std::string(delimiter_name(owner)) + "' and '" +
+                         std::string(delimiter_name(i)) + "' are both " + char_literal(f.delimiters[i])};
+    }
+    owner = static_cast<std::uint8_t>(i);
+  }
+  return std::nullopt;
+}
+
+std::optional<ConfigError> check_keywords_not_empty(const FormatFields& f) {
+  for (std::size_t i = 0; i < keyword_count; ++i) {
+    if (f.keywords[i].empty()) {
+      return ConfigError{"'" + std::string(keyword_name(i)) + "' must not be empty"};
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<ConfigError> check_keywords_distinct(const FormatFields& f) {
+  for (std::size_t i = 0; i < keyword_count; ++i) {
+    for (std::size_t j = i + 1; j < keyword_count; ++j) {
+      if (f.keywords[i] == f.keywords[j]) {
+        return ConfigError{std::string(keyword_name(i)) + " and " + std::string(keyword_name(j)) +
+                           " must be different"};
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<ConfigError> check_keywords_free_of_delimiters(const FormatFields& f) {
+  for (std::size_t i = 0; i < keyword_count; ++i) {
+    std::string_view text = f.keywords[i];
+    while (!text.empty()) {
+      const auto [cp, length] = utf8::decode(text);
+      for (char32_t d : f.delimiters) {
+        if (cp == d) {
+          return ConfigError{"'" + std::string(keyword_name(i)) + "' contains delimiter character " +
+                             char_literal(cp)};
+        }
+      }
+      text.remove_prefix(length);
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+FormatFields FormatFields::default_values() {
+  return FormatFields{{U';', U'=', U'[', U']', U'|', U'{', U'}', U'\\'}, {"null", "true", "false"}};
+}
+
+FormatConfig::FormatConfig(FormatFields fields) : fields_(std::move(fields)) {
+  for (char32_t d : fields_.delimiters) special_table_[d] = 1;
+  scalar_terminators_ = {
+      static_cast<std::uint8_t>(delimiter(Delimiter::field_sep)),
+      static_cast<std::uint8_t>(delimiter(Delimiter::kv_sep)),
+      static_cast<std::uint8_t>(delimiter(Delimiter::list_sep)),
+      static_cast<std::uint8_t>(delimiter(Delimiter::list_close)),
+      static_cast<std::uint8_t>(delimiter(Delimiter::obj_close)),
+  };
+}
+
+Expected<FormatConfig, ConfigError> FormatConfig::create(FormatFields fields) {
+  using Check = std::optional<ConfigError> (*)(const FormatFields&);
+  static constexpr Check checks[] = {
+      check_ascii,
+      check_distinct_delimiters,
+      check_keywords_not_empty,
+      check_keywords_distinct,
+      check_keywords_free_of_delimiters,
+  };
+  for (Check check : checks) {
+    if (auto error = check(fields)) return fail(std::move(error->message));
+  }
+  return FormatConfig(std::move(fields));
+}
+
+Expected<FormatConfig, ConfigError> FormatConfig::defaults() {
+  return create(FormatFields::default_values());
+}
+
+}  // namespace vardelquin

@@ -1,0 +1,99 @@
+// The dialect of the text format: eight single-character delimiters and the
+// spellings of null, true and false, validated together. Every record comes
+// out of FormatConfig::create, so every record holds these invariants:
+// delimiters are ASCII and pairwise different; the keyword texts are
+// non-empty, pairwise different and free of delimiter characters.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "support/expected.h"
+
+namespace vardelquin {
+
+// The delimiters in their canonical order, which is also the order of the
+// constructor's parameters, of validation and of special_chars().
+enum class Delimiter : std::uint8_t {
+  field_sep,
+  kv_sep,
+  list_open,
+  list_close,
+  list_sep,
+  obj_open,
+  obj_close,
+  escape,
+};
+inline constexpr std::size_t delimiter_count = 8;
+
+enum class Keyword : std::uint8_t { null_str, true_str, false_str };
+inline constexpr std::size_t keyword_count = 3;
+
+// The eleven user-visible fields in canonical order.
+inline constexpr std::size_t field_count = delimiter_count + keyword_count;
+inline constexpr std::array<std::string_view, field_count> field_names = {
+    "field_sep", "kv_sep",   "list_open", "list_close", "list_sep", "obj_open",
+    "obj_close", "escape",   "null_str",  "true_str",   "false_str",
+};
+
+// The user-visible part of a record, before validation.
+struct FormatFields {
+  std::array<char32_t, delimiter_count> delimiters{};
+  std::array<std::string, keyword_count> keywords;
+
+  char32_t& operator[](Delimiter d) { return delimiters[static_cast<std::size_t>(d)]; }
+  std::string& operator[](Keyword k) { return keywords[static_cast<std::size_t>(k)]; }
+
+  static FormatFields default_values();
+};
+
+// A validation failure; surfaces in Python as ValueError(message).
+struct ConfigError {
+  std::string message;
+};
+
+class FormatConfig {
+ public:
+  // Validates the fields, reporting only the first rule they break.
+  static Expected<FormatConfig, ConfigError> create(FormatFields fields);
+  // The default dialect: ; = [ ] | { } \ null true false.
+  static Expected<FormatConfig, ConfigError> defaults();
+
+  const FormatFields& fields() const noexcept { return fields_; }
+
+  char32_t delimiter(Delimiter d) const noexcept {
+    return fields_.delimiters[static_cast<std::size_t>(d)];
+  }
+  const std::string& keyword(Keyword k) const noexcept {
+    return fields_.keywords[static_cast<std::size_t>(k)];
+  }
+
+  // Delimiters are ASCII in every record, so one byte holds each of them.
+  char byte(Delimiter d) const noexcept { return static_cast<char>(delimiter(d)); }
+
+  const std::string& null_str() const noexcept { return keyword(Keyword::null_str); }
+  const std::string& true_str() const noexcept { return keyword(Keyword::true_str); }
+  const std::string& false_str() const noexcept { return keyword(Keyword::false_str); }
+
+  // 1 at the code point of each delimiter, escape included.
+  const std::array<std::uint8_t, 256>& special_table() const noexcept { return special_table_; }
+  bool is_special(unsigned char c) const noexcept { return special_table_[c] != 0; }
+
+  // The bytes at which a scalar value ends: field_sep, kv_sep, list_sep,
+  // list_close, obj_close.
+  const std::array<std::uint8_t, 5>& scalar_terminators() const noexcept {
+    return scalar_terminators_;
+  }
+
+ private:
+  explicit FormatConfig(FormatFields fields);
+
+  FormatFields fields_;
+  std::array<std::uint8_t, 256> special_table_{};
+  std::array<std::uint8_t, 5> scalar_terminators_{};
+};
+
+}  // namespace vardelquin

@@ -1,0 +1,26 @@
+// Reads text into a document in one forward pass of recursive descent.
+//   document := F* (key K value F*)*      key runs to the next K
+//   value    := LO list | OO object | scalar
+//   list     := LC | value (LS value)* LC
+//   object   := OC | key K value (F key K value)* OC
+// Scalars end at F, K, LS, LC or OC; the escape character makes the next
+// character literal. Errors are messages with byte offsets.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "config/format_config.h"
+#include "serializer/value.h"
+#include "support/expected.h"
+
+namespace vardelquin {
+
+struct ParseError {
+  std::string message;
+};
+
+// `text` must be well-formed UTF-8.
+Expected<Document, ParseError> parse_document(std::string_view text, const FormatConfig& config);
+
+}  // namespace vardelquin

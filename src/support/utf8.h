@@ -1,0 +1,63 @@
+// UTF-8 helpers for text that is known to be well formed: it comes from the
+// interpreter's strict encoder or from this code base's own writer.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vardelquin::utf8 {
+
+// Length of the sequence that starts with `lead`; 1 for ASCII and for a
+// stray continuation byte, so that a scan always advances.
+constexpr std::size_t sequence_length(unsigned char lead) noexcept {
+  if (lead < 0xC0) return 1;
+  if (lead < 0xE0) return 2;
+  if (lead < 0xF0) return 3;
+  return 4;
+}
+
+struct Decoded {
+  char32_t code_point;
+  std::size_t length;
+};
+
+// Decodes the sequence at the start of `text`, which must not be empty.
+// A sequence cut short by the end of the text decodes from the bytes there.
+constexpr Decoded decode(std::string_view text) noexcept {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  std::size_t length = sequence_length(lead);
+  if (length > text.size()) length = text.size();
+  if (length == 1) return {lead, 1};
+  char32_t cp = lead & (0x7Fu >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3Fu);
+  }
+  return {cp, length};
+}
+
+inline void append(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+inline std::string encode(char32_t cp) {
+  std::string out;
+  append(out, cp);
+  return out;
+}
+
+}  // namespace vardelquin::utf8
