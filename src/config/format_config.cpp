@@ -1,5 +1,6 @@
 #include "config/format_config.h"
 
+#include <initializer_list>
 #include <optional>
 
 #include "config/literal_form.h"
@@ -13,11 +14,19 @@ std::string_view keyword_name(std::size_t index) { return field_names[delimiter_
 
 Unexpected<ConfigError> fail(std::string message) { return Unexpected{ConfigError{std::move(message)}}; }
 
+// Appending parts avoids operator+ on a literal and a temporary, which one
+// compiler release misreads as an overlapping copy and warns about.
+ConfigError error_of(std::initializer_list<std::string_view> parts) {
+  ConfigError error;
+  for (std::string_view part : parts) error.message += part;
+  return error;
+}
+
 std::optional<ConfigError> check_ascii(const FormatFields& f) {
   for (std::size_t i = 0; i < delimiter_count; ++i) {
     if (f.delimiters[i] > 0x7F) {
-      return ConfigError{"'" + std::string(delimiter_name(i)) + "' must be an ASCII character, got " +
-                         char_literal(f.delimiters[i])};
+      return error_of({"'", delimiter_name(i), "' must be an ASCII character, got ",
+                       char_literal(f.delimiters[i])});
     }
   }
   return std::nullopt;
@@ -31,8 +40,8 @@ std::optional<ConfigError> check_distinct_delimiters(const FormatFields& f) {
   for (std::size_t i = 0; i < delimiter_count; ++i) {
     auto& owner = first_user[f.delimiters[i]];
     if (owner != unused) {
-      return ConfigError{"Delimiter conflict: '" + std::string(delimiter_name(owner)) + "' and '" +
-                         std::string(delimiter_name(i)) + "' are both " + char_literal(f.delimiters[i])};
+      return error_of({"Delimiter conflict: '", delimiter_name(owner), "' and '", delimiter_name(i),
+                       "' are both ", char_literal(f.delimiters[i])});
     }
     owner = static_cast<std::uint8_t>(i);
   }
@@ -42,7 +51,7 @@ std::optional<ConfigError> check_distinct_delimiters(const FormatFields& f) {
 std::optional<ConfigError> check_keywords_not_empty(const FormatFields& f) {
   for (std::size_t i = 0; i < keyword_count; ++i) {
     if (f.keywords[i].empty()) {
-      return ConfigError{"'" + std::string(keyword_name(i)) + "' must not be empty"};
+      return error_of({"'", keyword_name(i), "' must not be empty"});
     }
   }
   return std::nullopt;
@@ -52,8 +61,7 @@ std::optional<ConfigError> check_keywords_distinct(const FormatFields& f) {
   for (std::size_t i = 0; i < keyword_count; ++i) {
     for (std::size_t j = i + 1; j < keyword_count; ++j) {
       if (f.keywords[i] == f.keywords[j]) {
-        return ConfigError{std::string(keyword_name(i)) + " and " + std::string(keyword_name(j)) +
-                           " must be different"};
+        return error_of({keyword_name(i), " and ", keyword_name(j), " must be different"});
       }
     }
   }
@@ -67,8 +75,7 @@ std::optional<ConfigError> check_keywords_free_of_delimiters(const FormatFields&
       const auto [cp, length] = utf8::decode(text);
       for (char32_t d : f.delimiters) {
         if (cp == d) {
-          return ConfigError{"'" + std::string(keyword_name(i)) + "' contains delimiter character " +
-                             char_literal(cp)};
+          return error_of({"'", keyword_name(i), "' contains delimiter character ", char_literal(cp)});
         }
       }
       text.remove_prefix(length);

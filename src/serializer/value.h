@@ -41,10 +41,11 @@ class Object {
   // An existing key keeps its place and takes the new value.
   void insert(std::string key, Value value);
 
-  std::size_t size() const noexcept { return entries_.size(); }
-  bool empty() const noexcept { return entries_.empty(); }
-  const_iterator begin() const noexcept { return entries_.begin(); }
-  const_iterator end() const noexcept { return entries_.end(); }
+  // Defined after Value: a vector's members need its element type complete.
+  std::size_t size() const noexcept;
+  bool empty() const noexcept;
+  const_iterator begin() const noexcept;
+  const_iterator end() const noexcept;
 
   friend bool operator==(const Object&, const Object&);
 
@@ -89,6 +90,11 @@ class Value {
 
   Storage storage_;
 };
+
+inline std::size_t Object::size() const noexcept { return entries_.size(); }
+inline bool Object::empty() const noexcept { return entries_.empty(); }
+inline Object::const_iterator Object::begin() const noexcept { return entries_.begin(); }
+inline Object::const_iterator Object::end() const noexcept { return entries_.end(); }
 
 // The top level of a text: entries in order, neither sorted nor merged.
 class Document {

@@ -20,6 +20,10 @@ template <class T, class E>
 class [[nodiscard]] Expected {
  public:
   Expected(T value) : storage_(std::in_place_index<0>, std::move(value)) {}
+  // For values that cannot move: built where the result is returned.
+  template <class... Args>
+  explicit Expected(std::in_place_t, Args&&... args)
+      : storage_(std::in_place_index<0>, std::forward<Args>(args)...) {}
   template <class G>
   Expected(Unexpected<G> failure)
       : storage_(std::in_place_index<1>, E(std::move(failure.error))) {}

@@ -1,0 +1,49 @@
+#include "module/interpreter_version.h"
+
+#include <dlfcn.h>
+
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+namespace vardelquin {
+namespace {
+
+InterpreterApi read_interpreter_api() {
+  InterpreterApi api;
+  int major = 0;
+  int minor = 0;
+  if (!parse_interpreter_version(Py_GetVersion(), major, minor)) return api;
+  api.at_least_3_10 = major > 3 || (major == 3 && minor >= 10);
+  api.at_least_3_11 = major > 3 || (major == 3 && minor >= 11);
+  if (api.at_least_3_10) {
+    // The interpreter's own symbols are global to the process.
+    api.unicode_as_utf8_and_size = reinterpret_cast<const char* (*)(PyObject*, Py_ssize_t*)>(
+        dlsym(RTLD_DEFAULT, "PyUnicode_AsUTF8AndSize"));
+  }
+  return api;
+}
+
+}  // namespace
+
+bool parse_interpreter_version(const char* text, int& major, int& minor) {
+  std::string_view version(text);
+  version = version.substr(0, version.find(' '));
+  const char* first = version.data();
+  const char* last = first + version.size();
+  auto [after_major, major_error] = std::from_chars(first, last, major);
+  if (major_error != std::errc() || after_major == last || *after_major != '.') return false;
+  auto [after_minor, minor_error] = std::from_chars(after_major + 1, last, minor);
+  if (minor_error != std::errc() || after_minor == after_major + 1) return false;
+  return after_minor == last || *after_minor == '.' || (*after_minor >= 'a' && *after_minor <= 'z') ||
+         *after_minor == '+';
+}
+
+const InterpreterApi& interpreter_api() {
+  // Reading the version runs no Python code, so a thread waiting on this
+  // initialisation cannot hold up the one that runs it.
+  static const InterpreterApi api = read_interpreter_api();
+  return api;
+}
+
+}  // namespace vardelquin

@@ -1,0 +1,24 @@
+// What the running interpreter offers beyond the 3.9 stable ABI. One build
+// serves every version from 3.9 on, so newer calls are looked up at run
+// time, never linked.
+#pragma once
+
+#include "module/python.h"
+
+namespace vardelquin {
+
+struct InterpreterApi {
+  bool at_least_3_10 = false;
+  bool at_least_3_11 = false;
+  // In the stable ABI from 3.10 on; lends the str's own UTF-8 bytes.
+  const char* (*unicode_as_utf8_and_size)(PyObject*, Py_ssize_t*) = nullptr;
+};
+
+// Read once per process from Py_GetVersion(). A version text that does not
+// parse leaves both flags false and no newer call in use.
+const InterpreterApi& interpreter_api();
+
+// Major and minor from a version text such as "3.11.7 (main, ...)".
+bool parse_interpreter_version(const char* text, int& major, int& minor);
+
+}  // namespace vardelquin

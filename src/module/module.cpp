@@ -1,0 +1,137 @@
+// The module object: single-phase initialisation, once per process.
+#include <atomic>
+
+#include "config/py_format_config.h"
+#include "module/arguments.h"
+#include "module/entry_points.h"
+#include "module/names.h"
+#include "module/once.h"
+
+namespace vardelquin {
+namespace {
+
+constexpr const char* dumps_doc =
+    "dumps(obj, config=None)\n"
+    "--\n"
+    "\n"
+    "Serialize a Python dict into the custom format string.\n"
+    "\n"
+    "Example:\n"
+    "    cfg = FormatConfig()\n"
+    "    dumps({\"name\": \"mirl\", \"hobbies\": [\"cycling\", \"rowing\"], \"age\": 30}, cfg)\n"
+    "    # \u2192 \"name=mirl;hobbies=[cycling|rowing];age=30;\"";
+
+constexpr const char* loads_doc =
+    "loads(s, config=None)\n"
+    "--\n"
+    "\n"
+    "Deserialize a custom format string into a Python dict.\n"
+    "\n"
+    "Example:\n"
+    "    cfg = FormatConfig()\n"
+    "    loads(\"name=mirl;hobbies=[cycling|rowing];age=30;\", cfg)\n"
+    "    # \u2192 {\"name\": \"mirl\", \"hobbies\": [\"cycling\", \"rowing\"], \"age\": 30}";
+
+PyMethodDef dumps_definition = {"dumps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dumps)),
+                                METH_VARARGS | METH_KEYWORDS, dumps_doc};
+PyMethodDef loads_definition = {"loads", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(loads)),
+                                METH_VARARGS | METH_KEYWORDS, loads_doc};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "vardelquin",
+    "",       // __doc__ is the empty string
+    0,        // no per-module state
+    nullptr,  // functions are added by the initialiser
+    nullptr,  // single-phase initialisation
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+std::atomic<PyObject*> module_slot{nullptr};
+OnceLock module_lock;
+
+// Appends `name` to the module's __all__ and sets the attribute.
+PyResult<Ok> add_to_module(PyObject* module, PyObject* name, PyObject* value) {
+  const InternedNames* names = interned_names();
+  if (names == nullptr) return failure(fetch_exception());
+  PyRef all = PyRef::steal(PyObject_GetAttr(module, names->all));
+  if (!all) {
+    PendingException missing = fetch_exception();
+    if (missing.kind() != PendingException::Kind::Fetched ||
+        !PyErr_GivenExceptionMatches(missing.exception_class(), PyExc_AttributeError)) {
+      return failure(std::move(missing));
+    }
+    all = PyRef::steal(PyList_New(0));
+    if (!all) return failure(api_call_failed());
+    if (PyObject_SetAttr(module, names->all, all.get()) < 0) return failure(fetch_exception());
+  } else if (!(PyType_GetFlags(Py_TYPE(all.get())) & Py_TPFLAGS_LIST_SUBCLASS)) {
+    return failure(cast_failure(all.get(), &PyList_Type));
+  }
+  if (PyList_Append(all.get(), name) < 0) {
+    PendingException cause = fetch_exception();
+    PyRef detail = cause.kind() == PendingException::Kind::Fetched && cause.value()
+                       ? PyRef::steal(PyObject_Repr(cause.value().get()))
+                       : PyRef();
+    PyRef detail_bytes = detail ? PyRef::steal(PyUnicode_AsUTF8String(detail.get())) : PyRef();
+    PyErr_Clear();
+    std::string message = "could not append __name__ to __all__";
+    if (detail_bytes) {
+      message += ": ";
+      message += PyBytes_AsString(detail_bytes.get());
+    }
+    return internal_failure(std::move(message));
+  }
+  if (PyObject_SetAttr(module, name, value) < 0) return failure(fetch_exception());
+  return Ok{};
+}
+
+PyResult<Ok> add_function(PyObject* module, PyMethodDef* definition) {
+  PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
+  if (!module_name) return failure(fetch_exception());
+  PyRef function = PyRef::steal(PyCMethod_New(definition, module, module_name.get(), nullptr));
+  if (!function) return failure(fetch_exception());
+  module_name = PyRef();
+  PyRef name = PyRef::steal(PyObject_GetAttr(function.get(), interned_names()->name));
+  if (!name) return failure(fetch_exception());
+  if (!is_str(name.get())) return failure(cast_failure(name.get(), &PyUnicode_Type));
+  return add_to_module(module, name.get(), function.get());
+}
+
+PyResult<Ok> initialise(PyObject* module) {
+  PyResult<PyObject*> cls = get_format_config_class();
+  if (!cls) return failure(std::move(cls).error());
+  PyRef class_name = PyRef::steal(PyUnicode_FromStringAndSize("FormatConfig", 12));
+  if (!class_name) return failure(api_call_failed());
+  if (auto added = add_to_module(module, class_name.get(), *cls); !added) return added;
+  if (auto added = add_function(module, &dumps_definition); !added) return added;
+  return add_function(module, &loads_definition);
+}
+
+PyResult<PyRef> create_module() {
+  if (module_slot.load(std::memory_order_acquire) != nullptr) {
+    return failure(PendingException::lazy(
+        PyExc_ImportError,
+        "Quillon modules compiled for CPython 3.8 or older may only be initialized once per interpreter "
+        "process"));
+  }
+  auto held = module_lock.acquire();
+  if (PyObject* module = module_slot.load(std::memory_order_acquire)) return PyRef::borrow(module);
+  if (interned_names() == nullptr) return failure(fetch_exception());
+  PyRef module = PyRef::steal(PyModule_Create2(&module_definition, 3));
+  if (!module) return failure(fetch_exception());
+  if (auto initialised = initialise(module.get()); !initialised) {
+    return failure(std::move(initialised).error());
+  }
+  // The slot keeps one reference for the life of the process.
+  module_slot.store(module.new_reference(), std::memory_order_release);
+  return module;
+}
+
+}  // namespace
+}  // namespace vardelquin
+
+extern "C" PyMODINIT_FUNC PyInit_vardelquin() {
+  return vardelquin::object_frame([] { return vardelquin::create_module(); });
+}

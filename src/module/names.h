@@ -1,0 +1,17 @@
+// Interned attribute names, made once per process.
+#pragma once
+
+#include "module/python.h"
+
+namespace vardelquin {
+
+struct InternedNames {
+  PyObject* name;      // "__name__"
+  PyObject* all;       // "__all__"
+  PyObject* qualname;  // "__qualname__"
+};
+
+// NULL with an exception set if the names cannot be made.
+const InternedNames* interned_names();
+
+}  // namespace vardelquin
