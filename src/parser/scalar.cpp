@@ -17,8 +17,11 @@ constexpr unsigned digit_value(char c) noexcept {
   return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned{'0'};
 }
 
+// Lengths first, then the first byte, and only then the rest: number
+// tokens often have a keyword's length.
 bool equals(std::string_view token, const std::string& keyword) noexcept {
-  return token.size() == keyword.size() && token == keyword;
+  return token.size() == keyword.size() && !token.empty() && token.front() == keyword.front() &&
+         token == keyword;
 }
 
 // `word` is lower case ASCII.
@@ -51,8 +54,9 @@ constexpr std::int64_t exponent_cap = std::int64_t{1} << 52;
 constexpr std::int64_t overflow_exponent = 309;
 constexpr std::int64_t underflow_exponent = -325;
 
-// Above this explicit exponent the converter's own exponent arithmetic is
-// not trusted, and the number is handed over in normalised form instead.
+// The converter saturates long explicit exponents. Past this one, which
+// only a huge run of digits can balance, the number is handed over as
+// d.ddd...e<lead> instead, whose exponent is small.
 constexpr std::int64_t large_exponent = 1'000'000;
 
 // A validated decimal number without its sign:
@@ -133,9 +137,9 @@ double convert(const DecimalNumber& n) {
     text = rewritten;
   }
   double value = 0.0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
   // Out of range leaves `value` untouched and does not say which way.
-  if (error == std::errc::result_out_of_range) return *lead >= 0 ? infinity : 0.0;
+  if (result.ec == std::errc::result_out_of_range) return *lead >= 0 ? infinity : 0.0;
   return value;
 }
 

@@ -1,74 +1,120 @@
 #include "serializer/writer.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vardelquin {
 namespace {
 
-// Everything is appended to one caller-owned buffer, so a whole document
-// costs one growing allocation instead of one string per value.
+// The one buffer a whole call writes into, through a raw cursor. Appends
+// reserve room first and then write without further checks; the string
+// grows by doubling, and whatever lies past the cursor is scratch that the
+// destructor cuts off.
+class Sink {
+ public:
+  explicit Sink(std::string& out) : out_(out), cursor_(out.data() + out.size()), end_(cursor_) {}
+  ~Sink() { out_.resize(size()); }
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
 
-void append_integer(std::string& out, std::int64_t value) {
+  // Room for at least `n` more bytes at the returned cursor.
+  char* reserve(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - cursor_) < n) grow(n);
+    return cursor_;
+  }
+  // Moves the cursor to `cursor`, past bytes written after reserve().
+  void commit(char* cursor) { cursor_ = cursor; }
+
+  void put(char c) {
+    reserve(1);
+    *cursor_++ = c;
+  }
+  void put(std::string_view text) {
+    reserve(text.size());
+    if (!text.empty()) std::memcpy(cursor_, text.data(), text.size());
+    cursor_ += text.size();
+  }
+
+ private:
+  std::size_t size() const { return static_cast<std::size_t>(cursor_ - out_.data()); }
+
+  void grow(std::size_t n) {
+    const std::size_t used = size();
+    out_.resize(std::max({used + n, 2 * out_.size(), std::size_t{256}}));
+    cursor_ = out_.data() + used;
+    end_ = out_.data() + out_.size();
+  }
+
+  std::string& out_;
+  char* cursor_;
+  char* end_;
+};
+
+void put_integer(Sink& sink, std::int64_t value) {
   // A sign and the 19 digits of the largest magnitude, 2^63.
-  std::array<char, 20> buffer;
-  char* first = buffer.data();
+  char* const first = sink.reserve(20);
+  char* digits = first;
   auto magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) {
-    *first++ = '-';
+    *digits++ = '-';
     // Negating as unsigned is defined for the most negative value too.
     magnitude = 0 - magnitude;
   }
-  const auto result = std::to_chars(first, buffer.data() + buffer.size(), magnitude);
-  out.append(buffer.data(), result.ptr);
+  sink.commit(std::to_chars(digits, first + 20, magnitude).ptr);
 }
 
 // A finite value without a fractional part: its exact decimal integer, then
 // ".0". The sign comes from the sign bit so that -0.0 keeps its "-".
-void append_integral_float(std::string& out, double value) {
+void put_integral_float(Sink& sink, double value) {
   constexpr double two_to_64 = 18446744073709551616.0;
+  // The largest finite double has 309 integer digits; a sign and ".0" follow.
+  constexpr std::size_t longest = 312;
+  char* const first = sink.reserve(longest);
+  char* last;
   const double magnitude = std::fabs(value);
   if (magnitude < two_to_64) {
     // Every integral double below 2^64 is exactly a 64-bit unsigned value,
     // and integer formatting is far cheaper than the general path.
-    if (std::signbit(value)) out.push_back('-');
-    std::array<char, 20> buffer;
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                      static_cast<std::uint64_t>(magnitude));
-    out.append(buffer.data(), result.ptr);
+    char* digits = first;
+    if (std::signbit(value)) *digits++ = '-';
+    last = std::to_chars(digits, first + longest, static_cast<std::uint64_t>(magnitude)).ptr;
   } else {
-    // The largest finite double has 309 integer digits.
-    std::array<char, 320> buffer;
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                      std::chars_format::fixed, 0);
-    out.append(buffer.data(), result.ptr);
+    last = std::to_chars(first, first + longest, value, std::chars_format::fixed, 0).ptr;
   }
-  out.append(".0");
+  *last++ = '.';
+  *last++ = '0';
+  sink.commit(last);
 }
 
 // A finite value with a fractional part: the shortest digits that read back
 // to the same double, laid out positionally. Such a value is below 2^52 in
-// magnitude, and the longest spelling is a small subnormal: "0.", about 320
-// zeros and up to 17 digits.
-void append_fractional_float(std::string& out, double value) {
-  std::array<char, 400> buffer;
-  const auto result =
-      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed);
-  out.append(buffer.data(), result.ptr);
+// magnitude, and the longest spelling is a small subnormal: a sign, "0.",
+// 309 to 323 zeros and up to 17 digits.
+void put_fractional_float(Sink& sink, double value) {
+  constexpr std::size_t longest = 345;
+  char* const first = sink.reserve(longest);
+  sink.commit(std::to_chars(first, first + longest, value, std::chars_format::fixed).ptr);
 }
 
-void append_float(std::string& out, double value) {
+void put_float(Sink& sink, double value) {
   // NaN and the infinities fail this test, since x - trunc(x) is NaN for them.
   if (value - std::trunc(value) == 0.0) {
-    append_integral_float(out, value);
+    put_integral_float(sink, value);
   } else if (std::isnan(value)) {
-    out.append("NaN");
+    sink.put("NaN");
   } else if (std::isinf(value)) {
-    out.append(value < 0 ? "-inf" : "inf");
+    sink.put(value < 0 ? "-inf" : "inf");
   } else {
-    append_fractional_float(out, value);
+    put_fractional_float(sink, value);
   }
 }
 
@@ -78,33 +124,73 @@ class EscapeSet {
  public:
   explicit EscapeSet(const FormatConfig& config) : escape_(config.byte(Delimiter::escape)) {
     const auto& special = config.special_table();
-    for (std::size_t c = 0; c < 0x80; ++c) marked_[c] = special[c] != 0;
+    std::size_t count = 0;
+    for (std::size_t c = 0; c < 0x80; ++c) {
+      if (special[c] == 0) continue;
+      marked_[c] = 1;
+#if defined(__SSE2__)
+      if (count < delimiter_count) probes_[count] = _mm_set1_epi8(static_cast<char>(c));
+#endif
+      ++count;
+    }
+#if defined(__SSE2__)
+    // Repeating a marked byte fills the unused probes without changing the
+    // set they find.
+    block_scan_ = count > 0 && count <= delimiter_count;
+    for (std::size_t i = count; block_scan_ && i < delimiter_count; ++i) probes_[i] = probes_[0];
+#endif
   }
 
-  // Copies runs of unmarked bytes in one go; a marked byte starts the next
-  // run after its escape character.
-  void append(std::string& out, std::string_view text) const {
-    const char* run = text.data();
-    const char* const end = run + text.size();
-    for (const char* p = run; p != end; ++p) {
-      if (marked_[static_cast<unsigned char>(*p)]) {
-        out.append(run, p);
-        out.push_back(escape_);
-        run = p;
+  void put(Sink& sink, std::string_view text) const {
+    // Worst case every byte is escaped; the block loop may also store up to
+    // 16 bytes past what it keeps.
+    char* out = sink.reserve(2 * text.size() + 16);
+    const char* in = text.data();
+    const char* const end = in + text.size();
+#if defined(__SSE2__)
+    // Text is mostly free of delimiters: test 16 bytes at once, store them
+    // whole and keep the part before the first marked byte.
+    while (block_scan_ && end - in >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+      __m128i hits = _mm_setzero_si128();
+      for (const __m128i& probe : probes_) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, probe));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+      if (mask == 0) {
+        in += 16;
+        out += 16;
+        continue;
       }
+      const auto clean = std::countr_zero(mask);
+      in += clean;
+      out += clean;
+      *out++ = escape_;
+      *out++ = *in++;
     }
-    out.append(run, end);
+#endif
+    // Branch-free: the escape is always stored and kept only when marked.
+    for (; in != end; ++in) {
+      const auto c = static_cast<unsigned char>(*in);
+      *out = escape_;
+      out += marked_[c];
+      *out++ = static_cast<char>(c);
+    }
+    sink.commit(out);
   }
 
  private:
-  std::array<bool, 256> marked_{};
+  std::array<std::uint8_t, 256> marked_{};
   char escape_;
+#if defined(__SSE2__)
+  __m128i probes_[delimiter_count]{};
+  bool block_scan_ = false;
+#endif
 };
 
 class Writer {
  public:
   Writer(const FormatConfig& config, std::string& out)
-      : out_(out),
+      : sink_(out),
         escapes_(config),
         null_str_(config.null_str()),
         true_str_(config.true_str()),
@@ -120,20 +206,20 @@ class Writer {
   // Top-level entries are terminated by field_sep, the last one included.
   void document(const Document& document) {
     for (const auto& [key, value] : document) {
-      escapes_.append(out_, key);
-      out_.push_back(kv_sep_);
+      escapes_.put(sink_, key);
+      sink_.put(kv_sep_);
       this->value(value);
-      out_.push_back(field_sep_);
+      sink_.put(field_sep_);
     }
   }
 
   void value(const Value& value) {
     switch (value.tag()) {
-      case ValueTag::Null: out_.append(null_str_); return;
-      case ValueTag::Bool: out_.append(value.as_bool() ? true_str_ : false_str_); return;
-      case ValueTag::Int: append_integer(out_, value.as_int()); return;
-      case ValueTag::Float: append_float(out_, value.as_float()); return;
-      case ValueTag::Str: escapes_.append(out_, value.as_str()); return;
+      case ValueTag::Null: sink_.put(null_str_); return;
+      case ValueTag::Bool: sink_.put(value.as_bool() ? true_str_ : false_str_); return;
+      case ValueTag::Int: put_integer(sink_, value.as_int()); return;
+      case ValueTag::Float: put_float(sink_, value.as_float()); return;
+      case ValueTag::Str: escapes_.put(sink_, value.as_str()); return;
       case ValueTag::List: list(value.as_list()); return;
       case ValueTag::Object: object(value.as_object()); return;
     }
@@ -141,42 +227,42 @@ class Writer {
 
  private:
   void list(const List& items) {
-    out_.push_back(list_open_);
+    sink_.put(list_open_);
     bool first = true;
     for (const Value& item : items) {
-      if (!first) out_.push_back(list_sep_);
+      if (!first) sink_.put(list_sep_);
       first = false;
       value(item);
     }
-    out_.push_back(list_close_);
+    sink_.put(list_close_);
   }
 
   // Inside braces pairs are separated, not terminated, unlike the top level.
   void object(const Object& members) {
-    out_.push_back(obj_open_);
+    sink_.put(obj_open_);
     bool first = true;
     for (const auto& [key, member] : members) {
-      if (!first) out_.push_back(field_sep_);
+      if (!first) sink_.put(field_sep_);
       first = false;
-      escapes_.append(out_, key);
-      out_.push_back(kv_sep_);
+      escapes_.put(sink_, key);
+      sink_.put(kv_sep_);
       value(member);
     }
-    out_.push_back(obj_close_);
+    sink_.put(obj_close_);
   }
 
-  std::string& out_;
+  Sink sink_;
   const EscapeSet escapes_;
-  const std::string& null_str_;
-  const std::string& true_str_;
-  const std::string& false_str_;
-  const char field_sep_;
-  const char kv_sep_;
-  const char list_open_;
-  const char list_close_;
-  const char list_sep_;
-  const char obj_open_;
-  const char obj_close_;
+  std::string_view null_str_;
+  std::string_view true_str_;
+  std::string_view false_str_;
+  char field_sep_;
+  char kv_sep_;
+  char list_open_;
+  char list_close_;
+  char list_sep_;
+  char obj_open_;
+  char obj_close_;
 };
 
 }  // namespace
@@ -196,20 +282,28 @@ std::string write_value(const Value& value, const FormatConfig& config) {
 std::string escape_text(std::string_view text, const FormatConfig& config) {
   std::string out;
   if (text.empty()) return out;
-  out.reserve(text.size());
-  EscapeSet(config).append(out, text);
+  {
+    Sink sink(out);
+    EscapeSet(config).put(sink, text);
+  }
   return out;
 }
 
 std::string format_integer(std::int64_t value) {
   std::string out;
-  append_integer(out, value);
+  {
+    Sink sink(out);
+    put_integer(sink, value);
+  }
   return out;
 }
 
 std::string format_float(double value) {
   std::string out;
-  append_float(out, value);
+  {
+    Sink sink(out);
+    put_float(sink, value);
+  }
   return out;
 }
 

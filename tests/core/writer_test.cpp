@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <ios>
 #include <limits>
 #include <random>
 #include <regex>
@@ -144,6 +145,52 @@ TEST(WriterTest, EscapeText) {
   }
 }
 
+// Byte by byte, as the format defines escaping.
+std::string escape_reference(std::string_view text, const FormatConfig& config) {
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80 && config.is_special(byte)) out.push_back(config.byte(Delimiter::escape));
+    out.push_back(c);
+  }
+  return out;
+}
+
+// Long runs, marked bytes at every offset within and across 16-byte
+// blocks, and bytes that equal a delimiter in their low seven bits.
+TEST(WriterTest, EscapeMatchesByteRuleOnRandomText) {
+  constexpr char bytes[] = "ab;=[]|{}\\%\0\n\x7f\xBB\xDC\xFB\xFD\xC3\xA9";
+  const std::string alphabet(bytes, sizeof bytes - 1);
+  std::mt19937 random(3);
+  for (const FormatConfig* config : {&default_config(), &percent_escape_config()}) {
+    for (std::size_t length = 0; length < 300; ++length) {
+      for (int sparse = 0; sparse < 2; ++sparse) {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i) {
+          text.push_back(sparse && random() % 16 != 0 ? 'x' : alphabet[random() % alphabet.size()]);
+        }
+        ASSERT_EQ(escape_text(text, *config), escape_reference(text, *config)) << length;
+      }
+    }
+  }
+}
+
+// One buffer serves the whole document; it must come out as the pieces
+// written separately, however often it grew on the way.
+TEST(WriterTest, LargeDocumentEqualsItsPieces) {
+  Document input;
+  std::string expected;
+  for (int i = 0; i < 5000; ++i) {
+    std::string key = "k;" + std::to_string(i);
+    Value value = i % 3 == 0   ? Value::string(std::string(static_cast<std::size_t>(i % 97), '|'))
+                  : i % 3 == 1 ? Value::list({Value::floating(i / 8.0), Value::integer(-i)})
+                               : object({{std::to_string(i), Value::floating(1e300)}});
+    expected += escape_text(key, default_config()) + "=" + write_value(value, default_config()) + ";";
+    input.append(std::move(key), std::move(value));
+  }
+  EXPECT_EQ(write_document(input, default_config()), expected);
+}
+
 TEST(WriterTest, DeepestNestingWrites) {
   // An empty list wrapped alternately in {k=...} and [...] until the tree
   // has max_nesting_depth levels.
@@ -204,7 +251,11 @@ TEST(FormatFloatTest, Spellings) {
       {1e23, "99999999999999991611392.0"},
       {18446744073709551616.0, "18446744073709551616.0"},  // 2^64
       {-9223372036854775808.0, "-9223372036854775808.0"},
-      {1e300, "1000000000000000052504760255204420248704468581108159154915854115511802457988908195786371375080447864043704443832883878176942523235360430575644792184786706982848387200926575803737830233794788090059368953234970799945081119038967640880074652742780142494579258788820056842838115669472196386865459400540160.0"},
+      {1e300,
+       "10000000000000000525047602552044202487044685811081591549158541155118024579889081"
+       "95786371375080447864043704443832883878176942523235360430575644792184786706982848"
+       "38720092657580373783023379478809005936895323497079994508111903896764088007465274"
+       "2780142494579258788820056842838115669472196386865459400540160.0"},
       {0.5, "0.5"},
       {1.5, "1.5"},
       {-2.25, "-2.25"},
