@@ -59,9 +59,9 @@ PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     PyResult<WorkingConfig> config = settle_config(slots[1]);
     if (!config) return failure(std::move(config).error());
-    PyResult<Document> document = document_from_dict(obj);
-    if (!document) return failure(std::move(document).error());
-    const std::string text = write_document(*document, config->record);
+    PyResult<PyDocument> converted = document_from_dict(obj);
+    if (!converted) return failure(std::move(converted).error());
+    const std::string text = write_document(converted->document, config->record);
     return new_str_from_utf8(text);
   });
 }

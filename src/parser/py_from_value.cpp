@@ -1,6 +1,7 @@
 #include "parser/py_from_value.h"
 
-#include <string>
+#include <array>
+#include <string_view>
 
 namespace vardelquin {
 namespace {
@@ -10,56 +11,97 @@ PyResult<PyRef> created(PyObject* object) {
   return PyRef::steal(object);
 }
 
-PyResult<PyRef> new_str(const std::string& text) {
+PyResult<PyRef> new_str(std::string_view text) {
   return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-// Stores the pair; a failure of the store is the interpreter's exception.
-PyResult<Ok> store(PyObject* dict, const std::string& key, const Value& value) {
-  PyResult<PyRef> item = value_to_python(value);
-  if (!item) return failure(std::move(item).error());
-  PyResult<PyRef> name = new_str(key);
-  if (!name) return failure(std::move(name).error());
-  if (PyDict_SetItem(dict, name->get(), item->get()) < 0) return failure(fetch_exception());
-  return Ok{};
-}
+// Documents repeat their keys: records in a list share one set. Reusing
+// the str made for an earlier occurrence saves making it again, and the
+// dict store reuses the hash cached in it. Direct-mapped, for one call.
+class KeyCache {
+ public:
+  KeyCache() = default;
+  KeyCache(const KeyCache&) = delete;
+  KeyCache& operator=(const KeyCache&) = delete;
 
-template <class Entries>
-PyResult<PyRef> dict_from(const Entries& entries) {
-  PyResult<PyRef> dict = created(PyDict_New());
-  if (!dict) return dict;
-  for (const auto& [key, value] : entries) {
-    if (auto stored = store(dict->get(), key, value); !stored) return failure(std::move(stored).error());
+  PyResult<PyRef> get(std::string_view key) {
+    if (key.size() > longest_key) return new_str(key);
+    Slot& slot = slots_[hash(key) % slots_.size()];
+    if (slot.str && slot.key == key) return PyRef::borrow(slot.str.get());
+    PyResult<PyRef> str = new_str(key);
+    if (str) {
+      slot.key = key;
+      slot.str = PyRef::borrow(str->get());
+    }
+    return str;
   }
-  return dict;
-}
 
-PyResult<PyRef> list_from(const List& items) {
-  PyResult<PyRef> list = created(PyList_New(0));
-  if (!list) return list;
-  for (const Value& item : items) {
-    PyResult<PyRef> converted = value_to_python(item);
-    if (!converted) return converted;
-    if (PyList_Append(list->get(), converted->get()) < 0) return failure(fetch_exception());
+ private:
+  static constexpr std::size_t longest_key = 64;
+
+  static std::size_t hash(std::string_view key) noexcept {
+    std::uint64_t h = 0xcbf29ce484222325u;
+    for (const char c : key) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    return static_cast<std::size_t>(h ^ (h >> 29));
   }
-  return list;
-}
+
+  struct Slot {
+    std::string_view key;  // bytes of the document, which outlives the cache
+    PyRef str;
+  };
+  std::array<Slot, 512> slots_;
+};
+
+class Builder {
+ public:
+  PyResult<PyRef> value(const Value& value) {
+    switch (value.tag()) {
+      case ValueTag::Null: return PyRef::borrow(Py_None);
+      case ValueTag::Bool: return PyRef::borrow(value.as_bool() ? Py_True : Py_False);
+      case ValueTag::Int: return created(PyLong_FromLongLong(value.as_int()));
+      case ValueTag::Float: return created(PyFloat_FromDouble(value.as_float()));
+      case ValueTag::Str: return new_str(value.as_str());
+      case ValueTag::List: return list(value.as_list());
+      case ValueTag::Object: return dict(value.as_object());
+    }
+    return internal_failure("unknown value tag");
+  }
+
+  // Value first, then key; a key that repeats keeps its first place in
+  // the dict and takes the last value.
+  template <class Members>
+  PyResult<PyRef> dict(const Members& members) {
+    PyResult<PyRef> dict = created(PyDict_New());
+    if (!dict) return dict;
+    for (const auto& [key, member] : members) {
+      PyResult<PyRef> item = value(member);
+      if (!item) return item;
+      PyResult<PyRef> name = keys_.get(key);
+      if (!name) return name;
+      if (PyDict_SetItem(dict->get(), name->get(), item->get()) < 0) return failure(fetch_exception());
+    }
+    return dict;
+  }
+
+ private:
+  PyResult<PyRef> list(std::span<const Value> items) {
+    PyResult<PyRef> list = created(PyList_New(0));
+    if (!list) return list;
+    for (const Value& item : items) {
+      PyResult<PyRef> converted = value(item);
+      if (!converted) return converted;
+      if (PyList_Append(list->get(), converted->get()) < 0) return failure(fetch_exception());
+    }
+    return list;
+  }
+
+  KeyCache keys_;
+};
 
 }  // namespace
 
-PyResult<PyRef> value_to_python(const Value& value) {
-  switch (value.tag()) {
-    case ValueTag::Null: return PyRef::borrow(Py_None);
-    case ValueTag::Bool: return PyRef::borrow(value.as_bool() ? Py_True : Py_False);
-    case ValueTag::Int: return created(PyLong_FromLongLong(value.as_int()));
-    case ValueTag::Float: return created(PyFloat_FromDouble(value.as_float()));
-    case ValueTag::Str: return new_str(value.as_str());
-    case ValueTag::List: return list_from(value.as_list());
-    case ValueTag::Object: return dict_from(value.as_object());
-  }
-  return internal_failure("unknown value tag");
-}
+PyResult<PyRef> value_to_python(const Value& value) { return Builder().value(value); }
 
-PyResult<PyRef> document_to_dict(const Document& document) { return dict_from(document); }
+PyResult<PyRef> document_to_dict(const Document& document) { return Builder().dict(document); }
 
 }  // namespace vardelquin

@@ -86,16 +86,15 @@ class Reader {
   // A key runs to the next kv_sep and may be empty; whatever follows a
   // value other than field_sep starts the next key.
   Expected<Document, ParseError> read_document() {
-    Document document;
     for (;;) {
       while (pos_ != end_ && *pos_ == field_sep_) ++pos_;
-      if (pos_ == end_) return document;
-      std::string key = read_token(top_key_stops_);
+      if (pos_ == end_) return std::move(document_);
+      const std::string_view key = keep(read_token(top_key_stops_));
       if (pos_ == end_) return Unexpected{ParseError{expected_kv_sep_got_eof()}};
       ++pos_;
-      Value value = parse_value(0);
+      const Value value = parse_value(0);
       if (failed()) return Unexpected{ParseError{std::move(error_)}};
-      document.append(std::move(key), std::move(value));
+      document_.append(key, value);
       if (pos_ != end_ && *pos_ == field_sep_) ++pos_;
     }
   }
@@ -110,23 +109,31 @@ class Reader {
 
   // token := (escape char | ordinary char)*, ending before a stop byte or
   // at the end of the text; an escape as the very last byte is dropped.
-  // Ordinary runs are copied whole; the escaped character opens the next run.
-  std::string read_token(const StopSet& stops) {
+  // A token without escapes is a view of the text itself; otherwise its
+  // ordinary runs are gathered in scratch_, the escaped character opening
+  // the next run, and the view is of scratch_ until the next token.
+  std::string_view read_token(const StopSet& stops) {
     const char* run = pos_;
     pos_ = stops.find(pos_, end_);
-    if (pos_ == end_ || *pos_ != escape_) return std::string(run, pos_);
+    if (pos_ == end_ || *pos_ != escape_) return {run, static_cast<std::size_t>(pos_ - run)};
 
-    std::string token;
+    scratch_.clear();
     for (;;) {
-      token.append(run, pos_);
-      if (++pos_ == end_) return token;
+      scratch_.append(run, pos_);
+      if (++pos_ == end_) return scratch_;
       run = pos_;
       pos_ = stops.find(pos_ + 1, end_);
       if (pos_ == end_ || *pos_ != escape_) {
-        token.append(run, pos_);
-        return token;
+        scratch_.append(run, pos_);
+        return scratch_;
       }
     }
+  }
+
+  // Text of the input outlives the document; scratch text is copied out.
+  std::string_view keep(std::string_view token) {
+    if (token.empty() || token.data() != scratch_.data()) return token;
+    return document_.arena().copy(token);
   }
 
   // value := list_open list | obj_open object | scalar
@@ -138,26 +145,34 @@ class Reader {
       const bool is_list = *pos_++ == list_open_;
       return is_list ? parse_list(depth + 1) : parse_object(depth + 1);
     }
-    return decode_scalar(read_token(scalar_stops_), config_);
+    const std::string_view token = read_token(scalar_stops_);
+    Value value = decode_scalar(token, config_);
+    if (value.tag() == ValueTag::Str) value = Value::string(keep(token));
+    return value;
   }
 
   // list := list_close | value (list_sep value)* list_close
+  // Items gather on a stack shared by all levels and move to the arena
+  // once the list is complete.
   Value parse_list(std::size_t depth) {
-    List items;
     if (pos_ != end_ && *pos_ == list_close_) {
       ++pos_;
-      return Value::list(std::move(items));
+      return Value::list({});
     }
+    const std::size_t base = items_.size();
     for (;;) {
-      items.push_back(parse_value(depth));
+      const Value item = parse_value(depth);
       if (failed()) return Value();
+      items_.push_back(item);
       if (pos_ == end_) return fail("Unterminated list");
       const char c = *pos_;
       if (c == list_sep_) {
         ++pos_;
       } else if (c == list_close_) {
         ++pos_;
-        return Value::list(std::move(items));
+        const Value list = make_list(document_.arena(), std::span(items_).subspan(base));
+        items_.resize(base);
+        return list;
       } else {
         return fail_unexpected("list");
       }
@@ -167,28 +182,31 @@ class Reader {
   // object := obj_close | key kv_sep value (field_sep key kv_sep value)* obj_close
   // A key here also ends at obj_close, which is then an error.
   Value parse_object(std::size_t depth) {
-    std::vector<Object::Entry> entries;
     if (pos_ != end_ && *pos_ == obj_close_) {
       ++pos_;
-      return Value::object(Object());
+      return Value::object({});
     }
+    const std::size_t base = members_.size();
     for (;;) {
-      std::string key = read_token(object_key_stops_);
+      const std::string_view key = keep(read_token(object_key_stops_));
       if (pos_ == end_) return fail(expected_kv_sep_got_eof());
       if (*pos_ != kv_sep_) {
         return fail("Expected " + char_literal(config_.delimiter(Delimiter::kv_sep)) + " but got " +
                     byte_literal() + " at pos " + std::to_string(offset()));
       }
       ++pos_;
-      entries.emplace_back(std::move(key), parse_value(depth));
+      const Value value = parse_value(depth);
       if (failed()) return Value();
+      members_.push_back(Member{key, value});
       if (pos_ == end_) return fail("Unterminated object");
       const char c = *pos_;
       if (c == field_sep_) {
         ++pos_;
       } else if (c == obj_close_) {
         ++pos_;
-        return Value::object(Object::from_entries(std::move(entries)));
+        const Value object = make_object(document_.arena(), std::span(members_).subspan(base));
+        members_.resize(base);
+        return object;
       } else {
         return fail_unexpected("object");
       }
@@ -229,6 +247,10 @@ class Reader {
   const FormatConfig& config_;
   const char field_sep_, kv_sep_, list_open_, list_close_, list_sep_, obj_open_, obj_close_, escape_;
   const StopSet top_key_stops_, object_key_stops_, scalar_stops_;
+  Document document_;
+  std::vector<Value> items_;
+  std::vector<Member> members_;
+  std::string scratch_;
   std::string error_;
 };
 

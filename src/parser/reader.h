@@ -20,7 +20,8 @@ struct ParseError {
   std::string message;
 };
 
-// `text` must be well-formed UTF-8.
+// `text` must be well-formed UTF-8, and must outlive the document: keys
+// and strings without escapes are views of it.
 Expected<Document, ParseError> parse_document(std::string_view text, const FormatConfig& config);
 
 }  // namespace vardelquin

@@ -200,11 +200,11 @@ std::optional<double> parse_float(std::string_view token) noexcept {
   }
 }
 
-Value decode_scalar(std::string token, const FormatConfig& config) {
+Value decode_scalar(std::string_view token, const FormatConfig& config) {
   if (equals(token, config.null_str())) return Value::null();
   if (equals(token, config.true_str())) return Value::boolean(true);
   if (equals(token, config.false_str())) return Value::boolean(false);
-  if (token.empty()) return Value::string(std::move(token));
+  if (token.empty()) return Value::string(token);
 
   // Every number starts with a digit, a sign, a point, or the i or n of a word.
   switch (token.front()) {
@@ -216,7 +216,7 @@ Value decode_scalar(std::string token, const FormatConfig& config) {
     default:
       break;
   }
-  return Value::string(std::move(token));
+  return Value::string(token);
 }
 
 }  // namespace vardelquin

@@ -15,8 +15,9 @@
 
 namespace vardelquin {
 
-// Cannot fail: every token is at least a string.
-Value decode_scalar(std::string token, const FormatConfig& config);
+// Cannot fail: every token is at least a string. A string result is a
+// view of `token`.
+Value decode_scalar(std::string_view token, const FormatConfig& config);
 
 // The two number grammars, exposed for tests and fuzzers.
 std::optional<std::int64_t> parse_integer(std::string_view token) noexcept;

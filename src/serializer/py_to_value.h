@@ -3,22 +3,22 @@
 // dict runs the caller's Python code.
 #pragma once
 
-#include <cstddef>
-#include <string>
+#include <vector>
 
 #include "module/call_frame.h"
 #include "serializer/value.h"
 
 namespace vardelquin {
 
+// A document whose strings are views of the UTF-8 bytes that Python
+// objects hold; it keeps those objects alive for as long as it lives.
+struct PyDocument {
+  Document document;
+  std::vector<PyRef> owners;
+};
+
 // `dict` must be a dict or a dict subclass. Entries come in the dict's own
-// storage order.
-PyResult<Document> document_from_dict(PyObject* dict);
-
-// `depth` counts the lists and dicts that enclose `object`.
-PyResult<Value> value_from_object(PyObject* object, std::size_t depth);
-
-// Keys must be str (or a subclass): their UTF-8 text.
-PyResult<std::string> key_text(PyObject* key);
+// storage order; nested dicts become objects in key order.
+PyResult<PyDocument> document_from_dict(PyObject* dict);
 
 }  // namespace vardelquin

@@ -1,15 +1,20 @@
 // The value tree that both directions share: Python objects become values
 // that the writer renders, and the reader produces values that become
-// Python objects. A value owns its whole subtree; there is no sharing and
-// no cycle, and nothing here refers to the interpreter.
+// Python objects. Nothing here refers to the interpreter.
+//
+// A Value is a 16-byte handle: scalars inline, strings, lists and objects
+// as views of memory that the Document's arena owns (or, for strings, that
+// the code building the tree keeps alive for the tree's lifetime). A tree
+// is strict: no sharing, no cycles.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <utility>
-#include <variant>
+#include <span>
+#include <string_view>
 #include <vector>
+
+#include "serializer/arena.h"
 
 namespace vardelquin {
 
@@ -21,99 +26,121 @@ inline constexpr std::size_t max_nesting_depth = 1000;
 // Tag order is fixed: every dispatch over values switches on it.
 enum class ValueTag : std::uint8_t { Null, Bool, Int, Float, Str, List, Object };
 
-class Value;
-
-using List = std::vector<Value>;
-
-// A map from UTF-8 key to value that iterates in ascending byte order of
-// the keys (unsigned bytes, a shorter prefix first: code-point order).
-class Object {
- public:
-  using Entry = std::pair<std::string, Value>;
-  using const_iterator = std::vector<Entry>::const_iterator;
-
-  Object() = default;
-
-  // Builds the map from entries in any order; of entries with equal keys
-  // the last one's value is kept.
-  static Object from_entries(std::vector<Entry> entries);
-
-  // An existing key keeps its place and takes the new value.
-  void insert(std::string key, Value value);
-
-  // Defined after Value: a vector's members need its element type complete.
-  std::size_t size() const noexcept;
-  bool empty() const noexcept;
-  const_iterator begin() const noexcept;
-  const_iterator end() const noexcept;
-
-  friend bool operator==(const Object&, const Object&);
-
- private:
-  std::vector<Entry> entries_;  // sorted by key, keys unique
-};
+struct Member;
 
 class Value {
  public:
-  Value() noexcept = default;  // Null
+  constexpr Value() noexcept : size_and_tag_(static_cast<std::uint64_t>(ValueTag::Null)) {}
 
-  static Value null() noexcept { return Value(); }
-  static Value boolean(bool b) noexcept { return Value(Storage(std::in_place_index<1>, b)); }
-  static Value integer(std::int64_t i) noexcept { return Value(Storage(std::in_place_index<2>, i)); }
-  static Value floating(double d) noexcept { return Value(Storage(std::in_place_index<3>, d)); }
-  static Value string(std::string s) noexcept {
-    return Value(Storage(std::in_place_index<4>, std::move(s)));
+  static constexpr Value null() noexcept { return Value(); }
+  static constexpr Value boolean(bool b) noexcept {
+    Value v(ValueTag::Bool, 0);
+    v.integer_ = b ? 1 : 0;
+    return v;
   }
-  static Value list(List items) noexcept {
-    return Value(Storage(std::in_place_index<5>, std::move(items)));
+  static constexpr Value integer(std::int64_t i) noexcept {
+    Value v(ValueTag::Int, 0);
+    v.integer_ = i;
+    return v;
   }
-  static Value object(Object members) noexcept {
-    return Value(Storage(std::in_place_index<6>, std::move(members)));
+  static constexpr Value floating(double d) noexcept {
+    Value v(ValueTag::Float, 0);
+    v.floating_ = d;
+    return v;
   }
+  // The views must outlive the value.
+  static Value string(std::string_view text) noexcept {
+    Value v(ValueTag::Str, text.size());
+    v.chars_ = text.data();
+    return v;
+  }
+  static Value list(std::span<const Value> items) noexcept {
+    Value v(ValueTag::List, items.size());
+    v.items_ = items.data();
+    return v;
+  }
+  // `members` must be in key order with unique keys (see sort_members).
+  static Value object(std::span<const Member> members) noexcept;
 
-  ValueTag tag() const noexcept { return static_cast<ValueTag>(storage_.index()); }
+  ValueTag tag() const noexcept { return static_cast<ValueTag>(size_and_tag_ & 0xFF); }
 
-  bool as_bool() const noexcept { return *std::get_if<1>(&storage_); }
-  std::int64_t as_int() const noexcept { return *std::get_if<2>(&storage_); }
-  double as_float() const noexcept { return *std::get_if<3>(&storage_); }
-  const std::string& as_str() const noexcept { return *std::get_if<4>(&storage_); }
-  const List& as_list() const noexcept { return *std::get_if<5>(&storage_); }
-  const Object& as_object() const noexcept { return *std::get_if<6>(&storage_); }
+  bool as_bool() const noexcept { return integer_ != 0; }
+  std::int64_t as_int() const noexcept { return integer_; }
+  double as_float() const noexcept { return floating_; }
+  std::string_view as_str() const noexcept { return {chars_, size()}; }
+  std::span<const Value> as_list() const noexcept { return {items_, size()}; }
+  std::span<const Member> as_object() const noexcept;
 
   // Structural equality; floats compare by bit pattern, so NaN equals an
   // identical NaN and -0.0 differs from 0.0.
-  friend bool operator==(const Value&, const Value&);
+  friend bool operator==(const Value&, const Value&) noexcept;
 
  private:
-  using Storage = std::variant<std::monostate, bool, std::int64_t, double, std::string, List, Object>;
-  explicit Value(Storage storage) noexcept : storage_(std::move(storage)) {}
+  constexpr Value(ValueTag tag, std::size_t size) noexcept
+      : size_and_tag_((static_cast<std::uint64_t>(size) << 8) | static_cast<std::uint64_t>(tag)) {}
+  std::size_t size() const noexcept { return static_cast<std::size_t>(size_and_tag_ >> 8); }
 
-  Storage storage_;
+  union {
+    std::int64_t integer_ = 0;
+    double floating_;
+    const char* chars_;
+    const Value* items_;
+    const Member* members_;
+  };
+  std::uint64_t size_and_tag_;
 };
 
-inline std::size_t Object::size() const noexcept { return entries_.size(); }
-inline bool Object::empty() const noexcept { return entries_.empty(); }
-inline Object::const_iterator Object::begin() const noexcept { return entries_.begin(); }
-inline Object::const_iterator Object::end() const noexcept { return entries_.end(); }
+// A key and its value, in an object or at the top level of a document.
+struct Member {
+  std::string_view key;
+  Value value;
 
-// The top level of a text: entries in order, neither sorted nor merged.
+  friend bool operator==(const Member&, const Member&) noexcept = default;
+};
+
+inline Value Value::object(std::span<const Member> members) noexcept {
+  Value v(ValueTag::Object, members.size());
+  v.members_ = members.data();
+  return v;
+}
+
+inline std::span<const Member> Value::as_object() const noexcept { return {members_, size()}; }
+
+// Orders members by key bytes (unsigned, a shorter prefix first: code-point
+// order). Of members with equal keys the last keeps its value. Returns how
+// many members the sorted, unique prefix holds.
+std::size_t sort_members(std::span<Member> members);
+
+// Builders that copy into an arena: the results live as long as it does.
+Value make_string(Arena& arena, std::string_view text);
+Value make_list(Arena& arena, std::span<const Value> items);
+// Sorts `members` in place first, so an object's keys come out in order
+// and unique.
+Value make_object(Arena& arena, std::span<Member> members);
+
+// The top level of a text: entries in order, neither sorted nor merged. It
+// owns the arena that its values live in.
 class Document {
  public:
-  using Entry = std::pair<std::string, Value>;
-  using const_iterator = std::vector<Entry>::const_iterator;
+  using const_iterator = std::vector<Member>::const_iterator;
 
-  void append(std::string key, Value value) { entries_.emplace_back(std::move(key), std::move(value)); }
+  Arena& arena() noexcept { return arena_; }
+
+  // The key must live as long as the document.
+  void append(std::string_view key, Value value) { entries_.push_back(Member{key, value}); }
   void reserve(std::size_t n) { entries_.reserve(n); }
 
   std::size_t size() const noexcept { return entries_.size(); }
   bool empty() const noexcept { return entries_.empty(); }
   const_iterator begin() const noexcept { return entries_.begin(); }
   const_iterator end() const noexcept { return entries_.end(); }
+  const Member& operator[](std::size_t i) const noexcept { return entries_[i]; }
 
-  friend bool operator==(const Document&, const Document&) = default;
+  friend bool operator==(const Document& a, const Document& b) noexcept { return a.entries_ == b.entries_; }
 
  private:
-  std::vector<Entry> entries_;
+  Arena arena_;
+  std::vector<Member> entries_;
 };
 
 }  // namespace vardelquin

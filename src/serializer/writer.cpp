@@ -226,7 +226,7 @@ class Writer {
   }
 
  private:
-  void list(const List& items) {
+  void list(std::span<const Value> items) {
     sink_.put(list_open_);
     bool first = true;
     for (const Value& item : items) {
@@ -238,7 +238,7 @@ class Writer {
   }
 
   // Inside braces pairs are separated, not terminated, unlike the top level.
-  void object(const Object& members) {
+  void object(std::span<const Member> members) {
     sink_.put(obj_open_);
     bool first = true;
     for (const auto& [key, member] : members) {

@@ -15,7 +15,7 @@ const FormatConfig& default_config() {
 
 // Results are shown as Python shows the dict they become, except that
 // repeated top-level keys stay visible.
-std::string show(const std::string& key, const Value& v);
+std::string show(std::string_view key, const Value& v);
 
 std::string show(const Value& v) {
   std::string out;
@@ -27,7 +27,7 @@ std::string show(const Value& v) {
       char buffer[32];
       return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v.as_float()).ptr);
     }
-    case ValueTag::Str: return "'" + v.as_str() + "'";
+    case ValueTag::Str: return "'" + std::string(v.as_str()) + "'";
     case ValueTag::List:
       for (const auto& item : v.as_list()) out += (out.empty() ? "" : ", ") + show(item);
       return "[" + out + "]";
@@ -38,7 +38,7 @@ std::string show(const Value& v) {
   return "?";
 }
 
-std::string show(const std::string& key, const Value& v) { return "'" + key + "': " + show(v); }
+std::string show(std::string_view key, const Value& v) { return "'" + std::string(key) + "': " + show(v); }
 
 // The document, or "error: " and the message.
 std::string read(const std::string& text, const FormatConfig& config = default_config()) {

@@ -2,87 +2,70 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "tree_builder.h"
+
 namespace vardelquin {
 namespace {
 
-std::vector<std::string> keys_of(const Object& object) {
+using testing::list;
+using testing::members;
+using testing::object;
+using testing::str;
+
+std::vector<std::string> keys_of(const Value& object) {
   std::vector<std::string> keys;
-  for (const auto& [key, value] : object) keys.push_back(key);
+  for (const auto& [key, value] : object.as_object()) keys.emplace_back(key);
   return keys;
 }
 
-// Byte order with unsigned bytes: "é" (0xC3 0xA9) after every ASCII key.
-const std::vector<std::string> sorted_keys = {"", "B", "_", "a", "ab", "b", "z", "\xC3\xA9"};
-const std::vector<std::string> scrambled_keys = {"z", "\xC3\xA9", "ab", "", "b", "_", "a", "B"};
-
-TEST(ObjectTest, InsertIteratesInByteOrder) {
-  Object object;
-  for (const auto& key : scrambled_keys) object.insert(key, Value::null());
-  EXPECT_EQ(keys_of(object), sorted_keys);
+TEST(ObjectTest, IteratesInByteOrder) {
+  // Unsigned bytes: "é" (0xC3 0xA9) comes after every ASCII key, and a
+  // prefix before its extensions.
+  const Value o = object({{"z", {}}, {"\xC3\xA9", {}}, {"ab", {}}, {"", {}}, {"b", {}}, {"_", {}}, {"a", {}}, {"B", {}}});
+  EXPECT_EQ(keys_of(o), (std::vector<std::string>{"", "B", "_", "a", "ab", "b", "z", "\xC3\xA9"}));
 }
 
-TEST(ObjectTest, FromEntriesIteratesInByteOrder) {
-  std::vector<Object::Entry> entries;
-  for (const auto& key : scrambled_keys) entries.emplace_back(key, Value::null());
-  EXPECT_EQ(keys_of(Object::from_entries(std::move(entries))), sorted_keys);
-}
+TEST(ObjectTest, EqualKeysKeepTheLastValue) {
+  // Both sort paths: the small one and the general one.
+  for (const std::size_t filler : {0u, 40u}) {
+    std::vector<Member> m = members({{"k", Value::integer(1)}, {"b", Value::integer(7)}, {"k", Value::integer(2)}});
+    for (std::size_t i = 0; i < filler; ++i) {
+      m.push_back(Member{testing::arena().copy("f" + std::to_string(i)), Value::null()});
+    }
+    const std::vector<Member> tail = members({{"a", Value::null()}, {"k", str("last")}, {"b", Value::integer(8)}});
+    m.insert(m.end(), tail.begin(), tail.end());
 
-TEST(ObjectTest, InsertOfPresentKeyReplacesValueInPlace) {
-  Object object;
-  object.insert("a", Value::integer(0));
-  object.insert("k", Value::integer(1));
-  object.insert("z", Value::integer(2));
-  object.insert("k", Value::string("x"));
-
-  ASSERT_EQ(object.size(), 3u);
-  EXPECT_EQ(keys_of(object), (std::vector<std::string>{"a", "k", "z"}));
-  EXPECT_EQ(std::next(object.begin())->second, Value::string("x"));
-}
-
-TEST(ObjectTest, FromEntriesKeepsLastOfEqualKeys) {
-  std::vector<Object::Entry> entries;
-  entries.emplace_back("k", Value::integer(1));
-  entries.emplace_back("b", Value::integer(7));
-  entries.emplace_back("k", Value::integer(2));
-  entries.emplace_back("a", Value::null());
-  entries.emplace_back("k", Value::string("last"));
-  entries.emplace_back("b", Value::integer(8));
-
-  const Object object = Object::from_entries(std::move(entries));
-  Object expected;
-  expected.insert("a", Value::null());
-  expected.insert("b", Value::integer(8));
-  expected.insert("k", Value::string("last"));
-  EXPECT_EQ(object, expected);
-}
-
-TEST(ObjectTest, CopyIsIndependentOfOriginal) {
-  Object original;
-  original.insert("k", Value::list({Value::integer(1)}));
-  Object copy = original;
-  copy.insert("k", Value::integer(2));
-  copy.insert("new", Value::null());
-
-  EXPECT_EQ(original.size(), 1u);
-  EXPECT_EQ(original.begin()->second, Value::list({Value::integer(1)}));
+    const Value o = make_object(testing::arena(), m);
+    ASSERT_EQ(o.as_object().size(), 3 + filler) << filler;
+    for (const auto& [key, value] : o.as_object()) {
+      if (key == "b") {
+        EXPECT_EQ(value, Value::integer(8));
+      } else if (key == "k") {
+        EXPECT_EQ(value, str("last"));
+      }
+    }
+  }
 }
 
 TEST(DocumentTest, KeepsAppendOrderAndDuplicates) {
-  Document document;
-  document.append("k", Value::integer(1));
-  document.append("b", Value::null());
-  document.append("k", Value::string("x"));
+  const Document d = testing::document({{"k", Value::integer(1)}, {"b", Value::null()}, {"k", str("x")}});
+  ASSERT_EQ(d.size(), 3u);
+  EXPECT_EQ(d[0], (Member{"k", Value::integer(1)}));
+  EXPECT_EQ(d[1], (Member{"b", Value::null()}));
+  EXPECT_EQ(d[2], (Member{"k", str("x")}));
+}
 
-  std::vector<std::pair<std::string, Value>> seen(document.begin(), document.end());
-  ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0], (Document::Entry{"k", Value::integer(1)}));
-  EXPECT_EQ(seen[1], (Document::Entry{"b", Value::null()}));
-  EXPECT_EQ(seen[2], (Document::Entry{"k", Value::string("x")}));
+TEST(ValueTest, ScalarsHoldTheirFullRange) {
+  constexpr auto min = std::numeric_limits<std::int64_t>::min();
+  EXPECT_EQ(Value::integer(min).as_int(), min);
+  EXPECT_TRUE(std::signbit(Value::floating(-0.0).as_float()));
+  const std::string nul("a\0b", 3);
+  EXPECT_EQ(str(nul).as_str(), nul);
 }
 
 TEST(ValueTest, EqualityDistinguishesWhatTheTextDistinguishes) {
@@ -97,15 +80,25 @@ TEST(ValueTest, EqualityDistinguishesWhatTheTextDistinguishes) {
       {Value::floating(0.0), Value::floating(-0.0), false},
       {Value::integer(1), Value::floating(1.0), false},
       {Value::boolean(true), Value::integer(1), false},
-      {Value::string(""), Value::null(), false},
-      {Value::list({}), Value::null(), false},
-      {Value::object({}), Value::null(), false},
-      {Value::list({}), Value::object({}), false},
-      {Value::list({Value::integer(1)}), Value::list({Value::integer(1)}), true},
-      {Value::list({Value::integer(1)}), Value::list({Value::integer(1), Value::null()}), false},
+      {str(""), Value::null(), false},
+      {list({}), Value::null(), false},
+      {object({}), Value::null(), false},
+      {list({}), object({}), false},
+      {list({Value::integer(1)}), list({Value::integer(1)}), true},
+      {list({Value::integer(1)}), list({Value::integer(1), Value::null()}), false},
+      {object({{"a", {}}}), object({{"b", {}}}), false},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     EXPECT_EQ(cases[i].a == cases[i].b, cases[i].equal) << "case " << i;
+  }
+}
+
+TEST(ArenaTest, LargeAndManyAllocationsStayIntact) {
+  Arena arena;
+  std::vector<std::string_view> kept;
+  for (std::size_t n : {1u, 5000u, 3u, 1u << 20, 7u}) kept.push_back(arena.copy(std::string(n, 'x')));
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    EXPECT_EQ(kept[i], std::string(kept[i].size(), 'x')) << i;
   }
 }
 

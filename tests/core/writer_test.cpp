@@ -1,5 +1,7 @@
 #include "serializer/writer.h"
 
+#include "tree_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -38,18 +40,12 @@ const FormatConfig& percent_escape_config() {
   return config;
 }
 
-Value str(std::string s) { return Value::string(std::move(s)); }
+using testing::document;
+using testing::list;
+using testing::object;
+using testing::str;
+
 Value integer(std::int64_t i) { return Value::integer(i); }
-
-Value object(std::vector<Object::Entry> entries) {
-  return Value::object(Object::from_entries(std::move(entries)));
-}
-
-Document document(std::vector<Document::Entry> entries) {
-  Document d;
-  for (auto& [key, value] : entries) d.append(std::move(key), std::move(value));
-  return d;
-}
 
 struct DocumentCase {
   const char* name;
@@ -73,20 +69,20 @@ TEST(WriterTest, Documents) {
   // A NUL escape must reach the text like any other byte.
   const FormatConfig nul_escape = make_config([](FormatFields& f) { f[Delimiter::escape] = U'\0'; });
 
-  const std::vector<DocumentCase> cases = {
+  const DocumentCase cases[] = {
       {"empty", defaults, Document{}, ""},
       {"scalars and list", defaults,
        document({{"name", str("mirl")},
-                 {"hobbies", Value::list({str("cycling"), str("rowing")})},
+                 {"hobbies", list({str("cycling"), str("rowing")})},
                  {"age", integer(30)}}),
        "name=mirl;hobbies=[cycling|rowing];age=30;"},
       {"nested object sorted, separated not terminated", defaults,
        document({{"cfg", object({{"b", integer(2)},
-                                 {"a", Value::list({Value::null(), Value::boolean(true),
+                                 {"a", list({Value::null(), Value::boolean(true),
                                                     Value::floating(1.5), Value::floating(2.0)})}})}}),
        "cfg={a=[null|true|1.5|2.0];b=2};"},
       {"empties", defaults,
-       document({{"e", Value::list({})}, {"o", Value::object({})}, {"s", str("")}}), "e=[];o={};s=;"},
+       document({{"e", list({})}, {"o", object({})}, {"s", str("")}}), "e=[];o={};s=;"},
       {"top level keeps order and duplicates", defaults,
        document({{"b", integer(1)}, {"a", integer(2)}, {"b", Value::boolean(false)}}), "b=1;a=2;b=false;"},
       {"empty keys", defaults, document({{"", integer(1)}, {"", object({{"", Value::null()}})}}),
@@ -95,8 +91,8 @@ TEST(WriterTest, Documents) {
        document({{"o", object({{"a", integer(1)}, {"\xC3\xA9", integer(2)}, {"B", integer(3)}})}}),
        "o={B=3;a=1;\xC3\xA9=2};"},
       {"nesting in both directions", defaults,
-       document({{"x", Value::list({object({{"k", Value::list({Value::list({}), object({})})}}),
-                                    Value::list({integer(-1)})})}}),
+       document({{"x", list({object({{"k", list({list({}), object({})})}}),
+                                    list({integer(-1)})})}}),
        "x=[{k=[[]|{}]}|[-1]];"},
       {"string spelled like other values", defaults,
        document({{"t", str("true")}, {"n", str("null")}, {"i", str("30")}, {"f", str("1.5")}}),
@@ -182,11 +178,11 @@ TEST(WriterTest, LargeDocumentEqualsItsPieces) {
   std::string expected;
   for (int i = 0; i < 5000; ++i) {
     std::string key = "k;" + std::to_string(i);
-    Value value = i % 3 == 0   ? Value::string(std::string(static_cast<std::size_t>(i % 97), '|'))
-                  : i % 3 == 1 ? Value::list({Value::floating(i / 8.0), Value::integer(-i)})
+    Value value = i % 3 == 0   ? str(std::string(static_cast<std::size_t>(i % 97), '|'))
+                  : i % 3 == 1 ? list({Value::floating(i / 8.0), Value::integer(-i)})
                                : object({{std::to_string(i), Value::floating(1e300)}});
     expected += escape_text(key, default_config()) + "=" + write_value(value, default_config()) + ";";
-    input.append(std::move(key), std::move(value));
+    input.append(testing::arena().copy(key), value);
   }
   EXPECT_EQ(write_document(input, default_config()), expected);
 }
@@ -194,20 +190,11 @@ TEST(WriterTest, LargeDocumentEqualsItsPieces) {
 TEST(WriterTest, DeepestNestingWrites) {
   // An empty list wrapped alternately in {k=...} and [...] until the tree
   // has max_nesting_depth levels.
-  Value value = Value::list({});
+  Value value = list({});
   std::size_t expected_size = 2;
   for (std::size_t depth = 1; depth < max_nesting_depth; ++depth) {
-    if (depth % 2 == 0) {
-      List items;
-      items.push_back(std::move(value));
-      value = Value::list(std::move(items));
-      expected_size += 2;
-    } else {
-      Object members;
-      members.insert("k", std::move(value));
-      value = Value::object(std::move(members));
-      expected_size += 4;
-    }
+    value = depth % 2 == 0 ? list({value}) : object({{"k", value}});
+    expected_size += depth % 2 == 0 ? 2 : 4;
   }
   const std::string text = write_value(value, default_config());
   EXPECT_EQ(text.size(), expected_size);

@@ -1,0 +1,149 @@
+import gc
+import math
+import random
+import struct
+import sys
+
+import pytest
+from hypothesis import assume, given, strategies as st
+
+import model
+from model import shape
+from strategies import PROPERTY, configs, dicts
+from vardelquin import FormatConfig, dumps, loads
+
+
+def survives(obj, cfg):
+    """Whether the text of obj reads back as obj: no scalar may spell another
+    type's token, numbers (written unescaped) may hold no delimiter, and no
+    list may be a lone empty string."""
+    if isinstance(obj, dict):
+        return all(survives(v, cfg) for v in obj.values())
+    if isinstance(obj, list):
+        return obj != [""] and all(survives(v, cfg) for v in obj)
+    if obj is None or isinstance(obj, bool):
+        return True
+    token = model.format_float(obj) if isinstance(obj, float) else str(obj)
+    if isinstance(obj, (int, float)) and set(token) & set(cfg[:8]):
+        return False
+    return shape(model.decode_scalar(token, cfg)) == shape(obj)
+
+
+def nested_sorted(obj):
+    if isinstance(obj, list):
+        return [nested_sorted(v) for v in obj]
+    if isinstance(obj, dict):
+        return {k: nested_sorted(obj[k]) for k in sorted(obj)}
+    return obj
+
+
+@PROPERTY
+@given(st.data())
+def test_loads_inverts_dumps(data):
+    cfg = data.draw(configs)
+    obj = data.draw(dicts(cfg))
+    assume(survives(obj, cfg))
+    fc = FormatConfig(*cfg)
+    back = loads(dumps(obj, fc), fc)
+    assert shape(back) == shape({k: nested_sorted(v) for k, v in obj.items()})
+
+
+@pytest.mark.parametrize("obj", [
+    {"": 1, "a": {"": [], "b": {}}}, {"k": [["", ""], [[]]]},
+    {"n": -2**63, "m": 2**63 - 1, "z": -0.0, "i": -math.inf, "j": math.inf},
+    {"w": "x;=[]|{}\\", "u": "é\x00\n"},
+])
+def test_roundtrip_examples(obj):
+    assert shape(loads(dumps(obj))) == shape(obj)
+
+
+@pytest.mark.parametrize("length", range(0, 50, 3))
+@pytest.mark.parametrize("special", [";", "\\", "é", "}", "\U0001f600"])
+def test_delimiters_at_every_offset(length, special):
+    for at in range(length + 1):
+        s = "x" * at + special + "y" * (length - at)
+        obj = {s: s, "l": [s, special * length], "o": {s: s}}
+        assert dumps(obj) == model.dumps(obj)
+        assert shape(loads(dumps(obj))) == shape({k: nested_sorted(v) for k, v in obj.items()})
+
+
+def test_nan_survives_as_nan():
+    back = loads(dumps({"p": math.nan, "n": -math.nan, "l": [math.nan]}))
+    assert all(math.isnan(x) for x in (back["p"], back["n"], back["l"][0]))
+
+
+def _float_families(rng):
+    for _ in range(20000):
+        yield struct.unpack("<d", rng.getrandbits(64).to_bytes(8, "little"))[0]
+    for e in range(-1074, 1024):
+        for delta in (-1, 0, 1):
+            yield math.ldexp(1.0, e) * (1 + delta * sys.float_info.epsilon)
+    for n in range(2**52 - 3, 2**52 + 3):
+        yield n + 0.5
+        yield -(n + 0.25)
+    for _ in range(5000):
+        yield rng.random() * 10 ** rng.randint(-30, 30)
+
+
+def test_float_text_on_many_bit_patterns():
+    xs = list(_float_families(random.Random(20240607)))
+    text = dumps({str(i): x for i, x in enumerate(xs)})
+    assert text == "".join(f"{i}={model.format_float(x)};" for i, x in enumerate(xs))
+    back = loads(text)
+    for i, x in enumerate(xs):
+        y = back[str(i)]
+        assert math.isnan(y) if math.isnan(x) else struct.pack("<d", y) == struct.pack("<d", x)
+
+
+@PROPERTY
+@given(st.binary(min_size=8, max_size=8))
+def test_float_text_on_random_bits(raw):
+    x = struct.unpack("<d", raw)[0]
+    text = dumps({"x": x})
+    assert text == "x=" + model.format_float(x) + ";"
+    y = loads(text)["x"]
+    assert math.isnan(y) if math.isnan(x) else struct.pack("<d", y) == struct.pack("<d", x)
+
+
+class Boom:
+    def __str__(self):
+        raise ZeroDivisionError("boom")
+
+
+def test_no_reference_leaks():
+    cfg = FormatConfig()
+    value = "".join(["not ", "interned"])
+    text = "".join(["a=[1|{b=", "2}];"])
+    cyclic = [value]
+    cyclic.append(cyclic)
+
+    def calls():
+        dumps({"k": value, "l": [value, {"v": value}]}, cfg)
+        dumps({value: value})
+        loads(text, cfg)
+        loads(text)
+        for exc, fn in [
+            (TypeError, lambda: dumps({"k": value, 1: value}, cfg)),
+            (TypeError, lambda: dumps({"k": {value: value, None: 1}}, cfg)),
+            (OverflowError, lambda: dumps({"k": [value, 2**64]}, cfg)),
+            (ZeroDivisionError, lambda: dumps({"k": value, "b": [Boom()]}, cfg)),
+            (RecursionError, lambda: dumps({"k": cyclic}, cfg)),
+            (UnicodeEncodeError, lambda: dumps({"k": value, "s": "\ud800"}, cfg)),
+            (TypeError, lambda: dumps(value, cfg)),
+            (TypeError, lambda: dumps({}, value)),
+            (ValueError, lambda: loads(text + "x={", cfg)),
+            (ValueError, lambda: loads("a=" + "[" * 2000, cfg)),
+            (TypeError, lambda: loads(text, value)),
+        ]:
+            with pytest.raises(exc):
+                fn()
+
+    def counts():
+        gc.collect()
+        return sys.getrefcount(cfg), sys.getrefcount(value), sys.getrefcount(text), sys.getrefcount(FormatConfig)
+
+    calls()
+    before = counts()
+    for _ in range(50):
+        calls()
+    assert counts() == before
