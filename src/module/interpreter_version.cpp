@@ -20,6 +20,9 @@ InterpreterApi read_interpreter_api() {
     // The interpreter's own symbols are global to the process.
     api.unicode_as_utf8_and_size = reinterpret_cast<const char* (*)(PyObject*, Py_ssize_t*)>(
         dlsym(RTLD_DEFAULT, "PyUnicode_AsUTF8AndSize"));
+    api.gc_disable = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "PyGC_Disable"));
+    api.gc_enable = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "PyGC_Enable"));
+    if (api.gc_disable == nullptr || api.gc_enable == nullptr) api.gc_disable = api.gc_enable = nullptr;
   }
   return api;
 }
@@ -37,6 +40,14 @@ bool parse_interpreter_version(const char* text, int& major, int& minor) {
   if (minor_error != std::errc() || after_minor == after_major + 1) return false;
   return after_minor == last || *after_minor == '.' || (*after_minor >= 'a' && *after_minor <= 'z') ||
          *after_minor == '+';
+}
+
+CollectorPause::CollectorPause() {
+  if (auto disable = interpreter_api().gc_disable) was_enabled_ = disable() != 0;
+}
+
+CollectorPause::~CollectorPause() {
+  if (was_enabled_) interpreter_api().gc_enable();
 }
 
 const InterpreterApi& interpreter_api() {

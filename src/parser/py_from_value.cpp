@@ -1,107 +1,136 @@
 #include "parser/py_from_value.h"
 
 #include <array>
+#include <cstring>
+#include <optional>
 #include <string_view>
+
+#include "module/interpreter_version.h"
 
 namespace vardelquin {
 namespace {
 
-PyResult<PyRef> created(PyObject* object) {
-  if (object == nullptr) return failure(api_call_failed());
-  return PyRef::steal(object);
-}
-
-PyResult<PyRef> new_str(std::string_view text) {
-  return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
-
-// Documents repeat their keys: records in a list share one set. Reusing
-// the str made for an earlier occurrence saves making it again, and the
-// dict store reuses the hash cached in it. Direct-mapped, for one call.
-class KeyCache {
- public:
-  KeyCache() = default;
-  KeyCache(const KeyCache&) = delete;
-  KeyCache& operator=(const KeyCache&) = delete;
-
-  PyResult<PyRef> get(std::string_view key) {
-    if (key.size() > longest_key) return new_str(key);
-    Slot& slot = slots_[hash(key) % slots_.size()];
-    if (slot.str && slot.key == key) return PyRef::borrow(slot.str.get());
-    PyResult<PyRef> str = new_str(key);
-    if (str) {
-      slot.key = key;
-      slot.str = PyRef::borrow(str->get());
-    }
-    return str;
-  }
-
- private:
-  static constexpr std::size_t longest_key = 64;
-
-  static std::size_t hash(std::string_view key) noexcept {
-    std::uint64_t h = 0xcbf29ce484222325u;
-    for (const char c : key) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
-    return static_cast<std::size_t>(h ^ (h >> 29));
-  }
-
-  struct Slot {
-    std::string_view key;  // bytes of the document, which outlives the cache
-    PyRef str;
-  };
-  std::array<Slot, 512> slots_;
-};
-
+// Every object made here is a new reference handed up as a bare pointer:
+// NULL means failure, whose record waits in Builder::failure_. A caller
+// that gets a pointer owns it until it stores it into its container.
 class Builder {
  public:
-  PyResult<PyRef> value(const Value& value) {
+  PyObject* value(const Value& value) {
     switch (value.tag()) {
-      case ValueTag::Null: return PyRef::borrow(Py_None);
-      case ValueTag::Bool: return PyRef::borrow(value.as_bool() ? Py_True : Py_False);
+      case ValueTag::Null: return new_reference(Py_None);
+      case ValueTag::Bool: return new_reference(value.as_bool() ? Py_True : Py_False);
       case ValueTag::Int: return created(PyLong_FromLongLong(value.as_int()));
       case ValueTag::Float: return created(PyFloat_FromDouble(value.as_float()));
       case ValueTag::Str: return new_str(value.as_str());
       case ValueTag::List: return list(value.as_list());
       case ValueTag::Object: return dict(value.as_object());
     }
-    return internal_failure("unknown value tag");
+    failure_.emplace(PendingException::internal("unknown value tag"));
+    return nullptr;
   }
 
   // Value first, then key; a key that repeats keeps its first place in
   // the dict and takes the last value.
   template <class Members>
-  PyResult<PyRef> dict(const Members& members) {
-    PyResult<PyRef> dict = created(PyDict_New());
-    if (!dict) return dict;
+  PyObject* dict(const Members& members) {
+    PyRef dict = PyRef::steal(created(PyDict_New()));
+    if (!dict) return nullptr;
     for (const auto& [key, member] : members) {
-      PyResult<PyRef> item = value(member);
-      if (!item) return item;
-      PyResult<PyRef> name = keys_.get(key);
-      if (!name) return name;
-      if (PyDict_SetItem(dict->get(), name->get(), item->get()) < 0) return failure(fetch_exception());
+      const PyRef item = PyRef::steal(value(member));
+      if (!item) return nullptr;
+      const PyRef name = PyRef::steal(cached_key(key));
+      if (!name) return nullptr;
+      if (PyDict_SetItem(dict.get(), name.get(), item.get()) < 0) {
+        failure_.emplace(fetch_exception());
+        return nullptr;
+      }
     }
-    return dict;
+    return dict.release();
+  }
+
+  PyResult<PyRef> result(PyObject* object) {
+    if (object == nullptr) return failure(std::move(*failure_));
+    return PyRef::steal(object);
   }
 
  private:
-  PyResult<PyRef> list(std::span<const Value> items) {
-    PyResult<PyRef> list = created(PyList_New(0));
-    if (!list) return list;
-    for (const Value& item : items) {
-      PyResult<PyRef> converted = value(item);
-      if (!converted) return converted;
-      if (PyList_Append(list->get(), converted->get()) < 0) return failure(fetch_exception());
-    }
-    return list;
+  static PyObject* new_reference(PyObject* singleton) {
+    Py_INCREF(singleton);
+    return singleton;
   }
 
-  KeyCache keys_;
+  PyObject* created(PyObject* object) {
+    if (object == nullptr) failure_.emplace(api_call_failed());
+    return object;
+  }
+
+  PyObject* new_str(std::string_view text) {
+    return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  }
+
+  // The length is known, so the list is made at its size and filled in
+  // place; until then its slots hold NULL, which the list tolerates.
+  PyObject* list(std::span<const Value> items) {
+    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(items.size()))));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      PyObject* item = value(items[i]);
+      if (item == nullptr) return nullptr;
+      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+  }
+
+  // Documents repeat their keys: records in a list share one set. Reusing
+  // the str made for an earlier occurrence saves making it again, and the
+  // dict store reuses the hash cached in it. Direct-mapped, for one call;
+  // the keys it compares are bytes of the document, which outlives it.
+  PyObject* cached_key(std::string_view key) {
+    if (key.size() > longest_cached_key) return new_str(key);
+    KeySlot& slot = key_slots_[slot_of(key)];
+    if (slot.str && slot.key == key) return new_reference(slot.str.get());
+    PyObject* str = new_str(key);
+    if (str != nullptr) {
+      slot.key = key;
+      slot.str = PyRef::borrow(str);
+    }
+    return str;
+  }
+
+  static constexpr std::size_t longest_cached_key = 64;
+  static constexpr std::size_t key_slot_count = 512;
+
+  // Length and the first and last eight bytes: enough to spread the keys
+  // of one document, and cheap for the short keys that documents repeat.
+  static std::size_t slot_of(std::string_view key) noexcept {
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    const std::size_t n = key.size() < 8 ? key.size() : 8;
+    std::memcpy(&head, key.data(), n);
+    std::memcpy(&tail, key.data() + key.size() - n, n);
+    const std::uint64_t h = (head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ key.size();
+    return static_cast<std::size_t>((h ^ (h >> 32)) % key_slot_count);
+  }
+
+  struct KeySlot {
+    std::string_view key;
+    PyRef str;
+  };
+  std::array<KeySlot, key_slot_count> key_slots_;
+  std::optional<PendingException> failure_;
 };
 
 }  // namespace
 
-PyResult<PyRef> value_to_python(const Value& value) { return Builder().value(value); }
+PyResult<PyRef> value_to_python(const Value& value) {
+  Builder builder;
+  return builder.result(builder.value(value));
+}
 
-PyResult<PyRef> document_to_dict(const Document& document) { return Builder().dict(document); }
+PyResult<PyRef> document_to_dict(const Document& document) {
+  const CollectorPause pause;
+  Builder builder;
+  return builder.result(builder.dict(document));
+}
 
 }  // namespace vardelquin

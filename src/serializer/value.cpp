@@ -3,13 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 namespace vardelquin {
 namespace {
-
-// Byte order over unsigned bytes; string_view compares through
-// char_traits<char>, which orders chars as unsigned char.
-bool key_less(const Member& a, const Member& b) noexcept { return a.key < b.key; }
 
 }  // namespace
 
@@ -23,31 +20,65 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
   return allocate_bytes(bytes, alignment);
 }
 
+namespace {
+
+// A key's first eight bytes as one big-endian number, zero-padded: numbers
+// compare as the bytes do, so most comparisons need nothing more. Equal
+// prefixes (a padded zero looks like a real one) fall back to the bytes.
+std::uint64_t key_prefix(std::string_view key) noexcept {
+  unsigned char bytes[8] = {};
+  std::memcpy(bytes, key.data(), key.size() < 8 ? key.size() : 8);
+  std::uint64_t prefix = 0;
+  for (const unsigned char b : bytes) prefix = (prefix << 8) | b;
+  return prefix;
+}
+
+struct SortKey {
+  std::uint64_t prefix;
+  std::uint32_t index;
+};
+
+}  // namespace
+
 std::size_t sort_members(std::span<Member> members) {
-  if (members.size() < 2) return members.size();
-  // Small objects are the common case: an insertion sort there beats the
-  // general sort and needs no scratch memory. Both keep equal keys in
-  // their original order.
-  if (members.size() <= 16) {
-    for (std::size_t i = 1; i < members.size(); ++i) {
-      const Member moving = members[i];
-      std::size_t j = i;
-      for (; j > 0 && key_less(moving, members[j - 1]); --j) members[j] = members[j - 1];
-      members[j] = moving;
-    }
-  } else {
-    std::stable_sort(members.begin(), members.end(), key_less);
+  const std::size_t n = members.size();
+  if (n < 2) return n;
+  // Objects are small as a rule: their sort keys live on the stack.
+  constexpr std::size_t on_stack = 64;
+  SortKey stack_keys[on_stack];
+  std::vector<SortKey> heap_keys;
+  SortKey* keys = stack_keys;
+  if (n > on_stack) {
+    heap_keys.resize(n);
+    keys = heap_keys.data();
   }
-  // A run of equal keys keeps one member, with the run's last value.
-  std::size_t kept = 1;
-  for (std::size_t i = 1; i < members.size(); ++i) {
-    if (members[i].key == members[kept - 1].key) {
-      members[kept - 1].value = members[i].value;
+  bool sorted = true;
+  for (std::size_t i = 0; i < n; ++i) {
+    keys[i] = {key_prefix(members[i].key), static_cast<std::uint32_t>(i)};
+    if (i > 0 && sorted && !(members[i - 1].key < members[i].key)) sorted = false;
+  }
+  if (sorted) return n;  // strictly ascending: in order and unique already
+
+  // The position breaks ties, so equal keys keep their order without a
+  // stable sort's scratch memory.
+  std::sort(keys, keys + n, [&](const SortKey& a, const SortKey& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    const int order = members[a.index].key.compare(members[b.index].key);
+    return order != 0 ? order < 0 : a.index < b.index;
+  });
+  std::vector<Member> ordered;
+  ordered.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const Member& next = members[keys[i].index];
+    // A run of equal keys keeps one member, with the run's last value.
+    if (!ordered.empty() && ordered.back().key == next.key) {
+      ordered.back().value = next.value;
     } else {
-      members[kept++] = members[i];
+      ordered.push_back(next);
     }
   }
-  return kept;
+  std::copy(ordered.begin(), ordered.end(), members.begin());
+  return ordered.size();
 }
 
 Value make_string(Arena& arena, std::string_view text) { return Value::string(arena.copy(text)); }
