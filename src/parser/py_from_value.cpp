@@ -25,7 +25,7 @@ class Builder {
       case ValueTag::List: return list(value.as_list());
       case ValueTag::Object: return dict(value.as_object());
     }
-    failure_.emplace(PendingException::internal("unknown value tag"));
+    fail([] { return PendingException::internal("unknown value tag"); });
     return nullptr;
   }
 
@@ -41,7 +41,7 @@ class Builder {
       const PyRef name = PyRef::steal(cached_key(key));
       if (!name) return nullptr;
       if (PyDict_SetItem(dict.get(), name.get(), item.get()) < 0) {
-        failure_.emplace(fetch_exception());
+        fail(fetch_exception);
         return nullptr;
       }
     }
@@ -60,9 +60,12 @@ class Builder {
   }
 
   PyObject* created(PyObject* object) {
-    if (object == nullptr) failure_.emplace(api_call_failed());
+    if (object == nullptr) fail(api_call_failed);
     return object;
   }
+
+  // Out of line, so that the recursive frames stay small.
+  [[gnu::noinline, gnu::cold]] void fail(PendingException (*make)()) { failure_.emplace(make()); }
 
   PyObject* new_str(std::string_view text) {
     return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));

@@ -90,7 +90,10 @@ class Reader {
       while (pos_ != end_ && *pos_ == field_sep_) ++pos_;
       if (pos_ == end_) return std::move(document_);
       const std::string_view key = keep(read_token(top_key_stops_));
-      if (pos_ == end_) return Unexpected{ParseError{expected_kv_sep_got_eof()}};
+      if (pos_ == end_) {
+        fail_expected_kv_sep_got_eof();
+        return Unexpected{ParseError{std::move(error_)}};
+      }
       ++pos_;
       const Value value = parse_value(0);
       if (failed()) return Unexpected{ParseError{std::move(error_)}};
@@ -189,10 +192,9 @@ class Reader {
     const std::size_t base = members_.size();
     for (;;) {
       const std::string_view key = keep(read_token(object_key_stops_));
-      if (pos_ == end_) return fail(expected_kv_sep_got_eof());
+      if (pos_ == end_) return fail_expected_kv_sep_got_eof();
       if (*pos_ != kv_sep_) {
-        return fail("Expected " + char_literal(config_.delimiter(Delimiter::kv_sep)) + " but got " +
-                    byte_literal() + " at pos " + std::to_string(offset()));
+        return fail_expected_kv_sep();
       }
       ++pos_;
       const Value value = parse_value(depth);
@@ -219,24 +221,31 @@ class Reader {
   // a multi-byte character shows as a Latin-1 letter.
   std::string byte_literal() const { return char_literal(byte(*pos_)); }
 
-  std::string expected_kv_sep_got_eof() const {
-    return "Expected " + char_literal(config_.delimiter(Delimiter::kv_sep)) + " but got EOF";
-  }
-
   bool failed() const noexcept { return !error_.empty(); }
 
+  // The failures build their messages out of line: the parse functions
+  // recurse once per nesting level, and their frames stay small that way.
   // Every message is non-empty, so error_ doubles as the failure flag.
-  Value fail(std::string message) {
-    error_ = std::move(message);
+  [[gnu::noinline, gnu::cold]] Value fail(std::string_view message) {
+    error_.assign(message);
     return Value();
   }
 
-  Value fail_unexpected(const char* container) {
+  [[gnu::noinline, gnu::cold]] Value fail_expected_kv_sep_got_eof() {
+    return fail("Expected " + char_literal(config_.delimiter(Delimiter::kv_sep)) + " but got EOF");
+  }
+
+  [[gnu::noinline, gnu::cold]] Value fail_expected_kv_sep() {
+    return fail("Expected " + char_literal(config_.delimiter(Delimiter::kv_sep)) + " but got " +
+                byte_literal() + " at pos " + std::to_string(offset()));
+  }
+
+  [[gnu::noinline, gnu::cold]] Value fail_unexpected(const char* container) {
     return fail("Unexpected " + byte_literal() + " in " + container + " at pos " +
                 std::to_string(offset()));
   }
 
-  Value fail_too_deep() {
+  [[gnu::noinline, gnu::cold]] Value fail_too_deep() {
     return fail("Maximum nesting depth of " + std::to_string(max_nesting_depth) +
                 " exceeded at pos " + std::to_string(offset()));
   }

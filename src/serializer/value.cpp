@@ -27,7 +27,8 @@ namespace {
 // prefixes (a padded zero looks like a real one) fall back to the bytes.
 std::uint64_t key_prefix(std::string_view key) noexcept {
   unsigned char bytes[8] = {};
-  std::memcpy(bytes, key.data(), key.size() < 8 ? key.size() : 8);
+  // An empty key's data may be null, which memcpy must not be given.
+  if (!key.empty()) std::memcpy(bytes, key.data(), key.size() < 8 ? key.size() : 8);
   std::uint64_t prefix = 0;
   for (const unsigned char b : bytes) prefix = (prefix << 8) | b;
   return prefix;
