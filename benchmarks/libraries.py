@@ -1,0 +1,95 @@
+"""The libraries under comparison, each called the way its users call it.
+
+Every library is used with its defaults. vardelquin, json and ujson write
+str; orjson and msgspec write bytes. Each library's loads reads the text
+that its own dumps wrote.
+"""
+
+from __future__ import annotations
+
+import importlib
+from dataclasses import dataclass
+from typing import Any, Callable, Dict, List, Optional
+
+SUBJECT = "vardelquin"
+NAMES = ("vardelquin", "json", "orjson", "ujson", "msgspec")
+PEER_PACKAGES = ("orjson", "ujson", "msgspec")
+
+
+@dataclass
+class Library:
+    name: str
+    dumps: Callable[[Any], Any]
+    loads: Callable[[Any], Any]
+    version: str
+    call: str  # how it is called, for the report
+
+
+def _version(dist: str, module: Any) -> str:
+    try:
+        from importlib import metadata
+
+        return metadata.version(dist)
+    except Exception:
+        return str(getattr(module, "__version__", "?"))
+
+
+def load(name: str) -> Library:
+    """Imports one library; raises ImportError when it is not installed."""
+    if name == "vardelquin":
+        import vardelquin
+
+        return Library(name, vardelquin.dumps, vardelquin.loads, _version("vardelquin", vardelquin),
+                       "vardelquin.dumps / vardelquin.loads")
+    if name == "json":
+        import json
+        import platform
+
+        return Library(name, json.dumps, json.loads, f"stdlib (Python {platform.python_version()})",
+                       "json.dumps / json.loads")
+    if name == "orjson":
+        import orjson
+
+        return Library(name, orjson.dumps, orjson.loads, _version("orjson", orjson),
+                       "orjson.dumps / orjson.loads (bytes)")
+    if name == "ujson":
+        import ujson
+
+        return Library(name, ujson.dumps, ujson.loads, _version("ujson", ujson),
+                       "ujson.dumps / ujson.loads")
+    if name == "msgspec":
+        msgspec_json = importlib.import_module("msgspec.json")
+        import msgspec
+
+        return Library(name, msgspec_json.encode, msgspec_json.decode, _version("msgspec", msgspec),
+                       "msgspec.json.encode / msgspec.json.decode (bytes)")
+    raise ValueError(f"unknown library {name!r}")
+
+
+def load_all(names=NAMES) -> List[Library]:
+    return [load(n) for n in names]
+
+
+def missing_peers() -> List[str]:
+    missing = []
+    for n in PEER_PACKAGES:
+        try:
+            importlib.import_module(n)
+        except ImportError:
+            missing.append(n)
+    return missing
+
+
+def json_accelerated() -> Optional[bool]:
+    try:
+        import json.decoder
+        import json.encoder
+
+        return (getattr(json.encoder, "c_make_encoder", None) is not None
+                and getattr(json.decoder, "c_scanstring", None) is not None)
+    except Exception:
+        return None
+
+
+def by_name(libs: List[Library]) -> Dict[str, Library]:
+    return {lib.name: lib for lib in libs}

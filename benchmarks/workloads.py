@@ -1,0 +1,141 @@
+"""Inputs of the benchmark: the real-world corpus and synthetic documents.
+
+Every workload is a dict (the module's top level is always one). A corpus
+document whose top level is not a JSON object is wrapped as {"data": ...}.
+The synthetic documents are built from a seeded generator, so every run
+measures the same data.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+import random
+from dataclasses import dataclass
+from typing import Any, Dict, List, Optional
+
+CORPUS_FILES = ("canada.json", "citm_catalog.json", "github_events.json", "twitter.json")
+
+# The characters that vardelquin escapes with its default configuration.
+DELIMITERS = ";=[]|{}\\"
+
+
+@dataclass
+class Workload:
+    name: str
+    kind: str  # "corpus" or "synthetic"
+    doc: Dict[str, Any]
+    description: str
+    # Calls per timed batch; None lets the runner calibrate it.
+    calls: Optional[int] = None
+    # Unit forced in the table ("ns" for the per-call workload), else automatic.
+    unit: Optional[str] = None
+
+
+def load_corpus(directory: str) -> List[Workload]:
+    workloads = []
+    for filename in CORPUS_FILES:
+        path = os.path.join(directory, filename)
+        if not os.path.exists(path):
+            continue
+        with open(path, encoding="utf-8") as f:
+            doc = json.load(f)
+        wrapped = not isinstance(doc, dict)
+        if wrapped:
+            doc = {"data": doc}
+        size = os.path.getsize(path)
+        desc = f"{filename}, {size:,} bytes" + (", wrapped as {\"data\": ...}" if wrapped else "")
+        workloads.append(Workload(filename[: -len(".json")], "corpus", doc, desc))
+    return workloads
+
+
+def record3() -> Dict[str, Any]:
+    return {"id": 123456, "name": "mirl", "active": True}
+
+
+def escapes(n_strings: int, length: int, rng: random.Random) -> Dict[str, Any]:
+    # About half of the characters are delimiters, the rest ASCII letters.
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    doc = {}
+    for i in range(n_strings):
+        chars = [rng.choice(DELIMITERS) if rng.random() < 0.5 else rng.choice(letters) for _ in range(length)]
+        doc[f"s{i:04d}"] = "".join(chars)
+    return doc
+
+
+def ints(n: int, rng: random.Random) -> Dict[str, Any]:
+    values = []
+    for _ in range(n):
+        r = rng.random()
+        if r < 0.4:
+            values.append(rng.randint(0, 999))
+        elif r < 0.8:
+            values.append(rng.randint(-10**9, 10**9))
+        else:
+            values.append(rng.randint(-(2**63), 2**63 - 1))
+    return {"ints": values}
+
+
+def floats(n: int, rng: random.Random) -> Dict[str, Any]:
+    values = []
+    for _ in range(n):
+        x = rng.uniform(-1000.0, 1000.0)
+        # Half at full precision (17 significant digits), half as prices.
+        values.append(x if rng.random() < 0.5 else round(x, 2))
+    return {"floats": values}
+
+
+def non_ascii(n_strings: int, length: int, rng: random.Random) -> Dict[str, Any]:
+    pools = [
+        "àáâãäåæçèéêëìíîïñòóôõöøùúûüýÿß",  # Latin-1 (2 UTF-8 bytes)
+        "αβγδεζηθικλμνξοπρστυφχψωΑΒΓΔ",  # Greek
+        "абвгдежзийклмнопрстуфхцчшщыэюя",  # Cyrillic
+        "的一是不了人我在有他这为之大来以个中上们到说国和地",  # CJK (3 bytes)
+        "😀😁😂🤣😃😄😅😆😉😊🚀🌍🎉🍕🐍",  # outside the BMP (4 bytes)
+    ]
+    doc = {}
+    for i in range(n_strings):
+        pool = pools[i % len(pools)]
+        doc[f"t{i:04d}"] = "".join(rng.choice(pool + " ") for _ in range(length))
+    return doc
+
+
+def deep(levels: int) -> Dict[str, Any]:
+    # Lists and objects alternate; each level also holds a small scalar.
+    value: Any = "leaf"
+    for i in range(levels):
+        value = [value, i] if i % 2 == 0 else {"k": value}
+    return {"root": value}
+
+
+def synthetic(quick: bool) -> List[Workload]:
+    rng = random.Random(20240607)
+    scale = 10 if quick else 1
+    n_record_calls = 2_000 if quick else 100_000
+    return [
+        Workload(
+            "record3", "synthetic", record3(),
+            f"flat record of 3 keys (int, str, bool), {n_record_calls:,} calls per timed batch",
+            calls=n_record_calls, unit="ns",
+        ),
+        Workload(
+            "escapes", "synthetic", escapes(200 // scale, 500, rng),
+            f"{200 // scale} strings of 500 chars, about half of them ; = [ ] | {{ }} \\",
+        ),
+        Workload(
+            "ints", "synthetic", ints(100_000 // scale, rng),
+            f"list of {100_000 // scale:,} ints (small, 32-bit and 64-bit)",
+        ),
+        Workload(
+            "floats", "synthetic", floats(100_000 // scale, rng),
+            f"list of {100_000 // scale:,} floats in (-1000, 1000), half with 2 decimals",
+        ),
+        Workload(
+            "non_ascii", "synthetic", non_ascii(1000 // scale, 100, rng),
+            f"{1000 // scale} strings of 100 chars: Latin-1, Greek, Cyrillic, CJK, emoji",
+        ),
+        Workload(
+            "deep", "synthetic", deep(500),
+            "500 levels of alternately nested lists and objects",
+        ),
+    ]
