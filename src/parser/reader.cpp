@@ -1,9 +1,11 @@
 #include "parser/reader.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <string>
@@ -26,14 +28,19 @@ namespace {
 class StopSet {
  public:
   StopSet(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) {
-    for (const std::uint8_t b : stops) table_[b] = 1;
-    table_[escape] = 1;
+    for (const std::uint8_t b : stops) table_[b] = stop;
+    table_[escape] = escapes;
 #if defined(__SSE2__)
     std::size_t i = 0;
     for (const std::uint8_t b : stops) needles_[i++] = _mm_set1_epi8(static_cast<char>(b));
     while (i < std::size(needles_)) needles_[i++] = _mm_set1_epi8(static_cast<char>(escape));
 #endif
   }
+
+  // What a byte does in a token: nothing (0), escapes the next one, or stops.
+  static constexpr std::uint8_t escapes = 1;
+  static constexpr std::uint8_t stop = 2;
+  std::uint8_t kind(char c) const noexcept { return table_[static_cast<unsigned char>(c)]; }
 
   // The first byte in [p, end) that stops a token or escapes, else end.
   const char* find(const char* p, const char* const end) const noexcept {
@@ -112,25 +119,47 @@ class Reader {
 
   // token := (escape char | ordinary char)*, ending before a stop byte or
   // at the end of the text; an escape as the very last byte is dropped.
-  // A token without escapes is a view of the text itself; otherwise its
-  // ordinary runs are gathered in scratch_, the escaped character opening
-  // the next run, and the view is of scratch_ until the next token.
+  // A token without escapes is a view of the text itself. Otherwise it is
+  // gathered in scratch_, and the view is of scratch_ until the next token.
   std::string_view read_token(const StopSet& stops) {
     const char* run = pos_;
     pos_ = stops.find(pos_, end_);
     if (pos_ == end_ || *pos_ != escape_) return {run, static_cast<std::size_t>(pos_ - run)};
+    return read_escaped_token(stops, run);
+  }
 
-    scratch_.clear();
-    for (;;) {
-      scratch_.append(run, pos_);
-      if (++pos_ == end_) return scratch_;
-      run = pos_;
-      pos_ = stops.find(pos_ + 1, end_);
-      if (pos_ == end_ || *pos_ != escape_) {
-        scratch_.append(run, pos_);
-        return scratch_;
+  // From the first escape on, byte by byte: escapes may come thick, and a
+  // scan that restarts after each of them would pay its set-up every time.
+  // An escape is skipped without a branch and the byte after it copied
+  // whatever it is; the continuation bytes of a multi-byte character never
+  // stop a token, so they follow as ordinary bytes, and a lone escape at
+  // the end is dropped. scratch_ only grows; its size is its capacity.
+  std::string_view read_escaped_token(const StopSet& stops, const char* run) {
+    std::size_t length = static_cast<std::size_t>(pos_ - run);
+    reserve_scratch(length + 64);
+    std::memcpy(scratch_.data(), run, length);
+    char* out = scratch_.data();
+    std::size_t capacity = scratch_.size();
+    const char* p = pos_;
+    const char* const end = end_;
+    while (p != end) {
+      const std::uint8_t kind = stops.kind(*p);
+      if (kind == StopSet::stop) break;
+      p += kind;  // past an escape
+      if (p == end) break;
+      if (length == capacity) {
+        reserve_scratch(capacity + 1);
+        out = scratch_.data();
+        capacity = scratch_.size();
       }
+      out[length++] = *p++;
     }
+    pos_ = p;
+    return {out, length};
+  }
+
+  void reserve_scratch(std::size_t size) {
+    if (scratch_.size() < size) scratch_.resize(std::max(size, 2 * scratch_.size()));
   }
 
   // Text of the input outlives the document; scratch text is copied out.

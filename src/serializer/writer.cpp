@@ -195,24 +195,31 @@ class EscapeSet {
         out += 16;
         continue;
       }
+      // A block with marked bytes: keep its clean head, then take the rest
+      // of the block byte by byte, which costs the same however many of
+      // its bytes are marked.
       const auto clean = std::countr_zero(mask);
       in += clean;
       out += clean;
-      *out++ = escape_;
-      *out++ = *in++;
+      out = put_bytes(out, in, in + (16 - clean));
+      in += 16 - clean;
     }
 #endif
-    // Branch-free: the escape is always stored and kept only when marked.
+    sink.commit(put_bytes(out, in, end));
+  }
+
+ private:
+  // Branch-free: the escape is always stored and kept only when marked.
+  char* put_bytes(char* out, const char* in, const char* end) const {
     for (; in != end; ++in) {
       const auto c = static_cast<unsigned char>(*in);
       *out = escape_;
       out += marked_[c];
       *out++ = static_cast<char>(c);
     }
-    sink.commit(out);
+    return out;
   }
 
- private:
   std::array<std::uint8_t, 256> marked_{};
   char escape_;
 #if defined(__SSE2__)
