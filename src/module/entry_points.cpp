@@ -19,23 +19,26 @@ constexpr std::array<std::string_view, 2> loads_parameters = {"s", "config"};
 const ArgumentSpec dumps_spec{"dumps", "", dumps_parameters, 1};
 const ArgumentSpec loads_spec{"loads", "", loads_parameters, 1};
 
-// The configuration of one call: a private copy of the record, and the
-// read hold on the caller's FormatConfig for as long as the call runs.
+// The configuration of one call: the record it reads, and the read hold
+// on the caller's FormatConfig for as long as the call runs. The hold
+// keeps every writer out, so the call reads the instance's record in place
+// instead of copying it; without a config it reads the default record,
+// which is built once.
 struct WorkingConfig {
-  FormatConfig record;
+  const FormatConfig* record;
   std::optional<ConfigReadHold> hold;
 };
 
 PyResult<WorkingConfig> settle_config(PyObject* config) {
   if (config == nullptr || config == Py_None) {
-    auto defaults = FormatConfig::defaults();
+    static const auto defaults = FormatConfig::defaults();
     if (!defaults) return internal_failure("default FormatConfig is always valid");
-    return WorkingConfig{std::move(*defaults), std::nullopt};
+    return WorkingConfig{&*defaults, std::nullopt};
   }
   PyResult<ConfigReadHold> hold = hold_for_reading(config);
   if (!hold) return failure(wrap_argument_error("config", std::move(hold).error()));
-  FormatConfig record = hold->record();
-  return WorkingConfig{std::move(record), std::move(*hold)};
+  const FormatConfig* record = &hold->record();
+  return WorkingConfig{record, std::move(*hold)};
 }
 
 PyResult<PyRef> new_str_from_utf8(std::string_view text) {
@@ -61,7 +64,7 @@ PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!config) return failure(std::move(config).error());
     PyResult<PyDocument> converted = document_from_dict(obj);
     if (!converted) return failure(std::move(converted).error());
-    const std::string text = write_document(converted->document, config->record);
+    const std::string text = write_document(converted->document, *config->record);
     return new_str_from_utf8(text);
   });
 }
@@ -80,7 +83,7 @@ PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!text) return failure(wrap_argument_error("s", std::move(text).error()));
     PyResult<WorkingConfig> config = settle_config(slots[1]);
     if (!config) return failure(std::move(config).error());
-    auto document = parse_document(text->text(), config->record);
+    auto document = parse_document(text->text(), *config->record);
     if (!document) {
       return failure(PendingException::lazy(PyExc_ValueError, std::move(document).error().message));
     }

@@ -12,6 +12,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "serializer/shortest_digits.h"
+
 namespace vardelquin {
 namespace {
 
@@ -135,8 +137,32 @@ void put_integral_float(Sink& sink, double value) {
 // 309 to 323 zeros and up to 17 digits.
 void put_fractional_float(Sink& sink, double value) {
   constexpr std::size_t longest = 345;
-  char* const first = sink.reserve(longest);
-  sink.commit(std::to_chars(first, first + longest, value, std::chars_format::fixed).ptr);
+  char* out = sink.reserve(longest);
+  if (std::signbit(value)) *out++ = '-';
+  const DecimalDigits decimal = shortest_digits(value);
+  char digits[20];
+  const auto count = static_cast<int>(std::to_chars(digits, digits + sizeof digits, decimal.significand).ptr - digits);
+  // The digits end past the point: the value is no integer, and neither is
+  // any decimal that reads back as it, being within a quarter unit.
+  const int integer_digits = count + decimal.exponent;
+  if (integer_digits > 0) {
+    const auto before = static_cast<std::size_t>(integer_digits);
+    const auto after = static_cast<std::size_t>(-decimal.exponent);
+    std::memcpy(out, digits, before);
+    out += before;
+    *out++ = '.';
+    std::memcpy(out, digits + before, after);
+    out += after;
+  } else {
+    const auto zeros = static_cast<std::size_t>(-integer_digits);
+    *out++ = '0';
+    *out++ = '.';
+    std::memset(out, '0', zeros);
+    out += zeros;
+    std::memcpy(out, digits, static_cast<std::size_t>(count));
+    out += count;
+  }
+  sink.commit(out);
 }
 
 void put_float(Sink& sink, double value) {
@@ -156,22 +182,15 @@ void put_float(Sink& sink, double value) {
 // can be marked: bytes of multi-byte sequences are always copied as they are.
 class EscapeSet {
  public:
-  explicit EscapeSet(const FormatConfig& config) : escape_(config.byte(Delimiter::escape)) {
-    const auto& special = config.special_table();
-    std::size_t count = 0;
-    for (std::size_t c = 0; c < 0x80; ++c) {
-      if (special[c] == 0) continue;
-      marked_[c] = 1;
+  // The configuration's own table marks exactly the eight delimiters, all
+  // ASCII, so it serves as is: bytes of multi-byte characters are never
+  // marked.
+  explicit EscapeSet(const FormatConfig& config)
+      : marked_(config.special_table()), escape_(config.byte(Delimiter::escape)) {
 #if defined(__SSE2__)
-      if (count < delimiter_count) probes_[count] = _mm_set1_epi8(static_cast<char>(c));
-#endif
-      ++count;
+    for (std::size_t i = 0; i < delimiter_count; ++i) {
+      probes_[i] = _mm_set1_epi8(static_cast<char>(config.fields().delimiters[i]));
     }
-#if defined(__SSE2__)
-    // Repeating a marked byte fills the unused probes without changing the
-    // set they find.
-    block_scan_ = count > 0 && count <= delimiter_count;
-    for (std::size_t i = count; block_scan_ && i < delimiter_count; ++i) probes_[i] = probes_[0];
 #endif
   }
 
@@ -184,7 +203,7 @@ class EscapeSet {
 #if defined(__SSE2__)
     // Text is mostly free of delimiters: test 16 bytes at once, store them
     // whole and keep the part before the first marked byte.
-    while (block_scan_ && end - in >= 16) {
+    while (end - in >= 16) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
       __m128i hits = _mm_setzero_si128();
       for (const __m128i& probe : probes_) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, probe));
@@ -220,11 +239,10 @@ class EscapeSet {
     return out;
   }
 
-  std::array<std::uint8_t, 256> marked_{};
+  const std::array<std::uint8_t, 256>& marked_;
   char escape_;
 #if defined(__SSE2__)
-  __m128i probes_[delimiter_count]{};
-  bool block_scan_ = false;
+  __m128i probes_[delimiter_count];
 #endif
 };
 
