@@ -57,7 +57,7 @@ std::uint64_t scale(const std::uint64_t (&g)[2], std::uint64_t cp) {
   return integer | static_cast<std::uint64_t>(inexact);
 }
 
-// A significand below 2^57 has at most 17 digits, so at most 16 trailing zeros.
+// A significand below 10^17 has at most 17 digits, so at most 16 trailing zeros.
 DecimalDigits without_trailing_zeros(std::uint64_t significand, int exponent) {
   if (significand % 10 == 0) {
     significand /= 10;
@@ -119,22 +119,28 @@ DecimalDigits shortest_digits(double value) {
   // The multiples of 10^(k+1) around v, if one of them is in R: it is the
   // only one, and every other decimal in R is longer, unless it is 10^(k+1)
   // itself, where 9 * 10^k may be as short and nearer. That takes s < 10,
-  // a tiny subnormal, where every candidate below has a single digit.
-  if (s >= 10) {
-    const std::uint64_t s10 = s / 10;
-    const bool lower_in = vb_lower + open <= 40 * s10;
-    const bool upper_in = 40 * s10 + 40 + open <= vb_upper;
-    if (lower_in != upper_in) return without_trailing_zeros(lower_in ? s10 : s10 + 1, k + 1);
-  }
+  // which only the two least subnormals have; every candidate below has a
+  // single digit there.
+  const std::uint64_t s10 = s / 10;
+  const bool lower10_in = vb_lower + open <= 40 * s10;
+  const bool upper10_in = 40 * s10 + 40 + open <= vb_upper;
+  const bool shorter = (lower10_in != upper10_in) & (s >= 10);
 
   // Otherwise the multiples of 10^k: all in R are equally long, so the
-  // nearest in R of s * 10^k and (s + 1) * 10^k, the even one on a tie.
+  // nearest in R of s * 10^k and (s + 1) * 10^k, the even one on a tie. At
+  // least one is in R.
   const bool lower_in = vb_lower + open <= 4 * s;
   const bool upper_in = 4 * s + 4 + open <= vb_upper;
-  if (lower_in != upper_in) return without_trailing_zeros(lower_in ? s : s + 1, k);
   const std::uint64_t midpoint = 4 * s + 2;
-  const bool lower = vb < midpoint || (vb == midpoint && s % 2 == 0);
-  return without_trailing_zeros(lower ? s : s + 1, k);
+  const bool upper_nearer = vb > midpoint || (vb == midpoint && (s & 1) != 0);
+  const bool upper = (!lower_in) | (upper_in & upper_nearer);
+
+  // Both ways are computed and one is selected without a branch: for
+  // values of 16 or 17 digits either is as likely. Only a multiple of
+  // 10^(k+1) can end in 0 (or 10 * 10^k when s < 10).
+  const std::uint64_t select = 0 - static_cast<std::uint64_t>(shorter);
+  const std::uint64_t significand = ((s10 + !lower10_in) & select) | ((s + upper) & ~select);
+  return without_trailing_zeros(significand, k + shorter);
 }
 
 }  // namespace vardelquin

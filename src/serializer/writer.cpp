@@ -134,33 +134,61 @@ void put_integral_float(Sink& sink, double value) {
 // A finite value with a fractional part: the shortest digits that read back
 // to the same double, laid out positionally. Such a value is below 2^52 in
 // magnitude, and the longest spelling is a small subnormal: a sign, "0.",
-// 309 to 323 zeros and up to 17 digits.
+// and at most 340 digits after the point, up to 323 of them leading zeros.
 void put_fractional_float(Sink& sink, double value) {
-  constexpr std::size_t longest = 345;
-  char* out = sink.reserve(longest);
-  if (std::signbit(value)) *out++ = '-';
+  constexpr std::size_t longest = 343;
+  // Digits are copied in blocks of fixed size, which may overrun what is
+  // kept by up to 24 bytes.
+  char* out = sink.reserve(longest + 24);
+  *out = '-';
+  out += std::signbit(value);
   const DecimalDigits decimal = shortest_digits(value);
-  char digits[20];
-  const auto count = static_cast<int>(std::to_chars(digits, digits + sizeof digits, decimal.significand).ptr - digits);
+
+  // The significand (below 10^17) in 17 places, zeros in front, and 24
+  // more bytes readable after its first significant digit.
+  static_assert(std::endian::native == std::endian::little, "digits are packed little-endian");
+  const auto eight_digits = [](std::uint64_t n) {
+    // n < 10^8 split into 4, then 2, then 1 digit lanes, the leading digits
+    // in the low lanes, which come first in memory; every per-lane product
+    // stays within its lane.
+    std::uint64_t lanes = (n / 10000) | (n % 10000) << 32;
+    std::uint64_t high = (lanes * 5243) >> 19 & 0x0000007F0000007F;  // x / 100 for x < 10^4
+    lanes = high | (lanes - 100 * high) << 16;
+    high = (lanes * 103) >> 10 & 0x000F000F000F000F;  // x / 10 for x < 100
+    return (high | (lanes - 10 * high) << 8) | 0x3030303030303030;
+  };
+  constexpr std::uint64_t e8 = 100000000;
+  const std::uint64_t significand = decimal.significand;
+  char digits[48] = {};
+  digits[0] = static_cast<char>('0' + significand / (e8 * e8));
+  const std::uint64_t high_digits = eight_digits(significand / e8 % e8);
+  const std::uint64_t low_digits = eight_digits(significand % e8);
+  std::memcpy(digits + 1, &high_digits, 8);
+  std::memcpy(digits + 9, &low_digits, 8);
+  constexpr std::uint64_t powers_of_ten[18] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, e8,
+                                               10 * e8, 100 * e8, 1000 * e8, 10000 * e8, 100000 * e8,
+                                               1000000 * e8, 10000000 * e8, e8 * e8, 10 * e8 * e8};
+  // bit_width * log10(2), rounded down, is the digit count or one less.
+  const int log10_bound = static_cast<int>(std::bit_width(significand)) * 1233 >> 12;
+  const int count = log10_bound + (significand >= powers_of_ten[log10_bound]);
+  const char* const first = digits + 17 - count;
+
   // The digits end past the point: the value is no integer, and neither is
-  // any decimal that reads back as it, being within a quarter unit.
+  // any decimal reading back as it, all being within half a unit in the last
+  // place. So there are at most 16 digits before the point and 16 after it.
   const int integer_digits = count + decimal.exponent;
   if (integer_digits > 0) {
-    const auto before = static_cast<std::size_t>(integer_digits);
-    const auto after = static_cast<std::size_t>(-decimal.exponent);
-    std::memcpy(out, digits, before);
-    out += before;
-    *out++ = '.';
-    std::memcpy(out, digits + before, after);
-    out += after;
+    const auto point = static_cast<std::size_t>(integer_digits);
+    std::memcpy(out, first, 16);
+    std::memcpy(out + point + 1, first + point, 16);
+    out[point] = '.';
+    out += count + 1;
   } else {
     const auto zeros = static_cast<std::size_t>(-integer_digits);
-    *out++ = '0';
-    *out++ = '.';
-    std::memset(out, '0', zeros);
-    out += zeros;
-    std::memcpy(out, digits, static_cast<std::size_t>(count));
-    out += count;
+    std::memcpy(out, "0.0000000000000000", 18);
+    if (zeros > 16) std::memset(out + 18, '0', zeros - 16);
+    std::memcpy(out + 2 + zeros, first, 24);
+    out += 2 + zeros + static_cast<std::size_t>(count);
   }
   sink.commit(out);
 }

@@ -52,6 +52,18 @@ TEST(ObjectTest, EqualKeysKeepTheLastValue) {
   }
 }
 
+TEST(ObjectTest, EmptyKeysWithoutStorageSortFirstAndMerge) {
+  // The arena gives an empty key no storage: its data is null. Under the
+  // sanitizers this once stopped the sort (a null pointer given to memcpy).
+  std::vector<Member> m = members({{"b", Value::integer(1)}, {"a", Value::integer(2)}});
+  m.push_back(Member{std::string_view(), Value::integer(3)});
+  m.push_back(Member{testing::arena().copy(""), Value::integer(4)});
+  ASSERT_EQ(m.back().key.data(), nullptr);
+  const Value o = make_object(testing::arena(), m);
+  EXPECT_EQ(keys_of(o), (std::vector<std::string>{"", "a", "b"}));
+  EXPECT_EQ(o.as_object()[0].value, Value::integer(4));
+}
+
 TEST(DocumentTest, KeepsAppendOrderAndDuplicates) {
   const Document d = testing::document({{"k", Value::integer(1)}, {"b", Value::null()}, {"k", str("x")}});
   ASSERT_EQ(d.size(), 3u);
