@@ -96,4 +96,20 @@ class FormatConfig {
   std::array<std::uint8_t, 5> scalar_terminators_{};
 };
 
+// The eight delimiters as bytes, copied once for the inner loops of the
+// reader and the writer. Every delimiter is ASCII, so one byte holds each.
+struct DelimiterBytes {
+  explicit DelimiterBytes(const FormatConfig& config) noexcept
+      : field_sep(config.byte(Delimiter::field_sep)),
+        kv_sep(config.byte(Delimiter::kv_sep)),
+        list_open(config.byte(Delimiter::list_open)),
+        list_close(config.byte(Delimiter::list_close)),
+        list_sep(config.byte(Delimiter::list_sep)),
+        obj_open(config.byte(Delimiter::obj_open)),
+        obj_close(config.byte(Delimiter::obj_close)),
+        escape(config.byte(Delimiter::escape)) {}
+
+  char field_sep, kv_sep, list_open, list_close, list_sep, obj_open, obj_close, escape;
+};
+
 }  // namespace vardelquin

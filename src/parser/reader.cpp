@@ -77,16 +77,9 @@ class Reader {
         end_(text.data() + text.size()),
         begin_(text.data()),
         config_(config),
-        field_sep_(config.byte(Delimiter::field_sep)),
-        kv_sep_(config.byte(Delimiter::kv_sep)),
-        list_open_(config.byte(Delimiter::list_open)),
-        list_close_(config.byte(Delimiter::list_close)),
-        list_sep_(config.byte(Delimiter::list_sep)),
-        obj_open_(config.byte(Delimiter::obj_open)),
-        obj_close_(config.byte(Delimiter::obj_close)),
-        escape_(config.byte(Delimiter::escape)),
-        top_key_stops_({byte(kv_sep_)}, byte(escape_)),
-        object_key_stops_({byte(kv_sep_), byte(obj_close_)}, byte(escape_)),
+        d_(config),
+        top_key_stops_({byte(d_.kv_sep)}, byte(d_.escape)),
+        object_key_stops_({byte(d_.kv_sep), byte(d_.obj_close)}, byte(d_.escape)),
         scalar_stops_(make_scalar_stops(config)) {}
 
   // document := field_sep* (key kv_sep value field_sep? field_sep*)*
@@ -94,7 +87,7 @@ class Reader {
   // value other than field_sep starts the next key.
   Expected<Document, ParseError> read_document() {
     for (;;) {
-      while (pos_ != end_ && *pos_ == field_sep_) ++pos_;
+      while (pos_ != end_ && *pos_ == d_.field_sep) ++pos_;
       if (pos_ == end_) return std::move(document_);
       const std::string_view key = keep(read_token(top_key_stops_));
       if (pos_ == end_) {
@@ -105,7 +98,7 @@ class Reader {
       const Value value = parse_value(0);
       if (failed()) return Unexpected{ParseError{std::move(error_)}};
       document_.append(key, value);
-      if (pos_ != end_ && *pos_ == field_sep_) ++pos_;
+      if (pos_ != end_ && *pos_ == d_.field_sep) ++pos_;
     }
   }
 
@@ -124,7 +117,7 @@ class Reader {
   std::string_view read_token(const StopSet& stops) {
     const char* run = pos_;
     pos_ = stops.find(pos_, end_);
-    if (pos_ == end_ || *pos_ != escape_) return {run, static_cast<std::size_t>(pos_ - run)};
+    if (pos_ == end_ || *pos_ != d_.escape) return {run, static_cast<std::size_t>(pos_ - run)};
     return read_escaped_token(stops, run);
   }
 
@@ -172,9 +165,9 @@ class Reader {
   // `depth` counts the lists and objects around the value. A failure
   // returns Null and leaves its message in error_; callers test failed().
   Value parse_value(std::size_t depth) {
-    if (pos_ != end_ && (*pos_ == list_open_ || *pos_ == obj_open_)) {
+    if (pos_ != end_ && (*pos_ == d_.list_open || *pos_ == d_.obj_open)) {
       if (depth >= max_nesting_depth) return fail_too_deep();
-      const bool is_list = *pos_++ == list_open_;
+      const bool is_list = *pos_++ == d_.list_open;
       return is_list ? parse_list(depth + 1) : parse_object(depth + 1);
     }
     const std::string_view token = read_token(scalar_stops_);
@@ -187,7 +180,7 @@ class Reader {
   // Items gather on a stack shared by all levels and move to the arena
   // once the list is complete.
   Value parse_list(std::size_t depth) {
-    if (pos_ != end_ && *pos_ == list_close_) {
+    if (pos_ != end_ && *pos_ == d_.list_close) {
       ++pos_;
       return Value::list({});
     }
@@ -198,9 +191,9 @@ class Reader {
       items_.push_back(item);
       if (pos_ == end_) return fail("Unterminated list");
       const char c = *pos_;
-      if (c == list_sep_) {
+      if (c == d_.list_sep) {
         ++pos_;
-      } else if (c == list_close_) {
+      } else if (c == d_.list_close) {
         ++pos_;
         const Value list = make_list(document_.arena(), std::span(items_).subspan(base));
         items_.resize(base);
@@ -214,7 +207,7 @@ class Reader {
   // object := obj_close | key kv_sep value (field_sep key kv_sep value)* obj_close
   // A key here also ends at obj_close, which is then an error.
   Value parse_object(std::size_t depth) {
-    if (pos_ != end_ && *pos_ == obj_close_) {
+    if (pos_ != end_ && *pos_ == d_.obj_close) {
       ++pos_;
       return Value::object({});
     }
@@ -222,7 +215,7 @@ class Reader {
     for (;;) {
       const std::string_view key = keep(read_token(object_key_stops_));
       if (pos_ == end_) return fail_expected_kv_sep_got_eof();
-      if (*pos_ != kv_sep_) {
+      if (*pos_ != d_.kv_sep) {
         return fail_expected_kv_sep();
       }
       ++pos_;
@@ -231,9 +224,9 @@ class Reader {
       members_.push_back(Member{key, value});
       if (pos_ == end_) return fail("Unterminated object");
       const char c = *pos_;
-      if (c == field_sep_) {
+      if (c == d_.field_sep) {
         ++pos_;
-      } else if (c == obj_close_) {
+      } else if (c == d_.obj_close) {
         ++pos_;
         const Value object = make_object(document_.arena(), std::span(members_).subspan(base));
         members_.resize(base);
@@ -283,7 +276,7 @@ class Reader {
   const char* const end_;
   const char* const begin_;
   const FormatConfig& config_;
-  const char field_sep_, kv_sep_, list_open_, list_close_, list_sep_, obj_open_, obj_close_, escape_;
+  const DelimiterBytes d_;
   const StopSet top_key_stops_, object_key_stops_, scalar_stops_;
   Document document_;
   std::vector<Value> items_;

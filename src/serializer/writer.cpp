@@ -282,21 +282,15 @@ class Writer {
         null_str_(config.null_str()),
         true_str_(config.true_str()),
         false_str_(config.false_str()),
-        field_sep_(config.byte(Delimiter::field_sep)),
-        kv_sep_(config.byte(Delimiter::kv_sep)),
-        list_open_(config.byte(Delimiter::list_open)),
-        list_close_(config.byte(Delimiter::list_close)),
-        list_sep_(config.byte(Delimiter::list_sep)),
-        obj_open_(config.byte(Delimiter::obj_open)),
-        obj_close_(config.byte(Delimiter::obj_close)) {}
+        d_(config) {}
 
   // Top-level entries are terminated by field_sep, the last one included.
   void document(const Document& document) {
     for (const auto& [key, value] : document) {
       escapes_.put(sink_, key);
-      sink_.put(kv_sep_);
+      sink_.put(d_.kv_sep);
       this->value(value);
-      sink_.put(field_sep_);
+      sink_.put(d_.field_sep);
     }
   }
 
@@ -314,28 +308,28 @@ class Writer {
 
  private:
   void list(std::span<const Value> items) {
-    sink_.put(list_open_);
+    sink_.put(d_.list_open);
     bool first = true;
     for (const Value& item : items) {
-      if (!first) sink_.put(list_sep_);
+      if (!first) sink_.put(d_.list_sep);
       first = false;
       value(item);
     }
-    sink_.put(list_close_);
+    sink_.put(d_.list_close);
   }
 
   // Inside braces pairs are separated, not terminated, unlike the top level.
   void object(std::span<const Member> members) {
-    sink_.put(obj_open_);
+    sink_.put(d_.obj_open);
     bool first = true;
     for (const auto& [key, member] : members) {
-      if (!first) sink_.put(field_sep_);
+      if (!first) sink_.put(d_.field_sep);
       first = false;
       escapes_.put(sink_, key);
-      sink_.put(kv_sep_);
+      sink_.put(d_.kv_sep);
       value(member);
     }
-    sink_.put(obj_close_);
+    sink_.put(d_.obj_close);
   }
 
   Sink sink_;
@@ -343,13 +337,7 @@ class Writer {
   std::string_view null_str_;
   std::string_view true_str_;
   std::string_view false_str_;
-  char field_sep_;
-  char kv_sep_;
-  char list_open_;
-  char list_close_;
-  char list_sep_;
-  char obj_open_;
-  char obj_close_;
+  const DelimiterBytes d_;
 };
 
 }  // namespace
