@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # System packages the build and tests need, from Debian's archive.
 set -euo pipefail
-packages=(g++ cmake ninja-build libgtest-dev)
+# clang and its runtime libraries build the fuzz targets for libFuzzer.
+packages=(g++ cmake ninja-build libgtest-dev clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -131,9 +131,24 @@ class _Reader:
     def at(self, field):
         return self.pos < self.n and self.b[self.pos] == self.d[field]
 
+    def take(self, field):
+        found = self.at(field)
+        self.pos += found
+        return found
+
     def fail_at(self, before, after):
         c = char_literal(chr(self.b[self.pos]))
         raise ValueError(f"{before}{c}{after} at pos {self.pos}")
+
+    def closes(self, sep, close, what):
+        """After an item: consumes sep (False) or close (True), else fails."""
+        if self.pos == self.n:
+            raise ValueError(f"Unterminated {what}")
+        if self.take(sep):
+            return False
+        if self.take(close):
+            return True
+        self.fail_at("Unexpected ", f" in {what}")
 
     def token(self, stops):
         out = bytearray()
@@ -153,9 +168,8 @@ class _Reader:
     def expect_kv(self):
         if self.pos == self.n:
             raise ValueError(f"Expected {char_literal(self.cfg.kv_sep)} but got EOF")
-        if not self.at("kv_sep"):
+        if not self.take("kv_sep"):
             self.fail_at(f"Expected {char_literal(self.cfg.kv_sep)} but got ", "")
-        self.pos += 1
 
     def value(self, depth):
         for opener, parse in (("list_open", self.parse_list), ("obj_open", self.parse_object)):
@@ -164,57 +178,40 @@ class _Reader:
                     raise ValueError(f"Maximum nesting depth of {MAX_DEPTH} exceeded at pos {self.pos}")
                 self.pos += 1
                 return parse(depth + 1)
-        return decode_scalar(self.token(("field_sep", "kv_sep", "list_sep", "list_close",
-                                         "obj_close")), self.cfg)
+        stops = ("field_sep", "kv_sep", "list_sep", "list_close", "obj_close")
+        return decode_scalar(self.token(stops), self.cfg)
 
     def parse_list(self, depth):
         items = []
-        if self.at("list_close"):
-            self.pos += 1
-            return items
-        while True:
+        if not self.take("list_close"):
             items.append(self.value(depth))
-            if self.pos == self.n:
-                raise ValueError("Unterminated list")
-            if self.at("list_sep"):
-                self.pos += 1
-            elif self.at("list_close"):
-                self.pos += 1
-                return items
-            else:
-                self.fail_at("Unexpected ", " in list")
+            while not self.closes("list_sep", "list_close", "list"):
+                items.append(self.value(depth))
+        return items
 
     def parse_object(self, depth):
         obj = {}
-        if self.at("obj_close"):
-            self.pos += 1
-            return obj
-        while True:
-            key = self.token(("kv_sep", "obj_close"))
-            self.expect_kv()
-            obj[key] = self.value(depth)
-            if self.pos == self.n:
-                raise ValueError("Unterminated object")
-            if self.at("field_sep"):
-                self.pos += 1
-            elif self.at("obj_close"):
-                self.pos += 1
-                return dict(sorted(obj.items(), key=lambda kv: kv[0].encode()))
-            else:
-                self.fail_at("Unexpected ", " in object")
+        if not self.take("obj_close"):
+            while True:
+                key = self.token(("kv_sep", "obj_close"))
+                self.expect_kv()
+                obj[key] = self.value(depth)  # a repeated key keeps its place, takes the new value
+                if self.closes("field_sep", "obj_close", "object"):
+                    break
+        return dict(sorted(obj.items(), key=lambda kv: kv[0].encode()))
 
     def document(self):
+        """Pairs in text order; an empty key is read like any other key."""
         doc = {}
         while True:
-            while self.at("field_sep"):
-                self.pos += 1
+            while self.take("field_sep"):
+                pass
             if self.pos == self.n:
                 return doc
             key = self.token(("kv_sep",))
             self.expect_kv()
             doc[key] = self.value(0)
-            if self.at("field_sep"):
-                self.pos += 1
+            self.take("field_sep")
 
 
 def loads(text, cfg=None):

@@ -10,9 +10,8 @@ import pytest
 from hypothesis import given, strategies as st
 
 import model
-import vardelquin
 from strategies import PROPERTY, configs, dicts
-from vardelquin import FormatConfig, dumps
+from vardelquin import FormatConfig, dumps, loads
 
 
 class Color(enum.IntEnum):
@@ -24,8 +23,7 @@ class Money(float):
 
 
 class Loud(str):
-    def __str__(self):
-        return "LOUD"
+    __str__ = lambda self: "LOUD"  # noqa: E731
 
 
 class Twin(str):
@@ -36,26 +34,19 @@ class Twin(str):
         return self is other
 
 
-class Sneaky(dict):
-    def __iter__(self):
-        return iter(["zz"])
-
-    def items(self):
-        return [("zz", 0)]
-
-    keys = values = __len__ = __getitem__ = None
+class Sneaky(dict):  # its own iteration must not be consulted
+    __iter__ = items = keys = values = __len__ = __getitem__ = None
 
 
 class SneakyList(list):
-    def __iter__(self):
-        return iter([9])
-
-    __len__ = __getitem__ = None
+    __iter__ = __len__ = __getitem__ = None
 
 
 class Boom:
+    error = ZeroDivisionError("boom")
+
     def __str__(self):
-        raise ZeroDivisionError("boom")
+        raise self.error
 
 
 def nest(levels, kinds="l"):
@@ -90,6 +81,7 @@ def nest(levels, kinds="l"):
     ({Loud("k"): 1}, "k=1;"),
     ({Twin("a"): 1, Twin("a"): 2, "o": {Twin("b"): 1, Twin("b"): 2}}, "a=1;a=2;o={b=2};"),
     ({"d": Sneaky({"b": 1, "a": [2]}), "l": SneakyList([1, 2])}, "d={a=[2];b=1};l=[1|2];"),
+    (OrderedDict([("b", 1), ("a", 2)]), "b=1;a=2;"),
     ({"o": OrderedDict([("b", 1), ("a", 2)]), "d": defaultdict(int, {"y": [], "x": {}})}, "o={a=2;b=1};d={x={};y=[]};"),
     ({"l": [[], [[]], {}, [{}], ""]}, "l=[[]|[[]]|{}|[{}]|];"),
 ])
@@ -109,7 +101,6 @@ def test_writes(obj, text):
     (math.nan, "NaN"), (-math.nan, "NaN"), (math.inf, "inf"), (-math.inf, "-inf"),
 ])
 def test_float_text(x, text):
-    assert len(str(int(sys.float_info.max))) == 309
     assert dumps({"x": x}) == "x=" + text + ";"
     assert model.format_float(x) == text
 
@@ -120,6 +111,7 @@ def test_configured_delimiters_and_keywords():
     assert dumps({"k": "a;b[1]"}, cfg) == "k=a%;b%[1%];"
     assert dumps({"x=y": "50%"}, cfg) == "x%=y=50%%;"
     assert dumps({"k": "é;", "b": "\\"}, cfg) == "k=é%;;b=\\;"
+    assert loads("k=a%;b;", cfg) == {"k": "a;b"}
     assert dumps({"x": 1}, FormatConfig(field_sep=",", kv_sep=":")) == "x:1,"
     odd = FormatConfig("\n", "\t", "<", ">", "a", "(", ")", "\x00", "NIL", "yes", "no")
     assert dumps({"k\t": [None, True, False, "a<b"], "o": {"y": 1, "x": ")"}}, odd) == \
@@ -145,6 +137,7 @@ def test_failures(args, kwargs, exc, message):
     with pytest.raises(exc) as info:
         dumps(*args, **kwargs)
     assert type(info.value) is exc
+    assert exc is not ZeroDivisionError or info.value is Boom.error
     if message is not None:
         assert str(info.value) == message
 
@@ -152,7 +145,7 @@ def test_failures(args, kwargs, exc, message):
 @pytest.mark.parametrize("kinds", ["l", "d", "ld", "ddl"])
 def test_nesting_bound(kinds):
     text = dumps({"a": nest(1000, kinds)})
-    assert dumps(vardelquin.loads(text)) == text  # compared as text: == would recurse too deep
+    assert dumps(loads(text)) == text  # compared as text: == would recurse too deep
     for levels in (1001, 5000):
         with pytest.raises(RecursionError, match="^Maximum nesting depth of 1000 exceeded$"):
             dumps({"a": nest(levels, kinds)})
@@ -169,19 +162,19 @@ def test_cycles_are_refused():
 
 
 def test_million_levels_in_a_thread():
-    deep = nest(1_000_000)
-    outcome = []
+    deep, outcome = nest(1_000_000), []
 
     def run():
-        try:
-            dumps({"a": deep})
-        except RecursionError as e:
-            outcome.append(str(e))
+        for fn, exc in ((lambda: dumps({"a": deep}), RecursionError), (lambda: loads("a=" + "[" * 1_000_000), ValueError)):
+            try:
+                fn()
+            except exc as e:
+                outcome.append(str(e))
 
-    t = threading.Thread(target=run)
+    t = threading.Thread(target=run)  # default stack size
     t.start()
     t.join()
-    assert outcome == ["Maximum nesting depth of 1000 exceeded"]
+    assert outcome == ["Maximum nesting depth of 1000 exceeded", "Maximum nesting depth of 1000 exceeded at pos 1002"]
 
 
 def internal_failure(fn):
@@ -222,6 +215,28 @@ def test_list_mutated_by_str(change, text):
             return "m"
     lst += [Mutator(), "b"]
     assert dumps({"l": lst}) == text
+
+
+@pytest.mark.parametrize("as_dict", [False, True])
+def test_strings_outlive_their_objects(as_dict):
+    """Text already read stays intact when __str__ drops its only owner, and
+    str() results stay intact while later ones are made."""
+    class Replace:
+        def __init__(self, i):
+            self.i = i
+
+        def __str__(self):
+            container[("k%d" % (self.i - 1)) if as_dict else self.i - 1] = None
+            junk = ["".join(["#", str(n)] * 20) for n in range(200)]
+            return "".join(["fresh", str(self.i)] * 30) + junk[-1][:0]
+    items = [None] * 40
+    for i in range(0, 40, 2):
+        items[i], items[i + 1] = "".join(["text", str(i)] * 30), Replace(i + 1)
+    plain = [x if isinstance(x, str) else "fresh%d" % x.i * 30 for x in items]
+    container = {"k%d" % i: v for i, v in enumerate(items)} if as_dict else items
+    del items
+    expected = {"k%d" % i: v for i, v in enumerate(plain)} if as_dict else plain
+    assert dumps({"c": container}) == model.dumps({"c": expected})
 
 
 def test_config_set_during_dumps_is_refused():

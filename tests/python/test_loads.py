@@ -160,6 +160,8 @@ def test_nesting_bound(opener, closer, levels):
     assert str(info.value) == f"Maximum nesting depth of 1000 exceeded at pos {pos}"
     with pytest.raises(ValueError, match="^Maximum nesting depth of 1000 exceeded at pos 1002$"):
         loads("a=" + "[" * 1_000_000)
+    with pytest.raises(ValueError, match="^Maximum nesting depth of 1000 exceeded at pos 1003$"):
+        loads("é=" + "[" * 1001 + "]" * 1001)
 
 
 @st.composite

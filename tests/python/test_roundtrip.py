@@ -1,3 +1,4 @@
+import decimal
 import gc
 import math
 import random
@@ -41,7 +42,7 @@ def nested_sorted(obj):
 @given(st.data())
 def test_loads_inverts_dumps(data):
     cfg = data.draw(configs)
-    obj = data.draw(dicts(cfg))
+    obj = data.draw(dicts(cfg, plain=True))
     assume(survives(obj, cfg))
     fc = FormatConfig(*cfg)
     back = loads(dumps(obj, fc), fc)
@@ -114,11 +115,20 @@ def test_no_reference_leaks():
     cfg = FormatConfig()
     value = "".join(["not ", "interned"])
     text = "".join(["a=[1|{b=", "2}];"])
-    cyclic = [value]
+    other = decimal.Decimal("1.5")  # written through str()
+    cyclic = [value, other]
     cyclic.append(cyclic)
+    shrinking = None
+
+    class Pop:
+        def __str__(self):
+            shrinking.pop("b")
+            return value
 
     def calls():
-        dumps({"k": value, "l": [value, {"v": value}]}, cfg)
+        nonlocal shrinking
+        shrinking = {"a": Pop(), "b": value}
+        dumps({"k": value, "l": [value, {"v": value}], "o": other}, cfg)
         dumps({value: value})
         loads(text, cfg)
         loads(text)
@@ -126,11 +136,12 @@ def test_no_reference_leaks():
             (TypeError, lambda: dumps({"k": value, 1: value}, cfg)),
             (TypeError, lambda: dumps({"k": {value: value, None: 1}}, cfg)),
             (OverflowError, lambda: dumps({"k": [value, 2**64]}, cfg)),
-            (ZeroDivisionError, lambda: dumps({"k": value, "b": [Boom()]}, cfg)),
+            (ZeroDivisionError, lambda: dumps({"k": other, "b": [Boom()]}, cfg)),
             (RecursionError, lambda: dumps({"k": cyclic}, cfg)),
             (UnicodeEncodeError, lambda: dumps({"k": value, "s": "\ud800"}, cfg)),
             (TypeError, lambda: dumps(value, cfg)),
             (TypeError, lambda: dumps({}, value)),
+            (BaseException, lambda: dumps({"k": other, "s": shrinking}, cfg)),  # InternalFailure
             (ValueError, lambda: loads(text + "x={", cfg)),
             (ValueError, lambda: loads("a=" + "[" * 2000, cfg)),
             (TypeError, lambda: loads(text, value)),
@@ -140,7 +151,7 @@ def test_no_reference_leaks():
 
     def counts():
         gc.collect()
-        return sys.getrefcount(cfg), sys.getrefcount(value), sys.getrefcount(text), sys.getrefcount(FormatConfig)
+        return tuple(map(sys.getrefcount, (cfg, value, other, text, FormatConfig)))
 
     calls()
     before = counts()
