@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "module/interpreter_version.h"
+#include "module/names.h"
 #include "support/utf8.h"
 
 namespace vardelquin {
@@ -123,10 +124,34 @@ PendingException cast_failure(PyObject* object, PyTypeObject* target) {
   return PendingException::cast(object, reinterpret_cast<PyObject*>(target));
 }
 
+namespace {
+
+// Whether a str may lend the interpreter's own UTF-8 bytes. An ASCII str
+// holds them already; any other keeps a UTF-8 copy for the rest of its
+// life once asked for one. A small copy is cheaper than the question, but
+// a large text should not carry a second copy of itself after the call.
+bool lends_utf8_cheaply(PyObject* str) {
+  constexpr Py_ssize_t small = 4096;
+  if (PyUnicode_GetLength(str) < small) return true;
+  const InternedNames* names = interned_names();
+  if (names == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  const PyRef answer = PyRef::steal(PyObject_CallMethodObjArgs(str, names->isascii, nullptr));
+  if (!answer) {
+    PyErr_Clear();
+    return false;
+  }
+  return answer.get() == Py_True;
+}
+
+}  // namespace
+
 PyResult<Utf8View> utf8_view(PyObject* str) {
   Utf8View view;
-  if (auto as_utf8 = interpreter_api().unicode_as_utf8_and_size) {
-    // The interpreter keeps these bytes with the str object.
+  auto as_utf8 = interpreter_api().unicode_as_utf8_and_size;
+  if (as_utf8 != nullptr && lends_utf8_cheaply(str)) {
     Py_ssize_t size = 0;
     const char* data = as_utf8(str, &size);
     if (data == nullptr) return failure(fetch_exception());

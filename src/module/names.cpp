@@ -19,14 +19,16 @@ const InternedNames* interned_names() {
   PyObject* name = PyUnicode_InternFromString("__name__");
   PyObject* all = PyUnicode_InternFromString("__all__");
   PyObject* qualname = PyUnicode_InternFromString("__qualname__");
-  if (name == nullptr || all == nullptr || qualname == nullptr) {
+  PyObject* isascii = PyUnicode_InternFromString("isascii");
+  if (name == nullptr || all == nullptr || qualname == nullptr || isascii == nullptr) {
     Py_XDECREF(name);
     Py_XDECREF(all);
     Py_XDECREF(qualname);
+    Py_XDECREF(isascii);
     return nullptr;
   }
   // Kept for the life of the process, like the module itself.
-  static InternedNames names{name, all, qualname};
+  static InternedNames names{name, all, qualname, isascii};
   names_slot.store(&names, std::memory_order_release);
   return &names;
 }

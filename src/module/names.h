@@ -9,6 +9,7 @@ struct InternedNames {
   PyObject* name;      // "__name__"
   PyObject* all;       // "__all__"
   PyObject* qualname;  // "__qualname__"
+  PyObject* isascii;   // "isascii"
 };
 
 // NULL with an exception set if the names cannot be made.
