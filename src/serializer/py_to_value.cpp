@@ -75,7 +75,9 @@ class Converter {
   // on failure.
   PyObject* next_value(Frame& frame) {
     PyObject* dict = frame.container.get();
-    if (PyDict_Size(dict) != frame.start_size) {
+    // Only the caller's code, run by str(), can change a dict under us, so
+    // until str() has run once there is no size to check.
+    if (foreign_code_ran_ && PyDict_Size(dict) != frame.start_size) {
       fail(PendingException::internal("dictionary changed size during iteration"));
       return nullptr;
     }
@@ -104,7 +106,8 @@ class Converter {
   // the list, and a list that grows is read to its first length only.
   PyObject* next_item(Frame& frame) {
     PyObject* list = frame.container.get();
-    if (frame.position >= frame.start_size || frame.position >= PyList_Size(list)) return nullptr;
+    if (frame.position >= frame.start_size) return nullptr;
+    if (foreign_code_ran_ && frame.position >= PyList_Size(list)) return nullptr;
     frame.value = PyRef::borrow(PyList_GetItem(list, frame.position++));
     return frame.value.get();
   }
@@ -129,6 +132,7 @@ class Converter {
       return open_nested(object, (flags & Py_TPFLAGS_DICT_SUBCLASS) != 0);
     }
     // Anything else is written as its str(), which runs the caller's code.
+    foreign_code_ran_ = true;
     const PyRef text = PyRef::steal(PyObject_Str(object));
     if (!text) return fail(fetch_exception());
     deliver_string(text.get());
@@ -220,6 +224,7 @@ class Converter {
   std::vector<Value> items_;
   std::vector<Member> members_;
   std::optional<PendingException> failure_;
+  bool foreign_code_ran_ = false;
 };
 
 }  // namespace
