@@ -30,13 +30,13 @@ PendingException type_error(std::string message) {
 
 // The index of the parameter called `key`, or `parameters.size()`. A key
 // that is not a str, or holds a lone surrogate, matches no parameter.
-std::size_t find_parameter(const ArgumentSpec& spec, PyObject* key) {
-  if (!is_str(key)) return spec.parameters.size();
-  for (std::size_t i = 0; i < spec.parameters.size(); ++i) {
+std::size_t find_parameter(const ArgumentSpec& signature, PyObject* key) {
+  if (!is_str(key)) return signature.parameters.size();
+  for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
     // Parameter names are ASCII, so comparing code points compares bytes.
-    if (PyUnicode_CompareWithASCIIString(key, spec.parameters[i].data()) == 0) return i;
+    if (PyUnicode_CompareWithASCIIString(key, signature.parameters[i].data()) == 0) return i;
   }
-  return spec.parameters.size();
+  return signature.parameters.size();
 }
 
 }  // namespace
@@ -52,15 +52,15 @@ std::string ArgumentSpec::label() const {
   return out;
 }
 
-PyResult<Ok> bind_arguments(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs,
+PyResult<Ok> bind_arguments(const ArgumentSpec& signature, PyObject* args, PyObject* kwargs,
                             std::span<PyObject*> slots) {
-  const std::size_t parameter_count = spec.parameters.size();
+  const std::size_t parameter_count = signature.parameters.size();
   const auto given = static_cast<std::size_t>(PyTuple_Size(args));
   for (std::size_t i = 0; i < given && i < parameter_count; ++i) {
     slots[i] = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
   }
   if (given > parameter_count) {
-    return failure(type_error(spec.label() + " takes from " + std::to_string(spec.required) + " to " +
+    return failure(type_error(signature.label() + " takes from " + std::to_string(signature.required) + " to " +
                               std::to_string(parameter_count) + " positional arguments but " +
                               std::to_string(given) + (given == 1 ? " was" : " were") + " given"));
   }
@@ -70,28 +70,28 @@ PyResult<Ok> bind_arguments(const ArgumentSpec& spec, PyObject* args, PyObject* 
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (PyDict_Next(kwargs, &position, &key, &value)) {
-      const std::size_t index = find_parameter(spec, key);
+      const std::size_t index = find_parameter(signature, key);
       if (index == parameter_count) {
         PyRef message = PyRef::steal(PyUnicode_FromFormat("%s got an unexpected keyword argument '%S'",
-                                                          spec.label().c_str(), key));
+                                                          signature.label().c_str(), key));
         if (!message) return failure(fetch_exception());
         return failure(PendingException::lazy_object(PyExc_TypeError, std::move(message)));
       }
       if (slots[index] != nullptr) {
-        return failure(type_error(spec.label() + " got multiple values for argument '" +
-                                  std::string(spec.parameters[index]) + "'"));
+        return failure(type_error(signature.label() + " got multiple values for argument '" +
+                                  std::string(signature.parameters[index]) + "'"));
       }
       slots[index] = value;
     }
   }
 
-  if (given < spec.required) {
+  if (given < signature.required) {
     std::vector<std::string_view> missing;
-    for (std::size_t i = given; i < spec.required; ++i) {
-      if (slots[i] == nullptr) missing.push_back(spec.parameters[i]);
+    for (std::size_t i = given; i < signature.required; ++i) {
+      if (slots[i] == nullptr) missing.push_back(signature.parameters[i]);
     }
     if (!missing.empty()) {
-      return failure(type_error(spec.label() + " missing " + std::to_string(missing.size()) +
+      return failure(type_error(signature.label() + " missing " + std::to_string(missing.size()) +
                                 " required positional " +
                                 (missing.size() == 1 ? "argument" : "arguments") + ": " +
                                 quoted_name_list(missing)));

@@ -23,7 +23,7 @@ struct ArgumentSpec {
 
 // Fills `slots` (one per parameter, borrowed references, NULL when not
 // given). `kwargs` may be NULL. Fails with TypeError only.
-PyResult<Ok> bind_arguments(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs,
+PyResult<Ok> bind_arguments(const ArgumentSpec& signature, PyObject* args, PyObject* kwargs,
                             std::span<PyObject*> slots);
 
 // The failure to report for a conversion failure of the named parameter or
