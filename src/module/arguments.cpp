@@ -133,6 +133,8 @@ namespace {
 bool lends_utf8_cheaply(PyObject* str) {
   constexpr Py_ssize_t small = 4096;
   if (PyUnicode_GetLength(str) < small) return true;
+  // A subclass may override isascii(); asking it would run its code.
+  if (Py_TYPE(str) != &PyUnicode_Type) return false;
   const InternedNames* names = interned_names();
   if (names == nullptr) {
     PyErr_Clear();

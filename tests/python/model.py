@@ -1,9 +1,5 @@
-"""An independent pure-Python model of vardelquin's writer and reader.
-
-Used by the differential tests. A configuration is anything with the eleven
-field attributes (a FormatConfig instance or a Config below); None means the
-defaults.
-"""
+"""An independent pure-Python model of vardelquin's writer and reader, for the differential tests.
+A configuration is anything with the eleven field attributes; None means the defaults."""
 import math
 import re
 import struct
@@ -63,12 +59,8 @@ def _value(o, cfg, depth):
         if depth >= MAX_DEPTH:
             raise RecursionError(f"Maximum nesting depth of {MAX_DEPTH} exceeded")
         if isinstance(o, list):
-            items = [_value(item, cfg, depth + 1) for item in list.copy(o)]
-            return cfg.list_open + cfg.list_sep.join(items) + cfg.list_close
-        pairs = {}
-        for k, v in dict.items(o):
-            k = _key(k)
-            pairs[k] = _value(v, cfg, depth + 1)
+            return cfg.list_open + cfg.list_sep.join(_value(x, cfg, depth + 1) for x in list.copy(o)) + cfg.list_close
+        pairs = {_key(k): _value(v, cfg, depth + 1) for k, v in dict.items(o)}  # a repeated key: the last value
         inner = cfg.field_sep.join(_escape(k, cfg) + cfg.kv_sep + pairs[k]
                                    for k in sorted(pairs, key=lambda s: s.encode()))
         return cfg.obj_open + inner + cfg.obj_close
@@ -79,18 +71,13 @@ def _value(o, cfg, depth):
 
 def dumps(obj, cfg=None):
     cfg = as_config(cfg)
-    out = []
-    for k, v in dict.items(obj):
-        k = _key(k)
-        out.append(_escape(k, cfg) + cfg.kv_sep + _value(v, cfg, 0) + cfg.field_sep)
-    return "".join(out)
+    return "".join(_escape(_key(k), cfg) + cfg.kv_sep + _value(v, cfg, 0) + cfg.field_sep for k, v in dict.items(obj))
 
 
 # ---------------------------------------------------------------- reader
 
 def char_literal(c):
-    """The quoted character literal form, for the code points below 256 that
-    reader messages show (none of them extends a grapheme)."""
+    """The quoted form of a code point below 256, as reader messages show it."""
     simple = {"\0": "\\0", "\t": "\\t", "\n": "\\n", "\r": "\\r", "'": "\\'", "\\": "\\\\"}
     if c in simple:
         body = simple[c]
@@ -107,12 +94,9 @@ _FLOAT = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?"
 
 
 def decode_scalar(token, cfg):
-    if token == cfg.null_str:
-        return None
-    if token == cfg.true_str:
-        return True
-    if token == cfg.false_str:
-        return False
+    for word, value in ((cfg.null_str, None), (cfg.true_str, True), (cfg.false_str, False)):
+        if token == word:
+            return value
     if _INT.fullmatch(token) and INT_MIN <= int(token) <= INT_MAX:
         return int(token)
     if _FLOAT.fullmatch(token):
@@ -122,10 +106,8 @@ def decode_scalar(token, cfg):
 
 class _Reader:
     def __init__(self, text, cfg):
-        self.b = text.encode("utf-8")
+        self.b, self.pos, self.cfg = text.encode("utf-8"), 0, cfg
         self.n = len(self.b)
-        self.pos = 0
-        self.cfg = cfg
         self.d = {f: ord(getattr(cfg, f)) for f in FIELDS[:8]}
 
     def at(self, field):
@@ -178,8 +160,7 @@ class _Reader:
                     raise ValueError(f"Maximum nesting depth of {MAX_DEPTH} exceeded at pos {self.pos}")
                 self.pos += 1
                 return parse(depth + 1)
-        stops = ("field_sep", "kv_sep", "list_sep", "list_close", "obj_close")
-        return decode_scalar(self.token(stops), self.cfg)
+        return decode_scalar(self.token(("field_sep", "kv_sep", "list_sep", "list_close", "obj_close")), self.cfg)
 
     def parse_list(self, depth):
         items = []
