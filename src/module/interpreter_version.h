@@ -9,7 +9,6 @@ namespace vardelquin {
 
 struct InterpreterApi {
   bool at_least_3_10 = false;
-  bool at_least_3_11 = false;
   // In the stable ABI from 3.10 on; lends the str's own UTF-8 bytes.
   const char* (*unicode_as_utf8_and_size)(PyObject*, Py_ssize_t*) = nullptr;
   // In the stable ABI from 3.10 on; both return the previous state.
