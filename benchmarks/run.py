@@ -519,43 +519,24 @@ def main(argv: Optional[List[str]] = None) -> int:
     def verdict(ok: Optional[bool]) -> str:
         return "PASS" if ok else ("FAIL" if ok is False else "N/A ")
 
-    out: List[str] = []
+    verdicts = [f"{verdict(ok)}  {text}" for ok, text in target_lines]
     if args.markdown:
-        out.append("### Machine")
-        out.append("")
-        out += [f"- {h}" for h in header]
-        out.append("")
-        out.append("### Workloads")
-        out.append("")
-        out += [f"- {x}" for x in workload_lines]
-        for t in tables:
-            out.append("")
-            out.append(t.markdown())
-        out.append("")
-        out.append("### Targets")
-        out.append("")
-        out.append("```")
-        out += [f"{verdict(ok)}  {text}" for ok, text in target_lines]
-        out.append("```")
-        out.append("")
-        out.append("### Notes")
-        out.append("")
-        out += [f"- {n}" for n in note_lines]
+        def section(title: str, lines: List[str]) -> List[str]:
+            return [f"### {title}", "", *(f"- {line}" for line in lines)]
+
+        out = section("Machine", header) + [""] + section("Workloads", workload_lines)
+        table_texts = [t.markdown() for t in tables]
+        targets_block = ["### Targets", "", "```", *verdicts, "```"]
+        notes_block = section("Notes", note_lines)
     else:
-        out.append("vardelquin benchmark")
-        out += [f"  {h}" for h in header]
-        out.append("")
-        out.append("workloads")
-        out += [f"  {x}" for x in workload_lines]
-        for t in tables:
-            out.append("")
-            out.append(t.text())
-        out.append("")
-        out.append("targets")
-        out += [f"  {verdict(ok)}  {text}" for ok, text in target_lines]
-        out.append("")
-        out.append("notes")
-        out += [f"  - {n}" for n in note_lines]
+        out = ["vardelquin benchmark", *(f"  {h}" for h in header), "", "workloads",
+               *(f"  {x}" for x in workload_lines)]
+        table_texts = [t.text() for t in tables]
+        targets_block = ["targets", *(f"  {v}" for v in verdicts)]
+        notes_block = ["notes", *(f"  - {n}" for n in note_lines)]
+    for text in table_texts:
+        out += ["", text]
+    out += ["", *targets_block, "", *notes_block]
     print("\n".join(out))
     return 0
 

@@ -125,11 +125,6 @@ class Builder {
 
 }  // namespace
 
-PyResult<PyRef> value_to_python(const Value& value) {
-  Builder builder;
-  return builder.result(builder.value(value));
-}
-
 PyResult<PyRef> document_to_dict(const Document& document) {
   const CollectorPause pause;
   Builder builder;

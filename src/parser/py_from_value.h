@@ -10,6 +10,4 @@ namespace vardelquin {
 // its first place and takes its last value.
 PyResult<PyRef> document_to_dict(const Document& document);
 
-PyResult<PyRef> value_to_python(const Value& value);
-
 }  // namespace vardelquin
