@@ -141,8 +141,10 @@ std::uint64_t eight_digits(std::uint64_t n) noexcept {
   return (high | (lanes - 10 * high) << 8) | 0x3030303030303030;
 }
 
+// Stores the word's bytes lowest first, whatever the byte order: a copy of
+// the word itself on little-endian targets, reversed on big-endian ones.
 void store_eight_digits(char* out, std::uint64_t digits) noexcept {
-  static_assert(std::endian::native == std::endian::little, "digits are packed little-endian");
+  if constexpr (std::endian::native == std::endian::big) digits = __builtin_bswap64(digits);
   std::memcpy(out, &digits, 8);
 }
 #endif
