@@ -1,10 +1,10 @@
 #include "module/interpreter_version.h"
 
-#include <dlfcn.h>
-
 #include <charconv>
 #include <cstring>
 #include <string_view>
+
+#include "module/platform_symbols.h"
 
 namespace vardelquin {
 namespace {
@@ -16,11 +16,10 @@ InterpreterApi read_interpreter_api() {
   if (!parse_interpreter_version(Py_GetVersion(), major, minor)) return api;
   api.at_least_3_10 = major > 3 || (major == 3 && minor >= 10);
   if (api.at_least_3_10) {
-    // The interpreter's own symbols are global to the process.
-    api.unicode_as_utf8_and_size = reinterpret_cast<const char* (*)(PyObject*, Py_ssize_t*)>(
-        dlsym(RTLD_DEFAULT, "PyUnicode_AsUTF8AndSize"));
-    api.gc_disable = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "PyGC_Disable"));
-    api.gc_enable = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "PyGC_Enable"));
+    api.unicode_as_utf8_and_size =
+        find_interpreter_function<const char*(PyObject*, Py_ssize_t*)>("PyUnicode_AsUTF8AndSize");
+    api.gc_disable = find_interpreter_function<int()>("PyGC_Disable");
+    api.gc_enable = find_interpreter_function<int()>("PyGC_Enable");
     if (api.gc_disable == nullptr || api.gc_enable == nullptr) api.gc_disable = api.gc_enable = nullptr;
   }
   return api;

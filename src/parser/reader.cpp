@@ -12,12 +12,9 @@
 #include <utility>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "config/literal_form.h"
 #include "parser/scalar.h"
+#include "support/simd.h"
 
 namespace vardelquin {
 namespace {
@@ -30,7 +27,7 @@ class StopSet {
   StopSet(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) {
     for (const std::uint8_t b : stops) table_[b] = stop;
     table_[escape] = escapes;
-#if defined(__SSE2__)
+#if VARDELQUIN_SSE2
     std::size_t i = 0;
     for (const std::uint8_t b : stops) needles_[i++] = _mm_set1_epi8(static_cast<char>(b));
     while (i < std::size(needles_)) needles_[i++] = _mm_set1_epi8(static_cast<char>(escape));
@@ -44,7 +41,7 @@ class StopSet {
 
   // The first byte in [p, end) that stops a token or escapes, else end.
   const char* find(const char* p, const char* const end) const noexcept {
-#if defined(__SSE2__)
+#if VARDELQUIN_SSE2
     // Sixteen bytes per step, and no branch per byte: tokens end at
     // unpredictable places, and a byte loop pays for that at every token.
     while (end - p >= 16) {
@@ -64,7 +61,7 @@ class StopSet {
 
  private:
   std::array<std::uint8_t, 256> table_{};
-#if defined(__SSE2__)
+#if VARDELQUIN_SSE2
   // The stop bytes, then the escape repeated to fill all six.
   __m128i needles_[6];
 #endif

@@ -8,11 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "serializer/shortest_digits.h"
+#include "support/simd.h"
 
 namespace vardelquin {
 namespace {
@@ -131,6 +128,42 @@ void put_integral_float(Sink& sink, double value) {
   sink.commit(last);
 }
 
+#if VARDELQUIN_SWAR
+// The eight digits of n < 10^8 as ASCII bytes in one word, the leading digit
+// in the lowest byte: n is split into 4, then 2, then 1 digit lanes, the
+// leading digits in the low lanes, and every per-lane product stays within
+// its lane.
+std::uint64_t eight_digits(std::uint64_t n) noexcept {
+  std::uint64_t lanes = (n / 10000) | (n % 10000) << 32;
+  std::uint64_t high = (lanes * 5243) >> 19 & 0x0000007F0000007F;  // x / 100 for x < 10^4
+  lanes = high | (lanes - 100 * high) << 16;
+  high = (lanes * 103) >> 10 & 0x000F000F000F000F;  // x / 10 for x < 100
+  return (high | (lanes - 10 * high) << 8) | 0x3030303030303030;
+}
+
+// Stores the word's bytes lowest first, whatever the byte order: a copy of
+// the word itself on little-endian targets, reversed on big-endian ones.
+void store_eight_digits(char* out, std::uint64_t digits) noexcept {
+  if constexpr (std::endian::native == std::endian::big) digits = __builtin_bswap64(digits);
+  std::memcpy(out, &digits, 8);
+}
+#endif
+
+// The digits of `significand` (below 10^17) in 17 places at `out`, zeros in
+// front. Fractional floats have up to 17 digits, and a fixed count lets
+// the caller copy them in blocks without measuring first.
+void put_17_digits(char* out, std::uint64_t significand) noexcept {
+#if VARDELQUIN_SWAR
+  constexpr std::uint64_t e8 = 100000000;
+  out[0] = static_cast<char>('0' + significand / (e8 * e8));
+  store_eight_digits(out + 1, eight_digits(significand / e8 % e8));
+  store_eight_digits(out + 9, eight_digits(significand % e8));
+#else
+  char* const first = write_digits_backwards(out + 17, significand);
+  std::memset(out, '0', static_cast<std::size_t>(first - out));
+#endif
+}
+
 // A finite value with a fractional part: the shortest digits that read back
 // to the same double, laid out positionally. Such a value is below 2^52 in
 // magnitude, and the longest spelling is a small subnormal: a sign, "0.",
@@ -144,27 +177,12 @@ void put_fractional_float(Sink& sink, double value) {
   out += std::signbit(value);
   const DecimalDigits decimal = shortest_digits(value);
 
-  // The significand (below 10^17) in 17 places, zeros in front, and 24
-  // more bytes readable after its first significant digit.
-  static_assert(std::endian::native == std::endian::little, "digits are packed little-endian");
-  const auto eight_digits = [](std::uint64_t n) {
-    // n < 10^8 split into 4, then 2, then 1 digit lanes, the leading digits
-    // in the low lanes, which come first in memory; every per-lane product
-    // stays within its lane.
-    std::uint64_t lanes = (n / 10000) | (n % 10000) << 32;
-    std::uint64_t high = (lanes * 5243) >> 19 & 0x0000007F0000007F;  // x / 100 for x < 10^4
-    lanes = high | (lanes - 100 * high) << 16;
-    high = (lanes * 103) >> 10 & 0x000F000F000F000F;  // x / 10 for x < 100
-    return (high | (lanes - 10 * high) << 8) | 0x3030303030303030;
-  };
-  constexpr std::uint64_t e8 = 100000000;
-  const std::uint64_t significand = decimal.significand;
+  // The significand in 17 places, and 24 more bytes readable after its
+  // first significant digit.
   char digits[48] = {};
-  digits[0] = static_cast<char>('0' + significand / (e8 * e8));
-  const std::uint64_t high_digits = eight_digits(significand / e8 % e8);
-  const std::uint64_t low_digits = eight_digits(significand % e8);
-  std::memcpy(digits + 1, &high_digits, 8);
-  std::memcpy(digits + 9, &low_digits, 8);
+  const std::uint64_t significand = decimal.significand;
+  put_17_digits(digits, significand);
+  constexpr std::uint64_t e8 = 100000000;
   constexpr std::uint64_t powers_of_ten[18] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, e8,
                                                10 * e8, 100 * e8, 1000 * e8, 10000 * e8, 100000 * e8,
                                                1000000 * e8, 10000000 * e8, e8 * e8, 10 * e8 * e8};
@@ -215,7 +233,7 @@ class EscapeSet {
   // marked.
   explicit EscapeSet(const FormatConfig& config)
       : marked_(config.special_table()), escape_(config.byte(Delimiter::escape)) {
-#if defined(__SSE2__)
+#if VARDELQUIN_SSE2
     for (std::size_t i = 0; i < delimiter_count; ++i) {
       probes_[i] = _mm_set1_epi8(static_cast<char>(config.fields().delimiters[i]));
     }
@@ -228,7 +246,7 @@ class EscapeSet {
     char* out = sink.reserve(2 * text.size() + 16);
     const char* in = text.data();
     const char* const end = in + text.size();
-#if defined(__SSE2__)
+#if VARDELQUIN_SSE2
     // Text is mostly free of delimiters: test 16 bytes at once, store them
     // whole and keep the part before the first marked byte.
     while (end - in >= 16) {
@@ -269,7 +287,7 @@ class EscapeSet {
 
   const std::array<std::uint8_t, 256>& marked_;
   char escape_;
-#if defined(__SSE2__)
+#if VARDELQUIN_SSE2
   __m128i probes_[delimiter_count];
 #endif
 };

@@ -1,0 +1,28 @@
+// The one place that decides which vectorised and word-at-a-time paths are
+// compiled in. Code with such a path tests the macros below, never the
+// compiler's target macros, so that building with VARDELQUIN_SIMD=0 (the
+// CMake option VARDELQUIN_SIMD=OFF) turns every one of them off and the
+// portable loops that other targets run get built and tested here too.
+// A new vectorised path adds its macro here, defined 0 unless the switch
+// is on and the target offers what it needs.
+#pragma once
+
+#if !defined(VARDELQUIN_SIMD)
+#define VARDELQUIN_SIMD 1
+#endif
+
+// Scans that compare 16 bytes at a time with SSE2.
+#if VARDELQUIN_SIMD && defined(__SSE2__)
+#define VARDELQUIN_SSE2 1
+#include <emmintrin.h>
+#else
+#define VARDELQUIN_SSE2 0
+#endif
+
+// Arithmetic on several decimal digits packed into one 64-bit word. It
+// needs no instruction set of its own, only the switch.
+#if VARDELQUIN_SIMD
+#define VARDELQUIN_SWAR 1
+#else
+#define VARDELQUIN_SWAR 0
+#endif
