@@ -5,6 +5,10 @@
     pip install .
     python benchmarks/run.py [--quick] [--markdown] [--corpus DIR]
 
+The corpus is read from --corpus DIR, else $VARDELQUIN_CORPUS, else
+../shared/data/corpus beside the repository; a document found in none of
+them is replaced by a synthetic stand-in of the same shape.
+
 Prints the machine, then for every workload and library: time per call,
 the ratio of each peer's time to vardelquin's (peer / vardelquin, above 1
 means vardelquin is faster), output size, and peak memory of one call
@@ -38,6 +42,7 @@ import libraries  # noqa: E402
 import workloads as wl  # noqa: E402
 from report import Table, fmt_bytes, fmt_mem, fmt_ratio, fmt_time, geomean  # noqa: E402
 
+CORPUS_VARIABLE = "VARDELQUIN_CORPUS"
 DEFAULT_CORPUS = os.path.normpath(os.path.join(REPO, "..", "shared", "data", "corpus"))
 OPS = ("dumps", "loads")
 CLOCKS = {"cpu": "thread CPU time", "wall": "wall-clock time"}
@@ -450,8 +455,9 @@ def main(argv: Optional[List[str]] = None) -> int:
     ap.add_argument("--quick", action="store_true",
                     help="fast smoke run: few repeats, small synthetic inputs, short batches")
     ap.add_argument("--markdown", action="store_true", help="print README-ready Markdown tables")
-    ap.add_argument("--corpus", default=DEFAULT_CORPUS,
-                    help="directory of the JSON corpus (default: ../shared/data/corpus from the repo root)")
+    ap.add_argument("--corpus", metavar="DIR", default=os.environ.get(CORPUS_VARIABLE) or DEFAULT_CORPUS,
+                    help=f"directory of the JSON corpus (default: ${CORPUS_VARIABLE}, else ../shared/data/corpus "
+                         "from the repo root); missing documents are replaced by synthetic stand-ins")
     ap.add_argument("--repeats", type=int, default=None, help="timing repeats (default 41, quick 3)")
     ap.add_argument("--batch-ms", type=float, default=None,
                     help="target duration of one timed batch in ms (default 10, quick 1)")
@@ -479,9 +485,10 @@ def main(argv: Optional[List[str]] = None) -> int:
 
     started = time.time()
     log("building workloads")
-    corpus_work = wl.load_corpus(args.corpus) if os.path.isdir(args.corpus) else []
-    if not corpus_work:
-        log(f"warning: no corpus documents in {args.corpus}; only synthetic workloads run")
+    corpus_work = wl.load_corpus(args.corpus if os.path.isdir(args.corpus) else None, args.quick)
+    stand_ins = [w.name for w in corpus_work if w.description.startswith("synthetic")]
+    if stand_ins:
+        log(f"note: not in {args.corpus}: {', '.join(stand_ins)}; synthetic stand-ins of the same shape are used")
     work = corpus_work + wl.synthetic(args.quick)
     corpus = [w.name for w in corpus_work]
     header = machine_lines(libs)
@@ -501,7 +508,8 @@ def main(argv: Optional[List[str]] = None) -> int:
     if load:
         header.append(f"Load average at end: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}")
     header.append(f"Run: {'quick' if args.quick else 'full'}, {repeats} repeats, clock: {CLOCKS[args.clock]}, "
-                  f"{time.time() - started:.0f} s; corpus: {args.corpus}")
+                  f"{time.time() - started:.0f} s; corpus: {args.corpus}"
+                  + (f" (synthetic stand-ins: {', '.join(stand_ins)})" if stand_ins else ""))
 
     tables = [time_table(op, work, corpus, res, repeats) for op in OPS]
     tables.append(size_table(work, res))

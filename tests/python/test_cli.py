@@ -4,12 +4,12 @@ import math
 import os
 import pathlib
 import shutil
-import subprocess
 import sys
 
 import pytest
 
 import model
+from clirun import failure, ok, run_cli
 
 REPO_ROOT = pathlib.Path(__file__).resolve().parents[2]
 PERSON = REPO_ROOT / "examples" / "person.json"
@@ -18,20 +18,6 @@ CORPUS_FILES = sorted(CORPUS.glob("*.json")) if CORPUS.is_dir() else []
 OPTIONS = ["--" + field.replace("_", "-") for field in model.FIELDS]
 PERSON_TEXT = ("name=mirl;hobbies=[cycling|rowing];age=30;height_m=1.82;member=true;nickname=null;"
                "address={city=Utrecht;street=Canal Row 7;tags=[]};")
-
-
-def run_cli(*args, stdin=b"", cwd=None, prog=(sys.executable, "-m", "vardelquin_cli")):
-    return subprocess.run([*prog, *map(str, args)], input=stdin, capture_output=True, cwd=cwd, timeout=120)
-
-
-def ok(result):
-    assert (result.returncode, result.stderr) == (0, b""), result.stderr.decode("utf-8", "replace")
-    return result.stdout.decode("utf-8")
-
-
-def failure(result, status):
-    assert (result.returncode, result.stdout) == (status, b""), result.stderr
-    return result.stderr.decode("utf-8")
 
 
 def canon(value):  # tells 1, 1.0 and True apart, -0.0 from 0.0; split so that a failure reports its place

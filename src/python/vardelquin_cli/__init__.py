@@ -4,19 +4,25 @@
     vardelquin loads [FILE]   text in, JSON out
     vardelquin check [FILE]   text in, nothing out; the exit status tells
 
-Exit status: 0 on success, 1 for input that cannot be read or converted,
-2 for a bad command line or an invalid format configuration.
+With --lines, each command reads and writes one record per line instead.
+
+Exit status: 0 on success, 1 for input that cannot be read or converted or
+output that cannot be written, 2 for a bad command line or an invalid format
+configuration, 130 when interrupted (Ctrl-C).
 """
 
 from __future__ import annotations
 
 import argparse
+import difflib
 import json
-import re
 import sys
-from typing import Any, BinaryIO, Sequence
+from typing import NoReturn, Optional, Sequence
 
 import vardelquin
+
+from vardelquin_cli import convert, lines, streams
+from vardelquin_cli.streams import InputError
 
 __all__ = ["main"]
 
@@ -25,6 +31,7 @@ PROG = "vardelquin"
 EXIT_OK = 0
 EXIT_BAD_INPUT = 1
 EXIT_BAD_USAGE = 2
+EXIT_INTERRUPTED = 128 + 2  # the shells' status for a process ended by SIGINT
 
 # (field, default shown in --help, what it does), in the constructor's order.
 CONFIG_FIELDS = (
@@ -41,17 +48,8 @@ CONFIG_FIELDS = (
     ("false_str", "false", "the text of false"),
 )
 
-# Reader messages that name a byte offset end with " at pos N"; the others
-# ("... but got EOF", "Unterminated list", "Unterminated object") are about
-# the end of the text.
-_POSITION = re.compile(r" at pos (\d+)\Z")
-
 # Comfortably above the 1000 levels of nesting that vardelquin accepts.
 _RECURSION_LIMIT = 10_000
-
-# Longest stretch of the offending line shown around the caret, in characters.
-_CONTEXT_BEFORE = 60
-_CONTEXT_AFTER = 20
 
 EPILOG = """\
 Delimiter options take exactly one ASCII character; the keyword options take
@@ -60,22 +58,26 @@ any non-empty text free of delimiters. Give a value that begins with '-' as
 quoting, e.g. --field-sep $'\\t'. An invalid combination is refused with exit
 status 2 and the configuration's own message.
 
-Text is read and written as UTF-8. 'dumps' ends its output with a line feed;
+Input is UTF-8 (a byte-order mark is skipped), or UTF-16 or UTF-32 with a
+byte-order mark; output is UTF-8. 'dumps' ends its output with a line feed;
 'loads' and 'check' drop one final line feed (or carriage return and line
 feed) of their input before reading it, so the two can be piped together.
+
+With --lines, every line is one record: JSON Lines for 'dumps', one text per
+line for 'loads' and 'check'. Blank lines are skipped; the first failure
+stops the run and names its line. A record whose text would hold a line feed
+or carriage return is refused. On a terminal, a long run shows its progress
+on standard error (--progress: always, --no-progress: never).
 
 A text that does not read is reported as FILE:LINE:COLUMN: and the reader's
 message (whose position is a byte offset into the UTF-8 text), followed by the
 offending line with a caret under that place; LINE and COLUMN count from 1,
 COLUMN in characters.
 
-Exit status: 0 success; 1 input that cannot be read, parsed or converted;
-2 bad usage or an invalid format configuration.
+Exit status: 0 success; 1 input that cannot be read, parsed or converted, or
+output that cannot be written; 2 bad usage or an invalid format configuration;
+130 interrupted.
 """
-
-
-class _InputError(Exception):
-    """Input that cannot be read or converted; the message is shown as it is."""
 
 
 def _option_name(field: str) -> str:
@@ -96,9 +98,26 @@ def _add_config_options(parser: argparse.ArgumentParser) -> None:
         )
 
 
-def _add_io_options(parser: argparse.ArgumentParser, what: str) -> None:
+def _add_io_options(parser: argparse.ArgumentParser, what: str, output: bool = True) -> None:
     parser.add_argument("file", nargs="?", metavar="FILE", help=f"{what} to read; '-' or none reads standard input")
-    parser.add_argument("-o", "--output", metavar="OUT", help="write to OUT instead of standard output")
+    if output:
+        parser.add_argument("-o", "--output", metavar="OUT", help="write to OUT instead of standard output")
+    parser.add_argument("--lines", action="store_true", help="read and write one record per line")
+    parser.add_argument(
+        "--progress", action=argparse.BooleanOptionalAction, default=None,
+        help="with --lines and standard error on a terminal: show progress always, or never "
+        "(default: for a file of 8 MB or more, or a stream after 2 seconds)",
+    )
+
+
+def _indent(value: str) -> int:
+    try:
+        number = int(value)
+    except ValueError:
+        number = -1
+    if number < 0:
+        raise argparse.ArgumentTypeError(f"expected a whole number of spaces, 0 or more, got {value!r}")
+    return number
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -108,6 +127,7 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
+    parser.add_argument("--version", action="version", version=f"{PROG} {_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True
 
@@ -144,7 +164,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     _add_io_options(loads, "text")
     loads.add_argument(
-        "--indent", type=int, metavar="N", help="indent nested JSON by N spaces (default: one line)"
+        "--indent", type=_indent, metavar="N", help="indent nested JSON by N spaces (default: one line)"
     )
     loads.add_argument(
         "--ascii", action="store_true", help="write non-ASCII characters as \\u escapes"
@@ -160,180 +180,149 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    check.add_argument("file", nargs="?", metavar="FILE", help="text to read; '-' or none reads standard input")
+    _add_io_options(check, "text", output=False)
     _add_config_options(check)
     check.set_defaults(command_parser=check)
 
     return parser
 
 
+def _version() -> str:
+    from importlib import metadata
+
+    try:
+        return metadata.version("vardelquin")
+    except metadata.PackageNotFoundError:  # run from a checkout without installing
+        return "(version unknown: not installed)"
+
+
+def _parse(parser: argparse.ArgumentParser, argv: Optional[Sequence[str]]) -> argparse.Namespace:
+    """The arguments; a mistake ends the run with status 2 through the command's own parser.
+
+    An unknown option is named alone: argparse would otherwise report it
+    together with the positional arguments after it (the input file).
+    """
+    args, extras = parser.parse_known_args(argv)
+    if extras:
+        command_parser: argparse.ArgumentParser = getattr(args, "command_parser", parser)
+        options = [arg for arg in extras if arg.startswith("-") and arg != "-"]
+        if not options:
+            command_parser.error(f"unrecognized arguments: {' '.join(extras)}")
+        option = options[0].split("=", 1)[0]
+        known = [name for action in command_parser._actions for name in action.option_strings]
+        close = difflib.get_close_matches(option, known, n=1)
+        command_parser.error(f"unrecognized option {option}" + (f" (did you mean {close[0]}?)" if close else ""))
+    command_parser = args.command_parser
+    if args.lines and getattr(args, "indent", None) is not None:
+        command_parser.error("--indent cannot be used with --lines: every record is written on one line")
+    if args.lines and getattr(args, "no_newline", False):
+        command_parser.error("--no-newline cannot be used with --lines: every record ends with a line feed")
+    if args.progress is not None and not args.lines:
+        command_parser.error("--progress and --no-progress apply to --lines only")
+    return args
+
+
 def _make_config(args: argparse.Namespace, parser: argparse.ArgumentParser) -> vardelquin.FormatConfig:
     given = {field: getattr(args, field) for field, _, _ in CONFIG_FIELDS if getattr(args, field) is not None}
     try:
-        return vardelquin.FormatConfig(**given)
+        config = vardelquin.FormatConfig(**given)
     except ValueError as error:
         parser.error(str(error))  # exits with status 2
+    field = lines.config_line_breaks(config) if args.lines else None
+    if field is not None:
+        parser.error(f"--{field.replace('_', '-')} holds a line break, which --lines cannot use")
+    return config
 
 
-def _read_input(path: str | None, stdin: BinaryIO) -> tuple[bytes, str]:
-    """The raw bytes of FILE (or standard input) and the name to show in messages."""
-    if path is None or path == "-":
-        return stdin.read(), "<stdin>"
-    try:
-        with open(path, "rb") as f:
-            return f.read(), path
-    except OSError as error:
-        raise _InputError(f"cannot read {path}: {error.strerror or error}") from None
+def _whole(args: argparse.Namespace, config: vardelquin.FormatConfig) -> None:
+    """The commands on a whole input: one JSON document or one text."""
+    data, name = streams.read_all(args.file)
+    if args.command == "dumps":
+        # json reads UTF-8 (skipping a byte-order mark) and tells UTF-16 and
+        # UTF-32 by their marks itself, as streams.decode does for texts.
+        text = convert.to_text(convert.parse_json(data, name), name, args.wrap, config)
+        output = text if args.no_newline else text + "\n"
+    else:
+        text = streams.decode(data, name)
+        if text.endswith("\r\n"):
+            text = text[:-2]
+        elif text.endswith("\n"):
+            text = text[:-1]
+        record = convert.to_record(text, name, config)
+        if args.command == "check":
+            return
+        output = json.dumps(record, indent=args.indent, ensure_ascii=args.ascii) + "\n"
+    out = streams.Output(args.output)
+    out.write(output)
+    out.close()
 
 
-def _decode_text(data: bytes, name: str) -> str:
-    if data.endswith(b"\r\n"):
-        data = data[:-2]
-    elif data.endswith(b"\n"):
-        data = data[:-1]
-    try:
-        return data.decode("utf-8")
-    except UnicodeDecodeError as error:
-        raise _InputError(f"{name}: not UTF-8 text (byte {error.start}: {error.reason})") from None
-
-
-def _visible(ch: str) -> str:
-    """One character standing for ch on a terminal: control characters as their pictures."""
-    code = ord(ch)
-    if code < 0x20 and ch != "\t":
-        return chr(0x2400 + code)
-    if code == 0x7F:
-        return "\u2421"
-    return ch
-
-
-def describe_position(text: str, message: str) -> tuple[int, int, str]:
-    """The line number, column (both from 1, in characters) and caret display of a reader error.
-
-    The reader counts positions in bytes of the UTF-8 text; a message without a
-    position concerns the end of the text.
-    """
-    data = text.encode("utf-8")
-    match = _POSITION.search(message)
-    pos = min(int(match.group(1)), len(data)) if match else len(data)
-    start = data.rfind(b"\n", 0, pos) + 1
-    end = data.find(b"\n", pos)
-    if end < 0:
-        end = len(data)
-    before = data[start:pos].decode("utf-8", errors="replace")
-    after = data[pos:end].decode("utf-8", errors="replace")
-    line_number = data.count(b"\n", 0, start) + 1
-    column = len(before) + 1
-
-    shown_before, shown_after = before, after
-    prefix = suffix = ""
-    if len(shown_before) > _CONTEXT_BEFORE:
-        shown_before, prefix = shown_before[-_CONTEXT_BEFORE:], "..."
-    if len(shown_after) > _CONTEXT_AFTER:
-        shown_after, suffix = shown_after[:_CONTEXT_AFTER], "..."
-    line = prefix + "".join(map(_visible, shown_before + shown_after)) + suffix
-    padding = "".join("\t" if ch == "\t" else " " for ch in prefix + shown_before)
-    return line_number, column, f"    {line}\n    {padding}^"
-
-
-def _dumps_command(args: argparse.Namespace, config: vardelquin.FormatConfig, stdin: BinaryIO) -> str:
-    data, name = _read_input(args.file, stdin)
-    try:
-        document = json.loads(data)
-    except (ValueError, RecursionError) as error:  # JSONDecodeError and UnicodeDecodeError are ValueErrors
-        raise _InputError(f"{name}: not a JSON document: {error}") from None
-    if not isinstance(document, dict):
-        if args.wrap is None:
-            raise _InputError(
-                f"{name}: the top level is a JSON {_json_kind(document)}, not an object "
-                "(use --wrap KEY to write it under a key)"
-            )
-        document = {args.wrap: document}
-    try:
-        text = vardelquin.dumps(document, config)
-    except (TypeError, ValueError, OverflowError, RecursionError) as error:
-        raise _InputError(f"{name}: {error}") from None
-    return text if args.no_newline else text + "\n"
-
-
-def _json_kind(value: Any) -> str:
-    if value is None:
-        return "null"
-    if isinstance(value, bool):
-        return "boolean"
-    if isinstance(value, (int, float)):
-        return "number"
-    if isinstance(value, str):
-        return "string"
-    return "array"
-
-
-def _read_text(args: argparse.Namespace, config: vardelquin.FormatConfig, stdin: BinaryIO) -> dict[str, Any]:
-    data, name = _read_input(args.file, stdin)
-    text = _decode_text(data, name)
-    try:
-        return vardelquin.loads(text, config)
-    except ValueError as error:
-        message = str(error)
-        line, column, display = describe_position(text, message)
-        raise _InputError(f"{name}:{line}:{column}: {message}\n{display}") from None
-
-
-def _loads_command(args: argparse.Namespace, config: vardelquin.FormatConfig, stdin: BinaryIO) -> str:
-    result = _read_text(args, config, stdin)
-    return json.dumps(result, indent=args.indent, ensure_ascii=args.ascii) + "\n"
-
-
-def _write_output(path: str | None, output: str, stdout: BinaryIO) -> None:
-    encoded = output.encode("utf-8")
-    if path is None or path == "-":
-        stdout.write(encoded)
-        stdout.flush()
-        return
-    try:
-        with open(path, "wb") as f:
-            f.write(encoded)
-    except OSError as error:
-        raise _InputError(f"cannot write {path}: {error.strerror or error}") from None
-
-
-def main(argv: Sequence[str] | None = None) -> int:
+def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run the tool with the given arguments (default: the command line); returns the exit status."""
-    parser = build_parser()
-    args = parser.parse_args(argv)
+    args = _parse(build_parser(), argv)
     config = _make_config(args, args.command_parser)
-    stdin, stdout = sys.stdin.buffer, sys.stdout.buffer
     # Python's json module recurses once per level; give it room for every
     # depth that vardelquin itself accepts.
     recursion_limit = sys.getrecursionlimit()
     sys.setrecursionlimit(max(recursion_limit, _RECURSION_LIMIT))
     try:
-        if args.command == "dumps":
-            _write_output(args.output, _dumps_command(args, config, stdin), stdout)
-        elif args.command == "loads":
-            _write_output(args.output, _loads_command(args, config, stdin), stdout)
+        if args.lines:
+            lines.run(args, config)
         else:
-            _read_text(args, config, stdin)
-    except _InputError as error:
-        sys.stderr.write(f"{PROG}: error: {error}\n")
+            _whole(args, config)
+    except InputError as error:
+        _report(f"error: {error}")
         return EXIT_BAD_INPUT
     except BrokenPipeError:
         # The reader of standard output went away (e.g. `| head`): stop quietly.
-        _silence_stdout()
+        streams.silence_stdout()
+        return EXIT_BAD_INPUT
+    except MemoryError:
+        _report("error: out of memory")
         return EXIT_BAD_INPUT
     finally:
         sys.setrecursionlimit(recursion_limit)
     return EXIT_OK
 
 
-def _silence_stdout() -> None:
-    import os
+def _report(message: str) -> None:
+    """One message on standard error, if there is one to write to."""
+    if sys.stderr is None:
+        return
+    try:
+        sys.stderr.write(f"{PROG}: {message}\n")
+        sys.stderr.flush()
+    except (OSError, ValueError):
+        pass
 
-    devnull = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(devnull, sys.stdout.fileno())
-    os.close(devnull)
+
+def _fail_unexpectedly(error: BaseException) -> NoReturn:
+    text = str(error).splitlines()
+    detail = f"{type(error).__name__}: {text[0]}" if text else type(error).__name__
+    _report(f"error: unexpected failure ({detail}); please report it with the command that caused it")
+    sys.exit(EXIT_BAD_INPUT)
+
+
+def _flush_what_was_written() -> None:
+    try:
+        if sys.stdout is not None:
+            sys.stdout.flush()
+    except (OSError, ValueError, KeyboardInterrupt):
+        streams.silence_stdout()  # or the interpreter tries again on exit, with a message of its own
 
 
 def run() -> None:
-    """Entry point of the console script."""
-    sys.exit(main())
+    """Entry point of the console script: no traceback, whatever happens."""
+    try:
+        status = main()
+    except KeyboardInterrupt:
+        _flush_what_was_written()
+        _report("interrupted")
+        status = EXIT_INTERRUPTED
+    except SystemExit:
+        raise
+    except BaseException as error:  # the last resort, so that no traceback reaches the user
+        _fail_unexpectedly(error)
+    sys.exit(status)
+
+

@@ -1,0 +1,58 @@
+"""Files of line records (one text per line, as `vardelquin dumps --lines` writes them)
+read in parallel by a dask bag on a local distributed cluster.
+
+The same code scales out: point the Client at a scheduler on other
+machines instead of a LocalCluster. As with multiprocessing, a FormatConfig
+does not pickle: the tasks carry its fields, and each partition builds one.
+Functions of a script run as __main__ travel by value with the names they
+use; they name the class as vardelquin.FormatConfig, because the class
+itself reports the module "builtins" and cannot travel by reference.
+
+    python examples/dask_lines.py records-*.txt
+"""
+from __future__ import annotations
+
+import sys
+from typing import Any, Iterable, Iterator
+
+import vardelquin
+from vardelquin import FormatConfig
+
+FIELDS = ("field_sep", "kv_sep", "list_open", "list_close", "list_sep", "obj_open", "obj_close", "escape",
+          "null_str", "true_str", "false_str")
+
+
+def config_fields(config: FormatConfig) -> dict[str, str]:
+    return {field: getattr(config, field) for field in FIELDS}
+
+
+def read_records(lines: Iterable[str], fields: dict[str, str]) -> Iterator[dict[str, Any]]:
+    """The records of one partition's lines; blank lines are skipped."""
+    config = vardelquin.FormatConfig(**fields)  # once per partition, not once per record
+    for line in lines:
+        text = line.rstrip("\r\n")
+        if text.strip(" \t"):
+            yield vardelquin.loads(text, config)
+
+
+def count_by(paths: list[str], key: str, config: FormatConfig) -> dict[Any, int]:
+    """How many records of the files have each value of key, computed on the current dask client."""
+    import dask.bag as db
+
+    bag = db.read_text(paths, encoding="utf-8")  # one partition per file (or per block of a large file)
+    records = bag.map_partitions(read_records, config_fields(config))
+    return dict(records.pluck(key).frequencies().compute())
+
+
+def local_cluster() -> Any:
+    """A cluster of two worker processes on this machine, reachable on loopback only."""
+    from dask.distributed import LocalCluster
+
+    return LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None)
+
+
+if __name__ == "__main__":
+    from dask.distributed import Client
+
+    with local_cluster() as cluster, Client(cluster):
+        print(count_by(sys.argv[1:], "level", FormatConfig()))

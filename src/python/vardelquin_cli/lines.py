@@ -1,0 +1,81 @@
+"""Line streams: one record per line each way, read and written one line at a time.
+
+dumps --lines reads JSON Lines and writes one text per line; loads --lines
+the reverse; check --lines reads every line. Blank lines (empty, or spaces
+and tabs only) are skipped. The first failure stops the run and is reported
+with its line number; the lines before it have been written.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+from typing import Optional
+
+import vardelquin
+
+from vardelquin_cli import convert, keypath
+from vardelquin_cli.progress import Progress
+from vardelquin_cli.streams import InputError, Output, input_size, lines, open_input
+
+# Line feed and carriage return end a line for every line-oriented reader
+# (this tool, Python's text files, grep, wc). Other characters that
+# str.splitlines() also splits on (\v, \f, \x1c-\x1e, \x85, \u2028, \u2029)
+# stay in a line for all of those, so records keep them.
+LINE_BREAKS = ("\n", "\r")
+
+
+def config_line_breaks(config: vardelquin.FormatConfig) -> Optional[str]:
+    """The first format field holding a line break, which would break every record in two."""
+    for field in ("field_sep", "kv_sep", "list_open", "list_close", "list_sep", "obj_open", "obj_close",
+                  "escape", "null_str", "true_str", "false_str"):
+        if any(brk in getattr(config, field) for brk in LINE_BREAKS):
+            return field
+    return None
+
+
+def run(args: argparse.Namespace, config: vardelquin.FormatConfig) -> None:
+    stream, name = open_input(args.file)
+    output = Output(getattr(args, "output", None))
+    progress = Progress.for_terminal(input_size(stream), args.progress)
+    records = 0
+    to_json = json.JSONEncoder(ensure_ascii=getattr(args, "ascii", False)).encode  # one encoder for every record
+    try:
+        for number, line, consumed in lines(stream, name, output.flush):
+            if not line.strip(" \t"):
+                continue
+            where = f"{name}:{number}"
+            if args.command == "dumps":
+                output.write(_record_text(line, where, args.wrap, config) + "\n")
+            elif args.command == "loads":
+                record = convert.to_record(line, name, config, line=number)
+                output.write(to_json(record) + "\n")
+            else:
+                convert.to_record(line, name, config, line=number)
+            records += 1
+            if progress is not None:
+                progress.update(records, consumed)
+    except OSError as error:  # reading, after the input was opened
+        if isinstance(error, BrokenPipeError):
+            raise
+        raise InputError(f"cannot read {name}: {error.strerror or error}") from None
+    finally:
+        if progress is not None:
+            progress.close()
+        if args.file not in (None, "-"):
+            stream.close()
+        output.close()  # also after a failure: what the records before it produced
+
+
+def _record_text(line: str, where: str, wrap: Optional[str], config: vardelquin.FormatConfig) -> str:
+    document = convert.parse_json(line, where)
+    text = convert.to_text(document, where, wrap, config)
+    if "\n" in text or "\r" in text:
+        path = keypath.find(document if isinstance(document, dict) else {wrap: document}, keypath.has_line_break)
+        raise InputError(
+            f"{where}: {path or 'the record'} holds a line break, which cannot be written on one line "
+            "(a line stream has one text per line; use the command without --lines for such records)"
+        )
+    # The empty record's text is empty, and a blank line is skipped on reading:
+    # a lone field separator keeps the record, and reads back as an empty one.
+    return text or config.field_sep

@@ -1,0 +1,53 @@
+"""Where a reader error is: line, column and a caret under the offending character."""
+
+from __future__ import annotations
+
+import re
+
+# Reader messages that name a byte offset end with " at pos N"; the others
+# ("... but got EOF", "Unterminated list", "Unterminated object") are about
+# the end of the text.
+_POSITION = re.compile(r" at pos (\d+)\Z")
+
+# Longest stretch of the offending line shown around the caret, in characters.
+_CONTEXT_BEFORE = 60
+_CONTEXT_AFTER = 20
+
+
+def _visible(ch: str) -> str:
+    """One character standing for ch on a terminal: control characters as their pictures."""
+    code = ord(ch)
+    if code < 0x20 and ch != "\t":
+        return chr(0x2400 + code)
+    if code == 0x7F:
+        return "\u2421"
+    return ch
+
+
+def describe_position(text: str, message: str) -> tuple[int, int, str]:
+    """The line number, column (both from 1, in characters) and caret display of a reader error.
+
+    The reader counts positions in bytes of the UTF-8 text; a message without a
+    position concerns the end of the text.
+    """
+    data = text.encode("utf-8")
+    match = _POSITION.search(message)
+    pos = min(int(match.group(1)), len(data)) if match else len(data)
+    start = data.rfind(b"\n", 0, pos) + 1
+    end = data.find(b"\n", pos)
+    if end < 0:
+        end = len(data)
+    before = data[start:pos].decode("utf-8", errors="replace")
+    after = data[pos:end].decode("utf-8", errors="replace")
+    line_number = data.count(b"\n", 0, start) + 1
+    column = len(before) + 1
+
+    shown_before, shown_after = before, after
+    prefix = suffix = ""
+    if len(shown_before) > _CONTEXT_BEFORE:
+        shown_before, prefix = shown_before[-_CONTEXT_BEFORE:], "..."
+    if len(shown_after) > _CONTEXT_AFTER:
+        shown_after, suffix = shown_after[:_CONTEXT_AFTER], "..."
+    line = prefix + "".join(map(_visible, shown_before + shown_after)) + suffix
+    padding = "".join("\t" if ch == "\t" else " " for ch in prefix + shown_before)
+    return line_number, column, f"    {line}\n    {padding}^"

@@ -1,0 +1,228 @@
+"""Reading input and writing output: encodings, byte-order marks, lines, write failures."""
+
+from __future__ import annotations
+
+import codecs
+import io
+import os
+import sys
+from typing import BinaryIO, Callable, Iterator, Optional, TypeVar
+
+STDIN_NAME = "<stdin>"
+_CHUNK = 1 << 16
+T = TypeVar("T")
+
+
+class InputError(Exception):
+    """Input that cannot be read or converted, or output that cannot be written; shown as it is."""
+
+
+# UTF-32's little-endian mark begins with UTF-16's, so it is tested first.
+_WIDE_BOMS = (
+    (codecs.BOM_UTF32_LE, "UTF-32"),
+    (codecs.BOM_UTF32_BE, "UTF-32"),
+    (codecs.BOM_UTF16_LE, "UTF-16"),
+    (codecs.BOM_UTF16_BE, "UTF-16"),
+)
+
+
+def wide_encoding(head: bytes) -> Optional[str]:
+    """UTF-16 or UTF-32 when head starts with that encoding's byte-order mark, else None (UTF-8)."""
+    for bom, encoding in _WIDE_BOMS:
+        if head.startswith(bom):
+            return encoding
+    return None
+
+
+def decode(data: bytes, name: str) -> str:
+    """The text of a whole input: UTF-8 without its byte-order mark, or UTF-16/32 told by its mark."""
+    encoding = wide_encoding(data) or "utf-8-sig"
+    try:
+        return data.decode(encoding)  # the utf-16 and utf-32 codecs consume their mark too
+    except UnicodeDecodeError as error:
+        label = "UTF-8" if encoding == "utf-8-sig" else encoding
+        raise InputError(f"{name}: not {label} text (byte {error.start}: {error.reason})") from None
+
+
+def open_input(path: Optional[str]) -> tuple[BinaryIO, str]:
+    """The input stream (standard input for None or '-') and the name to show in messages."""
+    if path is None or path == "-":
+        if sys.stdin is None:
+            raise InputError("cannot read standard input: it is closed")
+        return sys.stdin.buffer, STDIN_NAME
+    try:
+        return open(path, "rb"), path
+    except OSError as error:
+        raise InputError(f"cannot read {path}: {error.strerror or error}") from None
+
+
+def read_all(path: Optional[str]) -> tuple[bytes, str]:
+    stream, name = open_input(path)
+    try:
+        return stream.read(), name
+    except OSError as error:
+        raise InputError(f"cannot read {name}: {error.strerror or error}") from None
+    finally:
+        if path not in (None, "-"):
+            stream.close()
+
+
+def input_size(stream: BinaryIO) -> Optional[int]:
+    """The size in bytes of a regular file, None for a pipe or a terminal."""
+    try:
+        status = os.fstat(stream.fileno())
+    except (OSError, ValueError, io.UnsupportedOperation):
+        return None
+    return status.st_size if status.st_size > 0 and not os.isatty(stream.fileno()) else None
+
+
+def lines(stream: BinaryIO, name: str, before_wait: Callable[[], None]) -> Iterator[tuple[int, str, int]]:
+    """(line number from 1, text without its line ending, bytes read so far) for every line.
+
+    Reads a chunk at a time, so memory stays bounded by the chunk and the
+    longest line. Lines end at a line feed only; a carriage return before it
+    is dropped as well. A UTF-8 byte-order mark before the first line is
+    skipped; UTF-16 and UTF-32 input, told by its mark, is decoded.
+    before_wait() runs before every read that may block, so that output can
+    be flushed while the input is slow (a pipe from a program still running).
+    """
+    head = stream.peek(4)[:4] if hasattr(stream, "peek") else b""
+    encoding = wide_encoding(head)
+    if encoding is not None:
+        yield from _wide_lines(stream, name, encoding)
+        return
+    number = 0
+    consumed = 0
+    for raw, consumed in _raw_lines(stream, before_wait):
+        number += 1
+        if number == 1 and raw.startswith(codecs.BOM_UTF8):
+            raw = raw[len(codecs.BOM_UTF8):]
+        try:
+            text = raw.decode("utf-8")
+        except UnicodeDecodeError as error:
+            raise InputError(f"{name}:{number}: not UTF-8 text (byte {error.start} of the line: {error.reason})") \
+                from None
+        yield number, text[:-1] if text.endswith("\r") else text, consumed
+
+
+def _raw_lines(stream: BinaryIO, before_wait: Callable[[], None]) -> Iterator[tuple[bytes, int]]:
+    """Every line without its line feed, and the bytes read up to its chunk."""
+    read = getattr(stream, "read1", stream.read)  # read1: what is there, without waiting for a full chunk
+    pending: list[bytes] = []  # pieces of a line longer than a chunk, joined once
+    consumed = 0
+    while True:
+        before_wait()
+        chunk = read(_CHUNK)
+        if not chunk:
+            break
+        consumed += len(chunk)
+        parts = chunk.split(b"\n")
+        if len(parts) > 1:
+            if pending:
+                pending.append(parts[0])
+                parts[0] = b"".join(pending)
+                pending = []
+            for part in parts[:-1]:
+                yield part, consumed
+        if parts[-1]:
+            pending.append(parts[-1])
+    if pending:
+        yield b"".join(pending), consumed
+
+
+def _wide_lines(stream: BinaryIO, name: str, encoding: str) -> Iterator[tuple[int, str, int]]:
+    unit = 2 if encoding == "UTF-16" else 4
+    text = io.TextIOWrapper(stream, encoding=encoding, newline="\n")
+    number, consumed = 0, 0
+    try:
+        for number, line in enumerate(text, 1):
+            consumed += len(line) * unit  # close enough for a progress display
+            yield number, _strip_line_ending(line), consumed
+    except UnicodeDecodeError as error:
+        raise InputError(f"{name}:{number + 1}: not {encoding} text ({error.reason})") from None
+    finally:
+        text.detach()  # leaves the stream open for its owner
+
+
+def _strip_line_ending(text: str) -> str:
+    if text.endswith("\n"):
+        text = text[:-1]
+        if text.endswith("\r"):
+            text = text[:-1]
+    return text
+
+
+class Output:
+    """Standard output or a file, with every write failure turned into an InputError.
+
+    Texts are gathered and written in blocks of about _CHUNK characters. A file
+    is created on the first block, so a run that fails before producing
+    anything leaves no file behind.
+    """
+
+    def __init__(self, path: Optional[str]) -> None:
+        self._path = None if path == "-" else path
+        self.name = "standard output" if self._path is None else self._path
+        self._stream: Optional[BinaryIO] = None
+        self._pending: list[str] = []
+        self._size = 0
+
+    def write(self, text: str) -> None:
+        self._pending.append(text)
+        self._size += len(text)
+        if self._size >= _CHUNK:
+            self._drain()
+
+    def flush(self) -> None:
+        """Writes what is gathered, through to standard output (a file is left to its buffer)."""
+        self._drain()
+        if self._path is None and self._stream is not None:
+            self._guard(self._stream.flush)
+
+    def close(self) -> None:
+        self._drain()
+        if self._stream is not None:
+            self._guard(self._stream.flush if self._path is None else self._stream.close)
+
+    def _drain(self) -> None:
+        if not self._pending:
+            return
+        data = "".join(self._pending).encode("utf-8")
+        self._pending, self._size = [], 0
+        stream = self._open()
+        self._guard(lambda: stream.write(data))
+
+    def _open(self) -> BinaryIO:
+        if self._stream is None:
+            if self._path is None:
+                if sys.stdout is None:
+                    raise InputError("cannot write standard output: it is closed")
+                self._stream = sys.stdout.buffer
+            else:
+                self._stream = self._guard(lambda: open(self._path or "", "wb"))
+        return self._stream
+
+    def _guard(self, action: Callable[[], T]) -> T:
+        try:
+            return action()
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            if self._path is None:
+                # Whatever is still buffered would fail again when the
+                # interpreter flushes standard output on exit, with a message
+                # of its own.
+                silence_stdout()
+            raise InputError(f"cannot write {self.name}: {error.strerror or error}") from None
+
+
+def silence_stdout() -> None:
+    """Points standard output at the null device, so that its final flush cannot fail."""
+    if sys.stdout is None:
+        return
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError):
+        pass
