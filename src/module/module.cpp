@@ -132,6 +132,7 @@ PyResult<PyRef> create_module() {
 }  // namespace
 }  // namespace vardelquin
 
-extern "C" PyMODINIT_FUNC PyInit_vardelquin() {
+// PyMODINIT_FUNC already declares the C linkage.
+PyMODINIT_FUNC PyInit_vardelquin() {
   return vardelquin::object_frame([] { return vardelquin::create_module(); });
 }
