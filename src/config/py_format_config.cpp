@@ -17,9 +17,15 @@ namespace {
 // The instance layout: the interpreter's header, the borrow counter
 // (0 free, n > 0 readers, -1 one writer) and the record, which is
 // constructed in place by the constructor and destroyed by the destructor.
+//
+// `constructed` says whether the record exists. The class's __new__ can be
+// replaced from Python (by one that returns object.__new__(FormatConfig)),
+// which makes instances that never went through the constructor; the
+// allocator zero-fills them, so for those it reads false.
 struct Instance {
   PyObject_HEAD
   alignas(std::atomic_ref<std::int64_t>::required_alignment) std::int64_t borrow;
+  bool constructed;
   alignas(FormatConfig) unsigned char storage[sizeof(FormatConfig)];
 };
 
@@ -61,8 +67,9 @@ class WriteHold {
   Instance* instance_;
 };
 
-// The type test of receivers and of the config argument. A class that
-// cannot be made here cannot be reported as such by the caller.
+// The type test of receivers and of the config argument, which also
+// refuses an instance without a record. A class that cannot be made here
+// cannot be reported as such by the caller.
 PyResult<Instance*> as_format_config(PyObject* object) {
   PyResult<PyObject*> cls = get_format_config_class();
   if (!cls) {
@@ -74,7 +81,12 @@ PyResult<Instance*> as_format_config(PyObject* object) {
   if (Py_TYPE(object) != type && !PyType_IsSubtype(Py_TYPE(object), type)) {
     return failure(cast_failure(object, type));
   }
-  return as_instance(object);
+  Instance* instance = as_instance(object);
+  if (!instance->constructed) {
+    return failure(PendingException::lazy(
+        PyExc_TypeError, "FormatConfig object is not initialized; create it by calling FormatConfig()"));
+  }
+  return instance;
 }
 
 PyResult<WriteHold> hold_for_writing(PyObject* object) {
@@ -153,13 +165,14 @@ PyObject* format_config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
     Instance* instance = as_instance(self.get());
     instance->borrow = 0;
     new (instance->storage) FormatConfig(std::move(*record));
+    instance->constructed = true;
     return self;
   });
 }
 
 void format_config_dealloc(PyObject* self) {
   destructor_frame([&]() -> PyResult<Ok> {
-    std::destroy_at(&record_of(as_instance(self)));
+    if (as_instance(self)->constructed) std::destroy_at(&record_of(as_instance(self)));
     PyTypeObject* type = Py_TYPE(self);
     freefunc free_slot = nullptr;
     if (interpreter_api().at_least_3_10 || (PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE)) {

@@ -150,8 +150,8 @@ PendingException fetch_exception() {
 }
 
 PendingException api_call_failed() {
-  if (PyErr_Occurred()) PyErr_Print();
-  return PendingException::internal("Python API call failed");
+  if (PyErr_Occurred() == nullptr) return PendingException::internal("Python API call failed");
+  return fetch_exception();
 }
 
 void raise_exception(PendingException failure) { std::move(failure).raise(); }

@@ -67,8 +67,9 @@ inline Unexpected<PendingException> internal_failure(std::string message) {
 // failure of this call.
 PendingException fetch_exception();
 
-// For interpreter calls that create objects: NULL means the interpreter is
-// in no state to go on, which this module treats as a defect.
+// For interpreter calls that create objects. Their NULL comes with the
+// interpreter's exception (a MemoryError, normally), which passes through
+// unchanged; a NULL without one is a defect, reported as InternalFailure.
 PendingException api_call_failed();
 
 void raise_exception(PendingException failure);

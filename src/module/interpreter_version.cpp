@@ -15,6 +15,7 @@ InterpreterApi read_interpreter_api() {
   int minor = 0;
   if (!parse_interpreter_version(Py_GetVersion(), major, minor)) return api;
   api.at_least_3_10 = major > 3 || (major == 3 && minor >= 10);
+  api.at_least_3_12 = major > 3 || (major == 3 && minor >= 12);
   if (api.at_least_3_10) {
     api.unicode_as_utf8_and_size =
         find_interpreter_function<const char*(PyObject*, Py_ssize_t*)>("PyUnicode_AsUTF8AndSize");

@@ -9,6 +9,8 @@ namespace vardelquin {
 
 struct InterpreterApi {
   bool at_least_3_10 = false;
+  // Knows the module slot that declares which interpreters may load it.
+  bool at_least_3_12 = false;
   // In the stable ABI from 3.10 on; lends the str's own UTF-8 bytes.
   const char* (*unicode_as_utf8_and_size)(PyObject*, Py_ssize_t*) = nullptr;
   // In the stable ABI from 3.10 on; both return the previous state.
@@ -31,7 +33,7 @@ class CollectorPause {
 };
 
 // Read once per process from Py_GetVersion(). A version text that does not
-// parse leaves both flags false and no newer call in use.
+// parse leaves every flag false and no newer call in use.
 const InterpreterApi& interpreter_api();
 
 // Major and minor from a version text such as "3.11.7 (main, ...)".

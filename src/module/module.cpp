@@ -1,9 +1,13 @@
-// The module object: single-phase initialisation, once per process.
+// The module object: multi-phase initialisation, in the main interpreter
+// only, once per process.
+#include <array>
 #include <atomic>
+#include <cstdint>
 
 #include "config/py_format_config.h"
 #include "module/arguments.h"
 #include "module/entry_points.h"
+#include "module/interpreter_version.h"
 #include "module/names.h"
 #include "module/once.h"
 
@@ -36,18 +40,6 @@ PyMethodDef dumps_definition = {"dumps", reinterpret_cast<PyCFunction>(reinterpr
                                 METH_VARARGS | METH_KEYWORDS, dumps_doc};
 PyMethodDef loads_definition = {"loads", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(loads)),
                                 METH_VARARGS | METH_KEYWORDS, loads_doc};
-
-PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT,
-    "vardelquin",
-    "",       // __doc__ is the empty string
-    0,        // no per-module state
-    nullptr,  // functions are added by the initialiser
-    nullptr,  // single-phase initialisation
-    nullptr,
-    nullptr,
-    nullptr,
-};
 
 std::atomic<PyObject*> module_slot{nullptr};
 OnceLock module_lock;
@@ -109,7 +101,20 @@ PyResult<Ok> initialise(PyObject* module) {
   return add_function(module, &loads_definition);
 }
 
-PyResult<PyRef> create_module() {
+// The module's objects (the class, the functions, the interned names and
+// InternalFailure) are made once and shared, so they must belong to the
+// main interpreter: made in another one, they would outlive it. Interpreter
+// ids count from 0, and the main interpreter is always the first one made.
+bool in_main_interpreter() { return PyInterpreterState_GetID(PyInterpreterState_Get()) == 0; }
+
+// Everything module-specific happens here, in the importing interpreter,
+// rather than in PyInit_vardelquin: 3.13 runs the init function in the
+// main interpreter on behalf of every interpreter that imports.
+PyResult<PyRef> create_module(PyObject* spec) {
+  // Before anything else: a refused import touches no process-wide state.
+  if (!in_main_interpreter()) {
+    return failure(PendingException::lazy(PyExc_ImportError, "vardelquin does not support sub-interpreters"));
+  }
   if (module_slot.load(std::memory_order_acquire) != nullptr) {
     return failure(PendingException::lazy(
         PyExc_ImportError,
@@ -119,7 +124,9 @@ PyResult<PyRef> create_module() {
   auto held = module_lock.acquire();
   if (PyObject* module = module_slot.load(std::memory_order_acquire)) return PyRef::borrow(module);
   if (interned_names() == nullptr) return failure(fetch_exception());
-  PyRef module = PyRef::steal(PyModule_Create2(&module_definition, 3));
+  PyRef name = PyRef::steal(PyObject_GetAttrString(spec, "name"));
+  if (!name) return failure(fetch_exception());
+  PyRef module = PyRef::steal(PyModule_NewObject(name.get()));
   if (!module) return failure(fetch_exception());
   if (auto initialised = initialise(module.get()); !initialised) {
     return failure(std::move(initialised).error());
@@ -129,9 +136,49 @@ PyResult<PyRef> create_module() {
   return module;
 }
 
+PyObject* module_create_slot(PyObject* spec, PyModuleDef*) {
+  return object_frame([&] { return create_module(spec); });
+}
+
+// Py_mod_multiple_interpreters and its value for "may be loaded in an
+// interpreter with its own lock"; the 3.9 headers define neither, and an
+// interpreter before 3.12 rejects a slot it does not know. Without it, 3.12
+// and later refuse an isolated interpreter's import themselves, with their
+// own message, before create_module can. Admitting such an interpreter is
+// sound: all create_module does there is raise, touching nothing shared.
+constexpr int multiple_interpreters_slot = 3;
+constexpr std::uintptr_t per_interpreter_lock_supported = 2;
+
+// The slot table depends on the running interpreter, so it is made at run
+// time, once; PyInit_vardelquin may run in several interpreters at once.
+PyModuleDef& module_definition() {
+  static std::array<PyModuleDef_Slot, 3> slots = [] {
+    std::array<PyModuleDef_Slot, 3> table{{
+        {Py_mod_create, reinterpret_cast<void*>(module_create_slot)},
+        {0, nullptr},
+        {0, nullptr},
+    }};
+    if (interpreter_api().at_least_3_12) {
+      table[1] = {multiple_interpreters_slot, reinterpret_cast<void*>(per_interpreter_lock_supported)};
+    }
+    return table;
+  }();
+  static PyModuleDef definition = {
+      PyModuleDef_HEAD_INIT,
+      "vardelquin",
+      "",       // __doc__ is the empty string
+      0,        // no per-module state
+      nullptr,  // functions are added by create_module
+      slots.data(),
+      nullptr,
+      nullptr,
+      nullptr,
+  };
+  return definition;
+}
+
 }  // namespace
 }  // namespace vardelquin
 
-extern "C" PyMODINIT_FUNC PyInit_vardelquin() {
-  return vardelquin::object_frame([] { return vardelquin::create_module(); });
-}
+// PyMODINIT_FUNC already declares the C linkage.
+PyMODINIT_FUNC PyInit_vardelquin() { return PyModuleDef_Init(&vardelquin::module_definition()); }

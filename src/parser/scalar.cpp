@@ -172,7 +172,7 @@ std::optional<std::int64_t> parse_integer(std::string_view token) noexcept {
   return static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
 }
 
-std::optional<double> parse_float(std::string_view token) noexcept {
+std::optional<double> parse_float(std::string_view token) {
   bool negative = false;
   if (!token.empty() && (token.front() == '+' || token.front() == '-')) {
     negative = token.front() == '-';
@@ -191,13 +191,10 @@ std::optional<double> parse_float(std::string_view token) noexcept {
 
   const auto number = match_decimal(token);
   if (!number) return std::nullopt;
-  try {
-    return with_sign(convert(*number), negative);
-  } catch (...) {
-    // Only the normalised copy of a huge token allocates; without memory
-    // for it the token stays a string.
-    return std::nullopt;
-  }
+  // Only the normalised copy of a huge token allocates. Without memory for
+  // it, std::bad_alloc ends the whole read: the token is a number, and
+  // reading it as a string instead would change the result.
+  return with_sign(convert(*number), negative);
 }
 
 Value decode_scalar(std::string_view token, const FormatConfig& config) {

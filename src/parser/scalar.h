@@ -15,12 +15,14 @@
 
 namespace vardelquin {
 
-// Cannot fail: every token is at least a string. A string result is a
-// view of `token`.
+// Every token is at least a string, so the only failure is std::bad_alloc
+// (from a float token with a huge exponent, which is rewritten before it
+// is converted). A string result is a view of `token`.
 Value decode_scalar(std::string_view token, const FormatConfig& config);
 
-// The two number grammars, exposed for tests and fuzzers.
+// The two number grammars, exposed for tests and fuzzers. parse_float may
+// throw std::bad_alloc, as decode_scalar.
 std::optional<std::int64_t> parse_integer(std::string_view token) noexcept;
-std::optional<double> parse_float(std::string_view token) noexcept;
+std::optional<double> parse_float(std::string_view token);
 
 }  // namespace vardelquin
