@@ -106,13 +106,35 @@ class Builder {
   // Length and the first and last eight bytes: enough to spread the keys
   // of one document, and cheap for the short keys that documents repeat.
   static std::size_t slot_of(std::string_view key) noexcept {
-    std::uint64_t head = 0;
-    std::uint64_t tail = 0;
-    const std::size_t n = key.size() < 8 ? key.size() : 8;
-    std::memcpy(&head, key.data(), n);
-    std::memcpy(&tail, key.data() + key.size() - n, n);
-    const std::uint64_t h = (head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ key.size();
+    const std::size_t n = key.size();
+    std::uint64_t head;
+    std::uint64_t tail;
+    if (n >= 8) {
+      std::memcpy(&head, key.data(), 8);
+      std::memcpy(&tail, key.data() + n - 8, 8);
+    } else {
+      head = tail = short_key_bytes(key);
+    }
+    const std::uint64_t h = (head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ n;
     return static_cast<std::size_t>((h ^ (h >> 32)) % key_slot_count);
+  }
+
+  // The bytes of a key shorter than eight as one little-endian number,
+  // zero-padded: fixed-size loads that overlap, where a copy of the exact
+  // length would be slower. An empty key's data may be null: never read.
+  static std::uint64_t short_key_bytes(std::string_view key) noexcept {
+    const char* const data = key.data();
+    const std::size_t n = key.size();
+    if (n >= 4) {
+      std::uint32_t first;
+      std::uint32_t last;
+      std::memcpy(&first, data, 4);
+      std::memcpy(&last, data + n - 4, 4);
+      return first | (std::uint64_t{last} >> (8 * (8 - n))) << 32;
+    }
+    if (n == 0) return 0;
+    const auto at = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(data[i])} << (8 * i); };
+    return at(0) | at(n / 2) | at(n - 1);
   }
 
   struct KeySlot {
