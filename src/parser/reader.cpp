@@ -92,7 +92,7 @@ class Reader {
         return Unexpected{ParseError{std::move(error_)}};
       }
       ++pos_;
-      const Value value = parse_value(0);
+      const Value value = parse_value();
       if (failed()) return Unexpected{ParseError{std::move(error_)}};
       document_.append(key, value);
       if (pos_ != end_ && *pos_ == d_.field_sep) ++pos_;
@@ -158,80 +158,98 @@ class Reader {
     return document_.arena().copy(token);
   }
 
-  // value := list_open list | obj_open object | scalar
-  // `depth` counts the lists and objects around the value. A failure
-  // returns Null and leaves its message in error_; callers test failed().
-  Value parse_value(std::size_t depth) {
-    if (pos_ != end_ && (*pos_ == d_.list_open || *pos_ == d_.obj_open)) {
-      if (depth >= max_nesting_depth) return fail_too_deep();
-      const bool is_list = *pos_++ == d_.list_open;
-      return is_list ? parse_list(depth + 1) : parse_object(depth + 1);
+  // value  := list_open list | obj_open object | scalar
+  // list   := list_close | value (list_sep value)* list_close
+  // object := obj_close | key kv_sep value (field_sep key kv_sep value)* obj_close
+  // A key in an object also ends at obj_close, which is then an error.
+  //
+  // Nesting is followed on an explicit stack of open lists and objects, not
+  // by recursion, so that no depth of text can exhaust the native stack.
+  // Children gather on items_ and members_, shared by all levels, and move
+  // to the arena once their container is complete. A failure returns Null
+  // and leaves its message in error_; callers test failed().
+  Value parse_value() {
+    for (;;) {
+      Value value;
+      if (pos_ != end_ && (*pos_ == d_.list_open || *pos_ == d_.obj_open)) {
+        // Every open container encloses this one.
+        if (open_.size() >= max_nesting_depth) return fail_too_deep();
+        if (*pos_++ == d_.list_open) {
+          if (pos_ == end_ || *pos_ != d_.list_close) {
+            open_.push_back(Open{true, items_.size()});
+            continue;  // to the first item
+          }
+          ++pos_;
+          value = Value::list({});
+        } else {
+          if (pos_ == end_ || *pos_ != d_.obj_close) {
+            open_.push_back(Open{false, members_.size()});
+            if (!read_member_key()) return Value();
+            continue;  // to the first value
+          }
+          ++pos_;
+          value = Value::object({});
+        }
+      } else {
+        value = parse_scalar();
+      }
+      // A complete value goes to the innermost open container, which may
+      // then be complete in turn, up to the next value to read.
+      for (;;) {
+        if (open_.empty()) return value;
+        const Open container = open_.back();
+        if (container.is_list) {
+          items_.push_back(value);
+          if (pos_ == end_) return fail("Unterminated list");
+          const char c = *pos_;
+          if (c == d_.list_sep) {
+            ++pos_;
+            break;
+          }
+          if (c != d_.list_close) return fail_unexpected("list");
+          ++pos_;
+          value = make_list(document_.arena(), std::span(items_).subspan(container.base));
+          items_.resize(container.base);
+        } else {
+          members_.back().value = value;
+          if (pos_ == end_) return fail("Unterminated object");
+          const char c = *pos_;
+          if (c == d_.field_sep) {
+            ++pos_;
+            if (!read_member_key()) return Value();
+            break;
+          }
+          if (c != d_.obj_close) return fail_unexpected("object");
+          ++pos_;
+          value = make_object(document_.arena(), std::span(members_).subspan(container.base));
+          members_.resize(container.base);
+        }
+        open_.pop_back();
+      }
     }
+  }
+
+  Value parse_scalar() {
     const std::string_view token = read_token(scalar_stops_);
     Value value = decode_scalar(token, config_);
     if (value.tag() == ValueTag::Str) value = Value::string(keep(token));
     return value;
   }
 
-  // list := list_close | value (list_sep value)* list_close
-  // Items gather on a stack shared by all levels and move to the arena
-  // once the list is complete.
-  Value parse_list(std::size_t depth) {
-    if (pos_ != end_ && *pos_ == d_.list_close) {
-      ++pos_;
-      return Value::list({});
+  // key kv_sep, in an object: the key joins members_, its value to follow.
+  bool read_member_key() {
+    const std::string_view key = keep(read_token(object_key_stops_));
+    if (pos_ == end_) {
+      fail_expected_kv_sep_got_eof();
+      return false;
     }
-    const std::size_t base = items_.size();
-    for (;;) {
-      const Value item = parse_value(depth);
-      if (failed()) return Value();
-      items_.push_back(item);
-      if (pos_ == end_) return fail("Unterminated list");
-      const char c = *pos_;
-      if (c == d_.list_sep) {
-        ++pos_;
-      } else if (c == d_.list_close) {
-        ++pos_;
-        const Value list = make_list(document_.arena(), std::span(items_).subspan(base));
-        items_.resize(base);
-        return list;
-      } else {
-        return fail_unexpected("list");
-      }
+    if (*pos_ != d_.kv_sep) {
+      fail_expected_kv_sep();
+      return false;
     }
-  }
-
-  // object := obj_close | key kv_sep value (field_sep key kv_sep value)* obj_close
-  // A key here also ends at obj_close, which is then an error.
-  Value parse_object(std::size_t depth) {
-    if (pos_ != end_ && *pos_ == d_.obj_close) {
-      ++pos_;
-      return Value::object({});
-    }
-    const std::size_t base = members_.size();
-    for (;;) {
-      const std::string_view key = keep(read_token(object_key_stops_));
-      if (pos_ == end_) return fail_expected_kv_sep_got_eof();
-      if (*pos_ != d_.kv_sep) {
-        return fail_expected_kv_sep();
-      }
-      ++pos_;
-      const Value value = parse_value(depth);
-      if (failed()) return Value();
-      members_.push_back(Member{key, value});
-      if (pos_ == end_) return fail("Unterminated object");
-      const char c = *pos_;
-      if (c == d_.field_sep) {
-        ++pos_;
-      } else if (c == d_.obj_close) {
-        ++pos_;
-        const Value object = make_object(document_.arena(), std::span(members_).subspan(base));
-        members_.resize(base);
-        return object;
-      } else {
-        return fail_unexpected("object");
-      }
-    }
+    ++pos_;
+    members_.push_back(Member{key, Value()});
+    return true;
   }
 
   std::size_t offset() const noexcept { return static_cast<std::size_t>(pos_ - begin_); }
@@ -242,9 +260,9 @@ class Reader {
 
   bool failed() const noexcept { return !error_.empty(); }
 
-  // The failures build their messages out of line: the parse functions
-  // recurse once per nesting level, and their frames stay small that way.
-  // Every message is non-empty, so error_ doubles as the failure flag.
+  // The failures build their messages out of line, off the paths that
+  // read correct text. Every message is non-empty, so error_ doubles as
+  // the failure flag.
   [[gnu::noinline, gnu::cold]] Value fail(std::string_view message) {
     error_.assign(message);
     return Value();
@@ -276,6 +294,12 @@ class Reader {
   const DelimiterBytes d_;
   const StopSet top_key_stops_, object_key_stops_, scalar_stops_;
   Document document_;
+  // The lists and objects around the value being read, innermost last.
+  struct Open {
+    bool is_list;
+    std::size_t base;  // where its children start on items_ or members_
+  };
+  std::vector<Open> open_;
   std::vector<Value> items_;
   std::vector<Member> members_;
   std::string scratch_;

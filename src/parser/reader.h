@@ -1,4 +1,4 @@
-// Reads text into a document in one forward pass of recursive descent.
+// Reads text into a document in one forward pass, without recursion.
 //   document := F* (key K value F*)*      key runs to the next K
 //   value    := LO list | OO object | scalar
 //   list     := LC | value (LS value)* LC

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "serializer/shortest_digits.h"
 #include "support/simd.h"
@@ -325,30 +326,60 @@ class Writer {
   }
 
  private:
-  void list(std::span<const Value> items) {
-    sink_.put(d_.list_open);
-    bool first = true;
-    for (const Value& item : items) {
-      if (!first) sink_.put(d_.list_sep);
-      first = false;
-      value(item);
+  void list(std::span<const Value> items) { nested(Value::list(items)); }
+  void object(std::span<const Member> members) { nested(Value::object(members)); }
+
+  // A list or object and everything inside it, walked on an explicit stack
+  // of open containers rather than by recursion, so that no depth of tree
+  // can exhaust the native stack. Scalars go through value().
+  // Inside braces pairs are separated, not terminated, unlike the top level.
+  void nested(const Value& outermost) {
+    open(outermost);
+    while (!open_.empty()) {
+      OpenContainer& current = open_.back();
+      const Value* child;
+      if (current.container.tag() == ValueTag::List) {
+        const std::span<const Value> items = current.container.as_list();
+        if (current.next == items.size()) {
+          close(d_.list_close);
+          continue;
+        }
+        if (current.next != 0) sink_.put(d_.list_sep);
+        child = &items[current.next++];
+      } else {
+        const std::span<const Member> members = current.container.as_object();
+        if (current.next == members.size()) {
+          close(d_.obj_close);
+          continue;
+        }
+        if (current.next != 0) sink_.put(d_.field_sep);
+        const Member& member = members[current.next++];
+        escapes_.put(sink_, member.key);
+        sink_.put(d_.kv_sep);
+        child = &member.value;
+      }
+      if (child->tag() == ValueTag::List || child->tag() == ValueTag::Object) {
+        open(*child);
+      } else {
+        value(*child);
+      }
     }
-    sink_.put(d_.list_close);
   }
 
-  // Inside braces pairs are separated, not terminated, unlike the top level.
-  void object(std::span<const Member> members) {
-    sink_.put(d_.obj_open);
-    bool first = true;
-    for (const auto& [key, member] : members) {
-      if (!first) sink_.put(d_.field_sep);
-      first = false;
-      escapes_.put(sink_, key);
-      sink_.put(d_.kv_sep);
-      value(member);
-    }
-    sink_.put(d_.obj_close);
+  void open(const Value& container) {
+    sink_.put(container.tag() == ValueTag::List ? d_.list_open : d_.obj_open);
+    open_.push_back(OpenContainer{container, 0});
   }
+
+  void close(char bracket) {
+    sink_.put(bracket);
+    open_.pop_back();
+  }
+
+  struct OpenContainer {
+    Value container;
+    std::size_t next;  // the child to write next
+  };
 
   Sink sink_;
   const EscapeSet escapes_;
@@ -356,6 +387,7 @@ class Writer {
   std::string_view true_str_;
   std::string_view false_str_;
   const DelimiterBytes d_;
+  std::vector<OpenContainer> open_;
 };
 
 }  // namespace

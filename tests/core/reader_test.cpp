@@ -114,5 +114,29 @@ TEST(ParseDocument, BoundsTheNestingDepth) {
   EXPECT_EQ(read(objects), "error: Maximum nesting depth of 1000 exceeded at pos 3002");
 }
 
+// Nesting is followed on a heap stack: errors at any depth, and on the way
+// back out, are reported as at the top, and the deepest text that reads
+// comes back whole.
+TEST(ParseDocument, ReadsAndFailsAtDepth) {
+  const auto repeat = [](const std::string& piece, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += piece;
+    return out;
+  };
+  const struct {
+    std::string text;
+    std::string expected;
+  } cases[] = {
+      {"a=" + repeat("[", 1000) + "1}", "error: Unexpected '}' in list at pos 1003"},
+      {"a=" + repeat("{k=", 1000) + "1", "error: Unterminated object"},
+      {"a=" + repeat("[{k=", 500) + "1;}", "error: Expected '=' but got '}' at pos 2004"},
+      {"a=" + repeat("[", 999) + repeat("]", 998) + "}", "error: Unexpected '}' in list at pos 1999"},
+      {"a=" + repeat("{k=[", 500) + repeat("]}", 499) + "]]", "error: Unexpected ']' in object at pos 3001"},
+      {"a=" + repeat("[{k=", 500) + "x" + repeat("}]", 500) + "b=" + repeat("[[]|", 2) + "{}]]",
+       "{'a': " + repeat("[{'k': ", 500) + "'x'" + repeat("}]", 500) + ", 'b': [[], [[], {}]]}"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(read(c.text), c.expected) << "text: " << c.text.substr(0, 40);
+}
+
 }  // namespace
 }  // namespace vardelquin

@@ -117,6 +117,23 @@ TEST(WriterTest, DeepestNestingWrites) {
   EXPECT_EQ(write_value(value, defaults), expected);
 }
 
+// The writer keeps no native frame per level: a tree far deeper than any
+// stack could hold recursive frames for comes out whole, separators and
+// all. Deeper trees are refused before writing, not by the writer.
+TEST(WriterTest, WritesAnyDepthWithoutRecursing) {
+  constexpr std::size_t depth = 200'000;
+  // Level 0 is the innermost, empty list; odd levels are objects.
+  Value value = list({});
+  for (std::size_t level = 1; level < depth; ++level) {
+    value = level % 2 == 0 ? list({value, Value::integer(1)}) : object({{"k", value}, {"z", Value::null()}});
+  }
+  std::string expected;
+  for (std::size_t level = depth - 1; level >= 1; --level) expected += level % 2 == 0 ? "[" : "{k=";
+  expected += "[]";
+  for (std::size_t level = 1; level < depth; ++level) expected += level % 2 == 0 ? "|1]" : ";z=null}";
+  EXPECT_EQ(write_value(value, defaults), expected);
+}
+
 // Every digit count with its edges, the extremes and their signs.
 TEST(WriterTest, IntegersMatchToString) {
   std::vector<std::int64_t> values = {0, std::numeric_limits<std::int64_t>::min(),

@@ -151,3 +151,57 @@ def test_the_bound_on_a_small_thread_stack():
     threading.stack_size(previous)
     thread.join()
     assert results == [True] * 3 + ["Maximum nesting depth of 1000 exceeded at pos 2002"]
+
+
+def on_a_64_kib_stack(work):
+    """work() in a thread with a 64 KiB stack (the native calls must not recurse): its result or exception."""
+    outcome = []
+
+    def run():
+        try:
+            outcome.append(work())
+        except BaseException as exc:  # noqa: BLE001 - handed to the caller
+            outcome.append(exc)
+
+    previous = threading.stack_size(64 * 1024)
+    try:
+        thread = threading.Thread(target=run)
+        thread.start()  # the stack size applies to threads started from here on
+    finally:
+        threading.stack_size(previous)
+    thread.join()
+    return outcome[0]
+
+
+def nested(depth, kinds):
+    """`depth` nested containers, kinds cycling l (list) and d (dict) from the outermost, the innermost empty."""
+    value = None
+    for i in reversed(range(depth)):
+        empty = value is None
+        value = ([] if empty else [value]) if kinds[i % len(kinds)] == "l" else ({} if empty else {"k": value})
+    return value
+
+
+@pytest.mark.parametrize("kinds", ["l", "d", "ld"])
+@pytest.mark.parametrize("depth", [999, 1000, 1001, 1002, 100_000])
+def test_nesting_on_a_64_kib_stack(kinds, depth):
+    value = nested(depth, kinds)
+    written = on_a_64_kib_stack(lambda: dumps({"a": value}))
+    if depth <= 1000:
+        text = dumps({"a": value})
+        assert written == text and on_a_64_kib_stack(lambda: dumps(loads(text))) == text
+        return
+    assert type(written) is RecursionError and str(written) == "Maximum nesting depth of 1000 exceeded"
+    openers = ["[" if kinds[i % len(kinds)] == "l" else "{k=" for i in range(depth)]
+    read = on_a_64_kib_stack(lambda: loads("a=" + "".join(openers)))
+    assert type(read) is ValueError
+    assert str(read) == "Maximum nesting depth of 1000 exceeded at pos %d" % (2 + len("".join(openers[:1000])))
+
+
+def test_self_containing_structures_on_a_64_kib_stack():
+    lst, dct = [1], {"k": 1}
+    lst.append(lst)
+    dct["d"] = [dct]
+    for obj in ({"l": lst}, dct):
+        written = on_a_64_kib_stack(lambda: dumps(obj))
+        assert type(written) is RecursionError and str(written) == "Maximum nesting depth of 1000 exceeded"
