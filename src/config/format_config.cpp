@@ -99,6 +99,9 @@ FormatConfig::FormatConfig(FormatFields fields) : fields_(std::move(fields)) {
       static_cast<std::uint8_t>(delimiter(Delimiter::list_close)),
       static_cast<std::uint8_t>(delimiter(Delimiter::obj_close)),
   };
+  for (const char c : std::string_view("0123456789-.Nainf")) {
+    if (is_special(static_cast<unsigned char>(c))) numbers_need_escaping_ = true;
+  }
 }
 
 Expected<FormatConfig, ConfigError> FormatConfig::create(FormatFields fields) {

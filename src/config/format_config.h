@@ -88,12 +88,19 @@ class FormatConfig {
     return scalar_terminators_;
   }
 
+  // Whether a delimiter is one of the characters that numbers are written
+  // with (the digits, '-', '.', and the letters of NaN and inf). Only then
+  // must the writer escape inside numbers; decided once, here, so that the
+  // usual configurations keep writing numbers without looking at them.
+  bool numbers_need_escaping() const noexcept { return numbers_need_escaping_; }
+
  private:
   explicit FormatConfig(FormatFields fields);
 
   FormatFields fields_;
   std::array<std::uint8_t, 256> special_table_{};
   std::array<std::uint8_t, 5> scalar_terminators_{};
+  bool numbers_need_escaping_ = false;
 };
 
 // The eight delimiters as bytes, copied once for the inner loops of the

@@ -126,13 +126,9 @@ PendingException cast_failure(PyObject* object, PyTypeObject* target) {
 
 namespace {
 
-// Whether a str may lend the interpreter's own UTF-8 bytes. An ASCII str
-// holds them already; any other keeps a UTF-8 copy for the rest of its
-// life once asked for one. A small copy is cheaper than the question, but
-// a large text should not carry a second copy of itself after the call.
-bool lends_utf8_cheaply(PyObject* str) {
-  constexpr Py_ssize_t small = 4096;
-  if (PyUnicode_GetLength(str) < small) return true;
+// Whether a large str is ASCII, and so lends its bytes without growing.
+// Asking costs a method call, small beside encoding a large text.
+bool is_ascii(PyObject* str) {
   // A subclass may override isascii(); asking it would run its code.
   if (Py_TYPE(str) != &PyUnicode_Type) return false;
   const InternedNames* names = interned_names();
@@ -150,20 +146,16 @@ bool lends_utf8_cheaply(PyObject* str) {
 
 }  // namespace
 
+const char* Utf8Lender::large_utf8(PyObject* str, Py_ssize_t& size, PyRef& made) const {
+  return is_ascii(str) ? as_utf8_(str, &size) : encode(str, size, made);
+}
+
 PyResult<Utf8View> utf8_view(PyObject* str) {
   Utf8View view;
-  auto as_utf8 = interpreter_api().unicode_as_utf8_and_size;
-  if (as_utf8 != nullptr && lends_utf8_cheaply(str)) {
-    Py_ssize_t size = 0;
-    const char* data = as_utf8(str, &size);
-    if (data == nullptr) return failure(fetch_exception());
-    view.text_ = std::string_view(data, static_cast<std::size_t>(size));
-    return view;
-  }
-  view.keep_alive_ = PyRef::steal(PyUnicode_AsUTF8String(str));
-  if (!view.keep_alive_) return failure(fetch_exception());
-  view.text_ = std::string_view(PyBytes_AsString(view.keep_alive_.get()),
-                                static_cast<std::size_t>(PyBytes_Size(view.keep_alive_.get())));
+  Py_ssize_t size = 0;
+  const char* data = Utf8Lender().utf8(str, size, view.bytes_);
+  if (data == nullptr) return failure(fetch_exception());
+  view.text_ = std::string_view(data, static_cast<std::size_t>(size));
   return view;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "module/call_frame.h"
+#include "module/interpreter_version.h"
 
 namespace vardelquin {
 
@@ -41,8 +42,48 @@ inline bool is_str(PyObject* object) {
 // The strict UTF-8 encoding of a str, owned.
 PyResult<std::string> text_from_str(PyObject* object);
 
-// The strict UTF-8 encoding of a str, viewed for as long as this lives.
-// Cheaper than text_from_str where the interpreter can lend its own bytes.
+// How the UTF-8 bytes of a str are had, in both directions.
+//
+// From 3.10 on the interpreter lends a str its own UTF-8 bytes. An ASCII
+// str holds them already; any other str is given a UTF-8 copy that stays
+// attached to it for the rest of its life. For a small str that copy costs
+// less than finding out whether it would be made, so a small str is always
+// asked to lend. A large str that is not ASCII is encoded into a bytes
+// object of our own instead, so that a call leaves the caller's strings as
+// they were. 3.9 lends nothing, and there every str is encoded.
+
+// That policy, with the interpreter's offer read once. dumps keeps one for
+// the whole call and asks it for every key and string it writes, so the
+// common case (a small str lends) is inline and builds no result object.
+class Utf8Lender {
+ public:
+  Utf8Lender() noexcept : as_utf8_(interpreter_api().unicode_as_utf8_and_size) {}
+
+  // The strict UTF-8 bytes of `str` (a str) and their size. Where the str
+  // does not lend its own, `made` receives the bytes object that holds
+  // them. NULL, with the interpreter's exception set, on failure.
+  const char* utf8(PyObject* str, Py_ssize_t& size, PyRef& made) const {
+    constexpr Py_ssize_t small = 4096;
+    if (as_utf8_ == nullptr) return encode(str, size, made);
+    if (PyUnicode_GetLength(str) < small) [[likely]] return as_utf8_(str, &size);
+    return large_utf8(str, size, made);
+  }
+
+ private:
+  static const char* encode(PyObject* str, Py_ssize_t& size, PyRef& made) {
+    made = PyRef::steal(PyUnicode_AsUTF8String(str));
+    if (!made) return nullptr;
+    size = PyBytes_Size(made.get());
+    return PyBytes_AsString(made.get());
+  }
+  // Lent only by an ASCII str, else encoded.
+  const char* large_utf8(PyObject* str, Py_ssize_t& size, PyRef& made) const;
+
+  const char* (*as_utf8_)(PyObject*, Py_ssize_t*);
+};
+
+// The strict UTF-8 bytes of a str, had by that policy, for as long as this
+// view lives.
 class Utf8View {
  public:
   std::string_view text() const noexcept { return text_; }
@@ -50,10 +91,11 @@ class Utf8View {
  private:
   friend PyResult<Utf8View> utf8_view(PyObject* str);
   std::string_view text_;
-  PyRef keep_alive_;
+  PyRef bytes_;  // empty when the str lent its own bytes
 };
 
-// `str` must be a str (see is_str).
+// `str` must be a str (see is_str). Fails with the interpreter's
+// UnicodeEncodeError on a lone surrogate.
 PyResult<Utf8View> utf8_view(PyObject* str);
 
 // The one code point of a one-character str.

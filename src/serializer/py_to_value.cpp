@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "module/arguments.h"
-#include "module/interpreter_version.h"
 
 namespace vardelquin {
 namespace {
@@ -191,35 +190,26 @@ class Converter {
     return list;
   }
 
-  // The str's strict UTF-8 bytes, for as long as the document lives. Short
-  // texts are copied into the arena; longer ones stay where they are, and
-  // the document keeps their owner alive: the str itself where the
-  // interpreter lends its own UTF-8 bytes, else a bytes object.
+  // The str's strict UTF-8 bytes, for as long as the document lives, had
+  // as utf8_view has them. Short texts are copied into the arena; longer
+  // ones stay where they are, and the document keeps their owner alive.
   std::optional<std::string_view> borrow_text(PyObject* str) {
     constexpr std::size_t longest_copied = 64;
-    if (auto as_utf8 = interpreter_api().unicode_as_utf8_and_size) {
-      Py_ssize_t size = 0;
-      const char* data = as_utf8(str, &size);
-      if (data == nullptr) {
-        fail(fetch_exception());
-        return std::nullopt;
-      }
-      const std::string_view text(data, static_cast<std::size_t>(size));
-      if (text.size() <= longest_copied) return out_.document.arena().copy(text);
-      out_.owners.push_back(PyRef::borrow(str));
-      return text;
-    }
-    PyRef bytes = PyRef::steal(PyUnicode_AsUTF8String(str));
-    if (!bytes) {
+    Py_ssize_t size = 0;
+    PyRef made;
+    const char* data = lender_.utf8(str, size, made);
+    if (data == nullptr) {
       fail(fetch_exception());
       return std::nullopt;
     }
-    const std::string_view text(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
-    out_.owners.push_back(std::move(bytes));
+    const std::string_view text(data, static_cast<std::size_t>(size));
+    if (text.size() <= longest_copied) return out_.document.arena().copy(text);
+    out_.owners.push_back(made ? std::move(made) : PyRef::borrow(str));
     return text;
   }
 
   PyDocument& out_;
+  const Utf8Lender lender_;
   std::vector<Frame> frames_;
   std::vector<Value> items_;
   std::vector<Member> members_;

@@ -4,7 +4,11 @@
 //             | LO [value (LS value)*] LC
 //             | OO [key K value (F key K value)*] OC
 // Keys and strings are escaped: each ASCII delimiter, the escape included,
-// gets the escape character in front of it. Nothing else is ever written.
+// gets the escape character in front of it. So are numbers, under a
+// configuration whose delimiters include characters that numbers are
+// spelled with (a digit, '-', '.', a letter of NaN or inf); the reader takes
+// escaped characters literally and so reads the same number back. Nothing
+// else is ever written.
 #pragma once
 
 #include <string>

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vardelquin {
 namespace {
@@ -70,6 +71,20 @@ TEST(FormatConfigCreate, DerivesLookupTablesFromTheDelimiters) {
   EXPECT_EQ(config->scalar_terminators(), (std::array<std::uint8_t, 5>{'\0', ':', ',', '>', ')'}));
   EXPECT_EQ(config->fields().keywords, fields.keywords);
   EXPECT_EQ(config->fields().delimiters, fields.delimiters);
+}
+
+// The characters that written numbers consist of, and no others, make the
+// writer escape inside numbers.
+TEST(FormatConfigCreate, KnowsWhenNumbersNeedEscaping) {
+  EXPECT_FALSE(FormatConfig::defaults()->numbers_need_escaping());
+  for (const char c : std::string_view("0123456789-.Nainf+eEx ")) {
+    FormatFields fields = FormatFields::default_values();
+    fields[D::list_sep] = static_cast<unsigned char>(c);
+    fields.keywords = {"#", "!", "?"};
+    const auto config = FormatConfig::create(std::move(fields));
+    ASSERT_TRUE(config) << c;
+    EXPECT_EQ(config->numbers_need_escaping(), std::string_view("+eEx ").find(c) == std::string_view::npos) << c;
+  }
 }
 
 }  // namespace

@@ -176,5 +176,42 @@ TEST(WriterTest, FloatSpellings) {
   }
 }
 
+// A delimiter that numbers are spelled with is escaped inside numbers as
+// in strings, so that the text reads back as the same numbers.
+TEST(WriterTest, NumbersEscapeTheDelimitersTheyContain) {
+  const auto with = [](Delimiter d, char32_t c) {
+    return make_config([=](FormatFields& f) {
+      f[d] = c;
+      f.keywords = {"#", "!", "?"};
+    });
+  };
+  const FormatConfig point_sep = with(Delimiter::list_sep, U'.');
+  const FormatConfig minus_sep = with(Delimiter::field_sep, U'-');
+  const FormatConfig zero_escape = with(Delimiter::escape, U'0');
+  const FormatConfig f_close = make_config([](FormatFields& f) {
+    f[Delimiter::field_sep] = U'N';
+    f[Delimiter::list_sep] = U'a';
+    f[Delimiter::obj_close] = U'f';
+    f.keywords = {"#", "!", "?"};
+  });
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    const FormatConfig& config;
+    Document input;
+    std::string expected;
+  } cases[] = {
+      {point_sep, document({{"a", list({Value::floating(1.5), Value::integer(2)})}}), "a=[1\\.5.2];"},
+      {minus_sep, document({{"a", Value::integer(-1)}, {"b", Value::integer(2)}}), "a=\\-1-b=2-"},
+      {zero_escape, document({{"a", Value::integer(10)}, {"b", Value::floating(-0.0)}}), "a=100;b=-00.00;"},
+      {f_close,
+       document({{"x", list({Value::floating(std::numeric_limits<double>::quiet_NaN()), Value::floating(inf),
+                             Value::floating(-inf), Value::integer(3)})}}),
+       "x=[\\N\\a\\Nain\\fa-in\\fa3]N"},
+      // Keywords and strings are as before; only numbers changed.
+      {minus_sep, document({{"k-", object({{"s", str("-1")}, {"t", Value::boolean(true)}})}}), "k\\-={s=\\-1-t=!}-"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(write_document(c.input, c.config), c.expected);
+}
+
 }  // namespace
 }  // namespace vardelquin

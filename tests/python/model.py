@@ -52,9 +52,9 @@ def _value(o, cfg, depth):
         v = int.__index__(o)
         if not INT_MIN <= v <= INT_MAX:
             raise OverflowError("int too big to convert")
-        return str(v)
+        return _escape(str(v), cfg)
     if isinstance(o, float):
-        return format_float(float.__float__(o))
+        return _escape(format_float(float.__float__(o)), cfg)
     if isinstance(o, (list, dict)):
         if depth >= MAX_DEPTH:
             raise RecursionError(f"Maximum nesting depth of {MAX_DEPTH} exceeded")

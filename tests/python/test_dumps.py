@@ -160,3 +160,21 @@ def test_differential(data):
             dumps(obj, FormatConfig(*cfg))
     else:
         assert dumps(obj, FormatConfig(*cfg)) == expected
+
+
+class Text(str):
+    pass
+
+
+def test_caller_strings_keep_their_size():
+    """No UTF-8 copy stays attached to a large non-ASCII str that dumps
+    wrote, wherever it stood; the text is the same as ever."""
+    big = "é;" * 50_000
+    edge = "ü" * 4096  # the smallest str that is not lent
+    key, inner_key, sub = "ключ|" * 2000, "€" * 5000, Text("ñ=" * 3000)
+    ascii_big = "a;" * 50_000
+    strings = [big, edge, key, inner_key, sub, ascii_big]
+    obj = {"v": big, key: [edge, {inner_key: sub}], "a": ascii_big, "l": [[big]]}
+    sizes = [sys.getsizeof(s) for s in strings]
+    assert dumps(obj) == model.dumps(obj)
+    assert [sys.getsizeof(s) for s in strings] == sizes

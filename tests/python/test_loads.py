@@ -1,5 +1,6 @@
 import math
 import struct
+import sys
 
 import pytest
 from hypothesis import given, strategies as st
@@ -153,3 +154,11 @@ def test_differential_mutated_text(data):
                      max_size=4)
     text = mutate(model.dumps(data.draw(dicts(cfg)), cfg), data.draw(edits), cfg)
     assert outcome(lambda: loads(text, FormatConfig(*cfg))) == outcome(lambda: model.loads(text, cfg))
+
+
+@pytest.mark.parametrize("make", [str, type("Text", (str,), {})])
+def test_input_keeps_its_size(make):
+    text = make("k=[" + "é" * 100_000 + "|x];")
+    size = sys.getsizeof(text)
+    assert loads(text) == {"k": ["é" * 100_000, "x"]}
+    assert sys.getsizeof(text) == size
