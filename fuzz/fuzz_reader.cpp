@@ -10,7 +10,7 @@
 
 #include "config/literal_form.h"
 #include "fuzz_support.h"
-#include "parser/reader.h"
+#include "reader/reader.h"
 #include "tree_model.h"
 
 namespace vardelquin::fuzz {

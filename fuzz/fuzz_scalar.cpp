@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "parser/scalar.h"
+#include "reader/scalar.h"
 #include "scalar_oracle.h"
 #include "tree_model.h"
 

@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "config/format_config.h"
-#include "serializer/value.h"
+#include "value/value.h"
 
 namespace vardelquin::fuzz {
 

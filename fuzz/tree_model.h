@@ -16,10 +16,10 @@
 
 #include "config/format_config.h"
 #include "fuzz_support.h"
-#include "parser/reader.h"
+#include "reader/reader.h"
 #include "scalar_oracle.h"
-#include "serializer/value.h"
-#include "serializer/writer.h"
+#include "value/value.h"
+#include "writer/writer.h"
 
 namespace vardelquin::fuzz {
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Generates src/serializer/pow10_table.inc, the constants of the
-shortest-digits routine (src/serializer/shortest_digits.cpp), and proves the
+"""Generates src/core/writer/pow10_table.inc, the constants of the
+shortest-digits routine (src/core/writer/shortest_digits.cpp), and proves the
 bounds that routine relies on.
 
 The routine follows Raffaello Giulietti's "The Schubfach way to render
@@ -33,7 +33,7 @@ import sys
 from fractions import Fraction
 
 REPO_ROOT = pathlib.Path(__file__).resolve().parent.parent
-DEFAULT_OUTPUT = REPO_ROOT / "src" / "serializer" / "pow10_table.inc"
+DEFAULT_OUTPUT = REPO_ROOT / "src" / "core" / "writer" / "pow10_table.inc"
 
 # Doubles are c * 2^q with integers 0 < c < 2^53 and Q_MIN <= q <= Q_MAX.
 C_MAX = 2**53 - 1

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates src/config/unicode_tables.inc from the Unicode Character Database.
+"""Generates src/core/config/unicode_tables.inc from the Unicode Character Database.
 
 The table lists, as sorted and merged [first, last] ranges, every code point
 that literal forms show as \\u{hex}: Grapheme_Extend, or general category Cc,
@@ -21,7 +21,7 @@ ESCAPED_CATEGORIES = frozenset({"Cc", "Cf", "Cs", "Co", "Cn", "Zl", "Zp", "Zs"})
 SHOWN_AS_ITSELF = frozenset({0x20})
 
 REPO_ROOT = pathlib.Path(__file__).resolve().parent.parent
-DEFAULT_OUTPUT = REPO_ROOT / "src" / "config" / "unicode_tables.inc"
+DEFAULT_OUTPUT = REPO_ROOT / "src" / "core" / "config" / "unicode_tables.inc"
 
 
 def find_file(ucd, name, required=True):

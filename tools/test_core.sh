@@ -6,7 +6,7 @@
 #   tools/test_core.sh [--simd=off] [--arch=native|aarch64|s390x]
 #
 # --simd=off builds the portable path of every routine that has a
-# vectorised or word-at-a-time one (see src/support/simd.h). aarch64 is a
+# vectorised or word-at-a-time one (see src/core/support/simd.h). aarch64 is a
 # 64-bit ARM target; s390x is big-endian. A cross build installs its
 # compiler, the GoogleTest sources and the emulator first
 # (tools/install_cross_deps.sh), compiles GoogleTest for the target, and
@@ -32,8 +32,8 @@ build=build/core-$arch
 # Vectorised code decides in one header whether it is built; a core file
 # that tests the target's macros itself would escape --simd=off.
 if strays=$(grep -rlE '__(SSE|AVX|ARM_NEON|aarch64|x86_64)|<(e|x|i|t|s|p|n|sm)mmintrin\.h>|<arm_neon\.h>' \
-    src/config src/serializer src/parser src/support --exclude=simd.h --exclude='py_*'); then
-  echo "test_core.sh: architecture tests outside src/support/simd.h:" >&2
+    src/core --exclude=simd.h); then
+  echo "test_core.sh: architecture tests outside src/core/support/simd.h:" >&2
   echo "$strays" >&2
   exit 1
 fi

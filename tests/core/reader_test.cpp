@@ -1,4 +1,4 @@
-#include "parser/reader.h"
+#include "reader/reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "parser/scalar.h"
+#include "reader/scalar.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // shortest_digits() and format_float() against the standard library: its
 // shortest round-trip output, and its exact printing of integral values.
-#include "serializer/shortest_digits.h"
+#include "writer/shortest_digits.h"
 
-#include "serializer/writer.h"
+#include "writer/writer.h"
 
 #include <gtest/gtest.h>
 

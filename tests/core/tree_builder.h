@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "serializer/value.h"
+#include "value/value.h"
 
 namespace vardelquin::testing {
 

@@ -1,4 +1,4 @@
-#include "serializer/value.h"
+#include "value/value.h"
 
 #include <gtest/gtest.h>
 

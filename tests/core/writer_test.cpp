@@ -1,4 +1,4 @@
-#include "serializer/writer.h"
+#include "writer/writer.h"
 
 #include "tree_builder.h"
 

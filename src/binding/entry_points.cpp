@@ -1,0 +1,94 @@
+#include "binding/entry_points.h"
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+#include "binding/format_config_type.h"
+#include "binding/arguments.h"
+#include "binding/document_to_dict.h"
+#include "reader/reader.h"
+#include "binding/document_from_dict.h"
+#include "writer/writer.h"
+
+namespace vardelquin {
+namespace {
+
+constexpr std::array<std::string_view, 2> dumps_parameters = {"obj", "config"};
+constexpr std::array<std::string_view, 2> loads_parameters = {"s", "config"};
+const ArgumentSpec dumps_spec{"dumps", "", dumps_parameters, 1};
+const ArgumentSpec loads_spec{"loads", "", loads_parameters, 1};
+
+// The configuration of one call: the record it reads, and the read hold
+// on the caller's FormatConfig for as long as the call runs. The hold
+// keeps every writer out, so the call reads the instance's record in place
+// instead of copying it; without a config it reads the default record,
+// which is built once.
+struct WorkingConfig {
+  const FormatConfig* record;
+  std::optional<ConfigReadHold> hold;
+};
+
+PyResult<WorkingConfig> settle_config(PyObject* config) {
+  if (config == nullptr || config == Py_None) {
+    static const auto defaults = FormatConfig::defaults();
+    if (!defaults) return internal_failure("default FormatConfig is always valid");
+    return WorkingConfig{&*defaults, std::nullopt};
+  }
+  PyResult<ConfigReadHold> hold = hold_for_reading(config);
+  if (!hold) return failure(wrap_argument_error("config", std::move(hold).error()));
+  const FormatConfig* record = &hold->record();
+  return WorkingConfig{record, std::move(*hold)};
+}
+
+PyResult<PyRef> new_str_from_utf8(std::string_view text) {
+  PyRef result =
+      PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  if (!result) return failure(api_call_failed());
+  return result;
+}
+
+}  // namespace
+
+PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
+  return object_frame([&]() -> PyResult<PyRef> {
+    std::array<PyObject*, 2> slots{};
+    if (auto bound = bind_arguments(dumps_spec, args, kwargs, slots); !bound) {
+      return failure(std::move(bound).error());
+    }
+    PyObject* obj = slots[0];
+    if (!(PyType_GetFlags(Py_TYPE(obj)) & Py_TPFLAGS_DICT_SUBCLASS)) {
+      return failure(wrap_argument_error("obj", cast_failure(obj, &PyDict_Type)));
+    }
+    PyResult<WorkingConfig> config = settle_config(slots[1]);
+    if (!config) return failure(std::move(config).error());
+    PyResult<PyDocument> converted = document_from_dict(obj);
+    if (!converted) return failure(std::move(converted).error());
+    const std::string text = write_document(converted->document, *config->record);
+    return new_str_from_utf8(text);
+  });
+}
+
+PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
+  return object_frame([&]() -> PyResult<PyRef> {
+    std::array<PyObject*, 2> slots{};
+    if (auto bound = bind_arguments(loads_spec, args, kwargs, slots); !bound) {
+      return failure(std::move(bound).error());
+    }
+    PyObject* s = slots[0];
+    if (!is_str(s)) return failure(wrap_argument_error("s", cast_failure(s, &PyUnicode_Type)));
+    // The text is read in place: loads runs no Python code, so the str
+    // and its bytes stay untouched for the whole call.
+    PyResult<Utf8View> text = utf8_view(s);
+    if (!text) return failure(wrap_argument_error("s", std::move(text).error()));
+    PyResult<WorkingConfig> config = settle_config(slots[1]);
+    if (!config) return failure(std::move(config).error());
+    auto document = parse_document(text->text(), *config->record);
+    if (!document) {
+      return failure(PendingException::lazy(PyExc_ValueError, std::move(document).error().message));
+    }
+    return document_to_dict(*document);
+  });
+}
+
+}  // namespace vardelquin

@@ -1,0 +1,315 @@
+#include "reader/reader.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/literal_form.h"
+#include "reader/scalar.h"
+#include "support/simd.h"
+
+namespace vardelquin {
+namespace {
+
+// The bytes at which a token stops, plus the escape character. Every
+// delimiter is ASCII, so bytes of multi-byte characters never match and a
+// run of ordinary bytes never splits a character.
+class StopSet {
+ public:
+  StopSet(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) {
+    for (const std::uint8_t b : stops) table_[b] = stop;
+    table_[escape] = escapes;
+#if VARDELQUIN_SSE2
+    std::size_t i = 0;
+    for (const std::uint8_t b : stops) needles_[i++] = _mm_set1_epi8(static_cast<char>(b));
+    while (i < std::size(needles_)) needles_[i++] = _mm_set1_epi8(static_cast<char>(escape));
+#endif
+  }
+
+  // What a byte does in a token: nothing (0), escapes the next one, or stops.
+  static constexpr std::uint8_t escapes = 1;
+  static constexpr std::uint8_t stop = 2;
+  std::uint8_t kind(char c) const noexcept { return table_[static_cast<unsigned char>(c)]; }
+
+  // The first byte in [p, end) that stops a token or escapes, else end.
+  const char* find(const char* p, const char* const end) const noexcept {
+#if VARDELQUIN_SSE2
+    // Sixteen bytes per step, and no branch per byte: tokens end at
+    // unpredictable places, and a byte loop pays for that at every token.
+    while (end - p >= 16) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      __m128i hits = _mm_cmpeq_epi8(chunk, needles_[0]);
+      for (std::size_t i = 1; i < std::size(needles_); ++i) {
+        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chunk, needles_[i]));
+      }
+      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+      if (mask != 0) return p + std::countr_zero(mask);
+      p += 16;
+    }
+#endif
+    while (p != end && table_[static_cast<unsigned char>(*p)] == 0) ++p;
+    return p;
+  }
+
+ private:
+  std::array<std::uint8_t, 256> table_{};
+#if VARDELQUIN_SSE2
+  // The stop bytes, then the escape repeated to fill all six.
+  __m128i needles_[6];
+#endif
+};
+
+class Reader {
+ public:
+  Reader(std::string_view text, const FormatConfig& config)
+      : pos_(text.data()),
+        end_(text.data() + text.size()),
+        begin_(text.data()),
+        config_(config),
+        d_(config),
+        top_key_stops_({byte(d_.kv_sep)}, byte(d_.escape)),
+        object_key_stops_({byte(d_.kv_sep), byte(d_.obj_close)}, byte(d_.escape)),
+        scalar_stops_(make_scalar_stops(config)) {}
+
+  // document := field_sep* (key kv_sep value field_sep? field_sep*)*
+  // A key runs to the next kv_sep and may be empty; whatever follows a
+  // value other than field_sep starts the next key.
+  Expected<Document, ParseError> read_document() {
+    for (;;) {
+      while (pos_ != end_ && *pos_ == d_.field_sep) ++pos_;
+      if (pos_ == end_) return std::move(document_);
+      const std::string_view key = keep(read_token(top_key_stops_));
+      if (pos_ == end_) {
+        fail_expected_kv_sep_got_eof();
+        return Unexpected{ParseError{std::move(error_)}};
+      }
+      ++pos_;
+      const Value value = parse_value();
+      if (failed()) return Unexpected{ParseError{std::move(error_)}};
+      document_.append(key, value);
+      if (pos_ != end_ && *pos_ == d_.field_sep) ++pos_;
+    }
+  }
+
+ private:
+  static constexpr std::uint8_t byte(char c) noexcept { return static_cast<std::uint8_t>(c); }
+
+  static StopSet make_scalar_stops(const FormatConfig& config) {
+    const auto& t = config.scalar_terminators();
+    return StopSet({t[0], t[1], t[2], t[3], t[4]}, byte(config.byte(Delimiter::escape)));
+  }
+
+  // token := (escape char | ordinary char)*, ending before a stop byte or
+  // at the end of the text; an escape as the very last byte is dropped.
+  // A token without escapes is a view of the text itself. Otherwise it is
+  // gathered in scratch_, and the view is of scratch_ until the next token.
+  std::string_view read_token(const StopSet& stops) {
+    const char* run = pos_;
+    pos_ = stops.find(pos_, end_);
+    if (pos_ == end_ || *pos_ != d_.escape) return {run, static_cast<std::size_t>(pos_ - run)};
+    return read_escaped_token(stops, run);
+  }
+
+  // From the first escape on, byte by byte: escapes may come thick, and a
+  // scan that restarts after each of them would pay its set-up every time.
+  // An escape is skipped without a branch and the byte after it copied
+  // whatever it is; the continuation bytes of a multi-byte character never
+  // stop a token, so they follow as ordinary bytes, and a lone escape at
+  // the end is dropped. scratch_ only grows; its size is its capacity.
+  std::string_view read_escaped_token(const StopSet& stops, const char* run) {
+    std::size_t length = static_cast<std::size_t>(pos_ - run);
+    reserve_scratch(length + 64);
+    std::memcpy(scratch_.data(), run, length);
+    char* out = scratch_.data();
+    std::size_t capacity = scratch_.size();
+    const char* p = pos_;
+    const char* const end = end_;
+    while (p != end) {
+      const std::uint8_t kind = stops.kind(*p);
+      if (kind == StopSet::stop) break;
+      p += kind;  // past an escape
+      if (p == end) break;
+      if (length == capacity) {
+        reserve_scratch(capacity + 1);
+        out = scratch_.data();
+        capacity = scratch_.size();
+      }
+      out[length++] = *p++;
+    }
+    pos_ = p;
+    return {out, length};
+  }
+
+  void reserve_scratch(std::size_t size) {
+    if (scratch_.size() < size) scratch_.resize(std::max(size, 2 * scratch_.size()));
+  }
+
+  // Text of the input outlives the document; scratch text is copied out.
+  std::string_view keep(std::string_view token) {
+    if (token.empty() || token.data() != scratch_.data()) return token;
+    return document_.arena().copy(token);
+  }
+
+  // value  := list_open list | obj_open object | scalar
+  // list   := list_close | value (list_sep value)* list_close
+  // object := obj_close | key kv_sep value (field_sep key kv_sep value)* obj_close
+  // A key in an object also ends at obj_close, which is then an error.
+  //
+  // Nesting is followed on an explicit stack of open lists and objects, not
+  // by recursion, so that no depth of text can exhaust the native stack.
+  // Children gather on items_ and members_, shared by all levels, and move
+  // to the arena once their container is complete. A failure returns Null
+  // and leaves its message in error_; callers test failed().
+  Value parse_value() {
+    for (;;) {
+      Value value;
+      if (pos_ != end_ && (*pos_ == d_.list_open || *pos_ == d_.obj_open)) {
+        // Every open container encloses this one.
+        if (open_.size() >= max_nesting_depth) return fail_too_deep();
+        if (*pos_++ == d_.list_open) {
+          if (pos_ == end_ || *pos_ != d_.list_close) {
+            open_.push_back(Open{true, items_.size()});
+            continue;  // to the first item
+          }
+          ++pos_;
+          value = Value::list({});
+        } else {
+          if (pos_ == end_ || *pos_ != d_.obj_close) {
+            open_.push_back(Open{false, members_.size()});
+            if (!read_member_key()) return Value();
+            continue;  // to the first value
+          }
+          ++pos_;
+          value = Value::object({});
+        }
+      } else {
+        value = parse_scalar();
+      }
+      // A complete value goes to the innermost open container, which may
+      // then be complete in turn, up to the next value to read.
+      for (;;) {
+        if (open_.empty()) return value;
+        const Open container = open_.back();
+        if (container.is_list) {
+          items_.push_back(value);
+          if (pos_ == end_) return fail("Unterminated list");
+          const char c = *pos_;
+          if (c == d_.list_sep) {
+            ++pos_;
+            break;
+          }
+          if (c != d_.list_close) return fail_unexpected("list");
+          ++pos_;
+          value = make_list(document_.arena(), std::span(items_).subspan(container.base));
+          items_.resize(container.base);
+        } else {
+          members_.back().value = value;
+          if (pos_ == end_) return fail("Unterminated object");
+          const char c = *pos_;
+          if (c == d_.field_sep) {
+            ++pos_;
+            if (!read_member_key()) return Value();
+            break;
+          }
+          if (c != d_.obj_close) return fail_unexpected("object");
+          ++pos_;
+          value = make_object(document_.arena(), std::span(members_).subspan(container.base));
+          members_.resize(container.base);
+        }
+        open_.pop_back();
+      }
+    }
+  }
+
+  Value parse_scalar() {
+    const std::string_view token = read_token(scalar_stops_);
+    Value value = decode_scalar(token, config_);
+    if (value.tag() == ValueTag::Str) value = Value::string(keep(token));
+    return value;
+  }
+
+  // key kv_sep, in an object: the key joins members_, its value to follow.
+  bool read_member_key() {
+    const std::string_view key = keep(read_token(object_key_stops_));
+    if (pos_ == end_) {
+      fail_expected_kv_sep_got_eof();
+      return false;
+    }
+    if (*pos_ != d_.kv_sep) {
+      fail_expected_kv_sep();
+      return false;
+    }
+    ++pos_;
+    members_.push_back(Member{key, Value()});
+    return true;
+  }
+
+  std::size_t offset() const noexcept { return static_cast<std::size_t>(pos_ - begin_); }
+
+  // The byte at pos_ as the character of the same number: a lead byte of
+  // a multi-byte character shows as a Latin-1 letter.
+  std::string byte_literal() const { return char_literal(byte(*pos_)); }
+
+  bool failed() const noexcept { return !error_.empty(); }
+
+  // The failures build their messages out of line, off the paths that
+  // read correct text. Every message is non-empty, so error_ doubles as
+  // the failure flag.
+  [[gnu::noinline, gnu::cold]] Value fail(std::string_view message) {
+    error_.assign(message);
+    return Value();
+  }
+
+  [[gnu::noinline, gnu::cold]] Value fail_expected_kv_sep_got_eof() {
+    return fail("Expected " + char_literal(config_.delimiter(Delimiter::kv_sep)) + " but got EOF");
+  }
+
+  [[gnu::noinline, gnu::cold]] Value fail_expected_kv_sep() {
+    return fail("Expected " + char_literal(config_.delimiter(Delimiter::kv_sep)) + " but got " +
+                byte_literal() + " at pos " + std::to_string(offset()));
+  }
+
+  [[gnu::noinline, gnu::cold]] Value fail_unexpected(const char* container) {
+    return fail("Unexpected " + byte_literal() + " in " + container + " at pos " +
+                std::to_string(offset()));
+  }
+
+  [[gnu::noinline, gnu::cold]] Value fail_too_deep() {
+    return fail("Maximum nesting depth of " + std::to_string(max_nesting_depth) +
+                " exceeded at pos " + std::to_string(offset()));
+  }
+
+  const char* pos_;
+  const char* const end_;
+  const char* const begin_;
+  const FormatConfig& config_;
+  const DelimiterBytes d_;
+  const StopSet top_key_stops_, object_key_stops_, scalar_stops_;
+  Document document_;
+  // The lists and objects around the value being read, innermost last.
+  struct Open {
+    bool is_list;
+    std::size_t base;  // where its children start on items_ or members_
+  };
+  std::vector<Open> open_;
+  std::vector<Value> items_;
+  std::vector<Member> members_;
+  std::string scratch_;
+  std::string error_;
+};
+
+}  // namespace
+
+Expected<Document, ParseError> parse_document(std::string_view text, const FormatConfig& config) {
+  return Reader(text, config).read_document();
+}
+
+}  // namespace vardelquin

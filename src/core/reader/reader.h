@@ -1,0 +1,27 @@
+// Reads text into a document in one forward pass, without recursion.
+//   document := F* (key K value F*)*      key runs to the next K
+//   value    := LO list | OO object | scalar
+//   list     := LC | value (LS value)* LC
+//   object   := OC | key K value (F key K value)* OC
+// Scalars end at F, K, LS, LC or OC; the escape character makes the next
+// character literal. Errors are messages with byte offsets.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "config/format_config.h"
+#include "value/value.h"
+#include "support/expected.h"
+
+namespace vardelquin {
+
+struct ParseError {
+  std::string message;
+};
+
+// `text` must be well-formed UTF-8, and must outlive the document: keys
+// and strings without escapes are views of it.
+Expected<Document, ParseError> parse_document(std::string_view text, const FormatConfig& config);
+
+}  // namespace vardelquin

@@ -1,0 +1,219 @@
+#include "reader/scalar.h"
+
+#include <bit>
+#include <charconv>
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <system_error>
+#include <utility>
+
+namespace vardelquin {
+namespace {
+
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+constexpr unsigned digit_value(char c) noexcept {
+  return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned{'0'};
+}
+
+// Lengths first, then the first byte, and only then the rest: number
+// tokens often have a keyword's length.
+bool equals(std::string_view token, const std::string& keyword) noexcept {
+  return token.size() == keyword.size() && !token.empty() && token.front() == keyword.front() &&
+         token == keyword;
+}
+
+// `word` is lower case ASCII.
+bool equals_ignoring_case(std::string_view text, std::string_view word) noexcept {
+  if (text.size() != word.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
+    if (c != word[i]) return false;
+  }
+  return true;
+}
+
+// Sets the sign bit directly: negation is not guaranteed to touch a NaN's.
+double with_sign(double magnitude, bool negative) noexcept {
+  if (!negative) return magnitude;
+  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | (std::uint64_t{1} << 63));
+}
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+constexpr double quiet_nan = std::bit_cast<double>(std::uint64_t{0x7FF8000000000000});
+
+// Explicit exponents saturate here. No token has this many digits, so a
+// saturated exponent is out of range whatever the digits add to it.
+constexpr std::int64_t exponent_cap = std::int64_t{1} << 52;
+
+// Beyond these decimal exponents of the leading digit the result is
+// settled: 10^309 exceeds every finite double, and anything below 10^-324
+// is under half the least subnormal (about 4.9e-324).
+constexpr std::int64_t overflow_exponent = 309;
+constexpr std::int64_t underflow_exponent = -325;
+
+// The converter saturates long explicit exponents. Past this one, which
+// only a huge run of digits can balance, the number is handed over as
+// d.ddd...e<lead> instead, whose exponent is small.
+constexpr std::int64_t large_exponent = 1'000'000;
+
+// A validated decimal number without its sign:
+// digits [. digits] [e [sign] digits], at least one mantissa digit.
+struct DecimalNumber {
+  std::string_view text;          // the whole unsigned number, exponent included
+  std::string_view integer_part;  // digits before the point
+  std::string_view fraction;      // digits after the point
+  std::int64_t exponent = 0;      // explicit exponent, saturated at exponent_cap
+};
+
+std::string_view take_digits(const char*& p, const char* end) noexcept {
+  const char* begin = p;
+  while (p != end && is_digit(*p)) ++p;
+  return {begin, static_cast<std::size_t>(p - begin)};
+}
+
+std::optional<DecimalNumber> match_decimal(std::string_view text) noexcept {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  DecimalNumber number;
+  number.text = text;
+  number.integer_part = take_digits(p, end);
+  if (p != end && *p == '.') {
+    ++p;
+    number.fraction = take_digits(p, end);
+  }
+  if (number.integer_part.empty() && number.fraction.empty()) return std::nullopt;
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool negative = false;
+    if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (p == end || !is_digit(*p)) return std::nullopt;
+    std::int64_t exponent = 0;
+    for (; p != end && is_digit(*p); ++p) {
+      if (exponent < exponent_cap) exponent = exponent * 10 + digit_value(*p);
+    }
+    number.exponent = negative ? -exponent : exponent;
+  }
+  if (p != end) return std::nullopt;
+  return number;
+}
+
+// The decimal exponent of the first non-zero digit, or nothing when every
+// mantissa digit is zero.
+std::optional<std::int64_t> leading_exponent(const DecimalNumber& n) noexcept {
+  const auto first = n.integer_part.find_first_not_of('0');
+  if (first != std::string_view::npos) {
+    return static_cast<std::int64_t>(n.integer_part.size() - first - 1) + n.exponent;
+  }
+  const auto first_fraction = n.fraction.find_first_not_of('0');
+  if (first_fraction == std::string_view::npos) return std::nullopt;
+  return n.exponent - static_cast<std::int64_t>(first_fraction) - 1;
+}
+
+// d.ddd...e<lead>: the same value with an exponent of at most three digits.
+std::string normalised(const DecimalNumber& n, std::int64_t lead) {
+  std::string digits;
+  digits.reserve(n.integer_part.size() + n.fraction.size() + 8);
+  digits.append(n.integer_part).append(n.fraction);
+  digits.erase(0, digits.find_first_not_of('0'));
+  digits.insert(1, 1, '.');
+  digits += 'e';
+  digits += std::to_string(lead);
+  return digits;
+}
+
+double convert(const DecimalNumber& n) {
+  const auto lead = leading_exponent(n);
+  if (!lead) return 0.0;
+  if (*lead >= overflow_exponent) return infinity;
+  if (*lead <= underflow_exponent) return 0.0;
+
+  std::string rewritten;
+  std::string_view text = n.text;
+  if (n.exponent > large_exponent || n.exponent < -large_exponent) {
+    rewritten = normalised(n, *lead);
+    text = rewritten;
+  }
+  double value = 0.0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  // Out of range leaves `value` untouched and does not say which way.
+  if (result.ec == std::errc::result_out_of_range) return *lead >= 0 ? infinity : 0.0;
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> parse_integer(std::string_view token) noexcept {
+  const char* p = token.data();
+  const char* const end = p + token.size();
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  if (p == end) return std::nullopt;
+
+  std::uint64_t magnitude = 0;
+  // Eighteen digits stay below 10^18 < 2^63: no overflow test needed.
+  if (end - p <= 18) {
+    for (; p != end; ++p) {
+      const unsigned d = digit_value(*p);
+      if (d > 9) return std::nullopt;
+      magnitude = magnitude * 10 + d;
+    }
+  } else {
+    const std::uint64_t limit = (std::uint64_t{1} << 63) - (negative ? 0 : 1);
+    for (; p != end; ++p) {
+      const unsigned d = digit_value(*p);
+      if (d > 9 || magnitude > (limit - d) / 10) return std::nullopt;
+      magnitude = magnitude * 10 + d;
+    }
+  }
+  // Unsigned negation wraps, and the conversion is modular: -2^63 survives.
+  return static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
+}
+
+std::optional<double> parse_float(std::string_view token) {
+  bool negative = false;
+  if (!token.empty() && (token.front() == '+' || token.front() == '-')) {
+    negative = token.front() == '-';
+    token.remove_prefix(1);
+  }
+  if (token.empty()) return std::nullopt;
+
+  const char first = token.front();
+  if (!is_digit(first) && first != '.') {
+    if (equals_ignoring_case(token, "inf") || equals_ignoring_case(token, "infinity")) {
+      return with_sign(infinity, negative);
+    }
+    if (equals_ignoring_case(token, "nan")) return with_sign(quiet_nan, negative);
+    return std::nullopt;
+  }
+
+  const auto number = match_decimal(token);
+  if (!number) return std::nullopt;
+  // Only the normalised copy of a huge token allocates. Without memory for
+  // it, std::bad_alloc ends the whole read: the token is a number, and
+  // reading it as a string instead would change the result.
+  return with_sign(convert(*number), negative);
+}
+
+Value decode_scalar(std::string_view token, const FormatConfig& config) {
+  if (equals(token, config.null_str())) return Value::null();
+  if (equals(token, config.true_str())) return Value::boolean(true);
+  if (equals(token, config.false_str())) return Value::boolean(false);
+  if (token.empty()) return Value::string(token);
+
+  // Every number starts with a digit, a sign, a point, or the i or n of a word.
+  switch (token.front()) {
+    case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8':
+    case '9': case '+': case '-': case '.': case 'i': case 'I': case 'n': case 'N':
+      if (const auto i = parse_integer(token)) return Value::integer(*i);
+      if (const auto f = parse_float(token)) return Value::floating(*f);
+      break;
+    default:
+      break;
+  }
+  return Value::string(token);
+}
+
+}  // namespace vardelquin

@@ -1,0 +1,28 @@
+// Typing of scalar tokens: the text format has no quotes and no type
+// markers, so a token's characters decide what it is, by the first test
+// that matches: null_str, true_str, false_str, a signed 64-bit decimal
+// integer, a decimal float (or inf, infinity, nan in any case), else the
+// token itself as a string.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "config/format_config.h"
+#include "value/value.h"
+
+namespace vardelquin {
+
+// Every token is at least a string, so the only failure is std::bad_alloc
+// (from a float token with a huge exponent, which is rewritten before it
+// is converted). A string result is a view of `token`.
+Value decode_scalar(std::string_view token, const FormatConfig& config);
+
+// The two number grammars, exposed for tests and fuzzers. parse_float may
+// throw std::bad_alloc, as decode_scalar.
+std::optional<std::int64_t> parse_integer(std::string_view token) noexcept;
+std::optional<double> parse_float(std::string_view token);
+
+}  // namespace vardelquin
