@@ -27,11 +27,17 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_CO
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined" -DPython_EXECUTABLE="$python" \
   -DVARDELQUIN_BUILD_TESTS=ON -DVARDELQUIN_BUILD_FUZZ_REPLAY=ON >/dev/null
-cmake --build "$build"
+cmake --build "$build" -j "${BUILD_JOBS:-2}" >"$build/build.log" 2>&1 || { cat "$build/build.log"; exit 1; }
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir "$build" --output-on-failure -j2 | tail -n 3
+# ctest's whole output when anything fails, its summary otherwise.
+if ctest --test-dir "$build" --output-on-failure -j2 >"$build/ctest.log" 2>&1; then
+  grep -E 'tests passed' "$build/ctest.log" | tail -n 1
+else
+  cat "$build/ctest.log"
+  exit 1
+fi
 
 module=$(ls "$build"/vardelquin*.so)
 preload="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)"

@@ -3,16 +3,17 @@
 # errors and runs them, natively or for another architecture under
 # user-mode emulation:
 #
-#   tools/test_core.sh [--simd=off] [--arch=native|aarch64|s390x]
+#   tools/test_core.sh [--simd=on|off] [--arch=native|aarch64|s390x]
 #
 # --simd=off builds the portable path of every routine that has a
-# vectorised or word-at-a-time one (see src/core/support/simd.h). aarch64 is a
-# 64-bit ARM target; s390x is big-endian. A cross build installs its
+# vectorised or word-at-a-time one (see src/core/support/simd.h). aarch64
+# is a 64-bit ARM target; s390x is big-endian. A cross build installs its
 # compiler, the GoogleTest sources and the emulator first
 # (tools/install_cross_deps.sh), compiles GoogleTest for the target, and
 # runs every test binary through qemu. Each configuration has its own
-# build folder, build/core-<arch>[-nosimd]. The output of a failing test
-# is printed whole; the exit status is non-zero when anything fails.
+# build folder, build/core-<arch>[-nosimd]. On success it prints ctest's
+# summary; on failure everything the build or ctest printed, so no failing
+# assertion is cut off, and the exit status is non-zero.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,7 +23,8 @@ for arg in "$@"; do
   case "$arg" in
     --simd=on | --simd=off) simd=${arg#--simd=} ;;
     --arch=native | --arch=aarch64 | --arch=s390x) arch=${arg#--arch=} ;;
-    *) echo "usage: $0 [--simd=off] [--arch=native|aarch64|s390x]" >&2; exit 2 ;;
+    -h | --help) sed -n '2,16s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) echo "usage: $0 [--simd=on|off] [--arch=native|aarch64|s390x]" >&2; exit 2 ;;
   esac
 done
 
@@ -50,7 +52,21 @@ if [ "$arch" != native ]; then
     -DVARDELQUIN_GTEST_SOURCE_DIR=/usr/src/googletest)
 fi
 
-echo "== core tests: $arch, SIMD $simd, in $build"
+echo "core tests: $arch, SIMD $simd, in $build"
 cmake -S . -B "$build" "${options[@]}" >/dev/null
-cmake --build "$build" -j2
-ctest --test-dir "$build" --output-on-failure -j2
+# Compiler output is shown only when the build fails: a clean build has
+# nothing to say but progress counters.
+mkdir -p "$build"
+log="$build/build.log"
+if ! cmake --build "$build" -j "${BUILD_JOBS:-2}" >"$log" 2>&1; then
+  cat "$log"
+  exit 1
+fi
+
+log="$build/ctest.log"
+if ctest --test-dir "$build" --output-on-failure -j "${BUILD_JOBS:-2}" >"$log" 2>&1; then
+  grep -E 'tests passed' "$log" | tail -n 1
+else
+  cat "$log"
+  exit 1
+fi

@@ -43,10 +43,16 @@ def test_function_texts(func, name, signature, doc):
 def test_class_object():
     assert FormatConfig.__module__ == "builtins" and FormatConfig.__name__ == FormatConfig.__qualname__
     assert repr(FormatConfig) == "<class 'builtins.FormatConfig'>" and FormatConfig.__doc__ == ""
-    assert FormatConfig.__text_signature__ == (
-        "(field_sep=';', kv_sep='=', list_open='[', list_close=']', list_sep='|', "
-        "obj_open='{', obj_close='}', escape='\\\\', null_str=..., true_str=..., false_str=...)")
-    assert FormatConfig.__bases__ == (object,) and list(inspect.signature(FormatConfig).parameters) == list(FIELDS)
+    assert FormatConfig.__bases__ == (object,)
+    # 3.9 drops the signature line from the documentation of a class made
+    # from a type spec, so the class has no signature there.
+    if sys.version_info >= (3, 10):
+        assert FormatConfig.__text_signature__ == (
+            "(field_sep=';', kv_sep='=', list_open='[', list_close=']', list_sep='|', "
+            "obj_open='{', obj_close='}', escape='\\\\', null_str=..., true_str=..., false_str=...)")
+        assert list(inspect.signature(FormatConfig).parameters) == list(FIELDS)
+    else:
+        assert FormatConfig.__text_signature__ is None
     assert FormatConfig.special_chars.__text_signature__ == "($self)"
     assert {name for name in vars(FormatConfig) if not name.startswith("__")} == set(FIELDS) | {"special_chars"}
     assert all(vars(FormatConfig)[name].__doc__ == "" for name in FIELDS)
