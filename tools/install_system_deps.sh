@@ -13,7 +13,8 @@
 #             runtimes for the fuzz targets
 #   sanitize  g++, cmake, ninja-build, libgtest-dev: gcc's AddressSanitizer and
 #             UndefinedBehaviorSanitizer runtimes come with g++
-#   cross     g++-aarch64-linux-gnu, g++-s390x-linux-gnu, qemu-user: the core
+#   cross     g++-aarch64-linux-gnu, g++-s390x-linux-gnu, qemu-user, googletest
+#             (GoogleTest as source, compiled for the target): the core
 #             cross-built for another architecture and run under emulation
 #
 # Installing needs root: the script uses sudo when it is not root and sudo
@@ -28,7 +29,7 @@ for group in "$@"; do
     python-dev) packages+=(python3-dev) ;;
     clang) packages+=(clang-14) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
-    cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user) ;;
+    cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest) ;;
     *) echo "install_system_deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

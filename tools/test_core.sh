@@ -9,7 +9,7 @@
 # vectorised or word-at-a-time one (see src/core/support/simd.h). aarch64
 # is a 64-bit ARM target; s390x is big-endian. A cross build installs its
 # compiler, the GoogleTest sources and the emulator first
-# (tools/install_cross_deps.sh), compiles GoogleTest for the target, and
+# (tools/install_system_deps.sh cross), compiles GoogleTest for the target, and
 # runs every test binary through qemu. Each configuration has its own
 # build folder, build/core-<arch>[-nosimd]. On success it prints ctest's
 # summary; on failure everything the build or ctest printed, so no failing
@@ -43,7 +43,7 @@ fi
 options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DVARDELQUIN_BUILD_EXTENSION=OFF -DVARDELQUIN_BUILD_TESTS=ON
   -DVARDELQUIN_BUILD_FUZZ_REPLAY=ON -DVARDELQUIN_WERROR=ON -DVARDELQUIN_SIMD="${simd^^}")
 if [ "$arch" != native ]; then
-  bash tools/install_cross_deps.sh "$arch"
+  bash tools/install_system_deps.sh cross
   triplet=$arch-linux-gnu
   # -O2 keeps the emulated run short; the native builds test -O3.
   options+=(-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR="$arch"
