@@ -81,7 +81,8 @@ def citm_catalog(rng: random.Random, scale: float) -> Dict[str, Any]:
     for _ in range(max(1, int(520 * scale))):
         event_id = rng.randint(100_000_000, 999_999_999)
         events[str(event_id)] = {
-            "description": None, "id": event_id, "logo": None if rng.random() < 0.5 else f"/images/UE0AAAAA{event_id:x}",
+            "description": None, "id": event_id,
+            "logo": None if rng.random() < 0.5 else f"/images/UE0AAAAA{event_id:x}",
             "name": _text(rng, 3), "subTopicIds": rng.sample(topic_ids, 3), "subjectCode": None, "subtitle": None,
             "topicIds": rng.sample(topic_ids, 2),
         }
@@ -91,7 +92,8 @@ def citm_catalog(rng: random.Random, scale: float) -> Dict[str, Any]:
                 "eventId": event_id, "id": rng.randint(100_000_000, 999_999_999), "logo": None, "name": None,
                 "prices": [{"amount": rng.randrange(5000, 200000, 250), "audienceSubCategoryId": 337100890,
                             "seatCategoryId": s} for s in seats],
-                "seatCategories": [{"areas": [{"areaId": a, "blockIds": []} for a in rng.sample(area_ids, rng.randint(1, 8))],
+                "seatCategories": [{"areas": [{"areaId": a, "blockIds": []}
+                                              for a in rng.sample(area_ids, rng.randint(1, 8))],
                                     "seatCategoryId": s} for s in seats],
                 "seatMapImage": None, "start": 1372701600000 + rng.randrange(0, 10**10, 60000),
                 "venueCode": "PLEYEL_PLEYEL",
@@ -137,7 +139,8 @@ def github_events(rng: random.Random, scale: float) -> Dict[str, Any]:
                        "head": sha, "before": sha[::-1], "commits": [{
                            "sha": sha, "author": {"email": f"{login}@example.com", "name": _text(rng, 2)},
                            "message": _text(rng, rng.randint(3, 40)), "distinct": True,
-                           "url": f"https://api.github.com/repos/{repo}/commits/{sha}"} for _ in range(rng.randint(1, 6))]}
+                           "url": f"https://api.github.com/repos/{repo}/commits/{sha}"}
+                          for _ in range(rng.randint(1, 6))]}
         elif kind == "CreateEvent":
             payload = {"ref": None if rng.random() < 0.5 else "master", "ref_type": "repository",
                        "master_branch": "master", "description": _text(rng, 6)}

@@ -1,6 +1,5 @@
 """The tool's failures: one message on standard error and a documented status, never a traceback."""
 import codecs
-import json
 import os
 import pathlib
 import signal
@@ -83,7 +82,8 @@ def test_byte_order_marks(encoding, args, text, expected):
 @pytest.mark.parametrize("args, data, message", [
     (["loads"], codecs.BOM_UTF16_LE + b"a\x00=", "<stdin>: not UTF-16 text (byte 4: truncated data)"),
     (["check"], b"a=\xff;", "<stdin>: not UTF-8 text (byte 2: invalid start byte)"),
-    (["check", "--lines"], b"a=1;\n\nb=\xc3;\n", "<stdin>:3: not UTF-8 text (byte 2 of the line: invalid continuation byte)"),
+    (["check", "--lines"], b"a=1;\n\nb=\xc3;\n",
+     "<stdin>:3: not UTF-8 text (byte 2 of the line: invalid continuation byte)"),
     (["dumps"], b'{"a": {"b c": [1, -99999999999999999999]}}',
      '<stdin>: int too big to convert: $.a["b c"][1] (integers must fit in 64 bits)'),
     (["dumps", "--lines"], b'{"n": 1}\n{"x": [{"n": 18446744073709551616}]}\n',
@@ -97,7 +97,8 @@ def test_messages_say_what_and_where(args, data, message):
 
 @pytest.mark.parametrize("args, message", [
     (["loads", "--indent", "-1"], "argument --indent: expected a whole number of spaces, 0 or more, got '-1'"),
-    (["loads", "--lines", "--indent", "2"], "--indent cannot be used with --lines: every record is written on one line"),
+    (["loads", "--lines", "--indent", "2"],
+     "--indent cannot be used with --lines: every record is written on one line"),
     (["dumps", "--lines", "-n"], "--no-newline cannot be used with --lines: every record ends with a line feed"),
     (["check", "--progress"], "--progress and --no-progress apply to --lines only"),
     (["loads", "--lines", "--null-str", "a\rb"], "--null-str holds a line break, which --lines cannot use"),
