@@ -4,6 +4,7 @@
     pip install -r benchmarks/requirements.txt
     pip install .
     python benchmarks/run.py [--quick] [--markdown] [--corpus DIR]
+    python benchmarks/run.py --records [--quick] [--markdown]
 
 The corpus is read from --corpus DIR, else $VARDELQUIN_CORPUS, else
 ../shared/data/corpus beside the repository; a document found in none of
@@ -467,7 +468,14 @@ def main(argv: Optional[List[str]] = None) -> int:
     ap.add_argument("--gc", choices=("on", "off"), default="on",
                     help="keep the cyclic garbage collector running while timing (default) or turn it off")
     ap.add_argument("--no-rss", action="store_true", help="skip the fresh-process resident-memory probes")
+    ap.add_argument("--records", action="store_true",
+                    help="only the records workload: the fixed cost of a call on 3-, 10- and 25-key records "
+                         "(minimum and median per call; peers optional)")
     args = ap.parse_args(argv)
+    if args.records:
+        import records
+
+        return records.main(args, machine_lines, log)
 
     repeats = args.repeats or (3 if args.quick else 41)
     target = (args.batch_ms or (1.0 if args.quick else 10.0)) / 1e3

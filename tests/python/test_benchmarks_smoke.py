@@ -3,6 +3,7 @@ import ast
 import json
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 
@@ -78,3 +79,44 @@ def test_every_corpus_row_prints_without_the_corpus(tmp_path):
     assert rows.count("twitter") >= 3 and all(rows.count(name) == rows.count("twitter") for name in SHAPES)
     assert f"corpus: {tmp_path} (synthetic stand-ins: canada, citm_catalog, github_events)" in proc.stdout
     assert "twitter: twitter.json, " in proc.stdout and "geomean (4 corpus docs)" in proc.stdout
+
+
+def test_records_run_prints_every_record_and_operation():
+    # The peers are optional here: a missing one is left out with a note.
+    proc = subprocess.run([sys.executable, BENCH / "run.py", "--records", "--quick", "--repeats", "2"],
+                          capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    out, lines = proc.stdout, proc.stdout.splitlines()
+    assert out.startswith("vardelquin records benchmark") and "CPU:" in out
+    for op in ("dumps", "loads"):
+        assert any(line.startswith(f"records {op}: ") and "minimum and median" in line for line in lines), op
+    for record in ("record3", "log10", "mixed25"):
+        assert len([line for line in lines if line.startswith((f"{record} min ", f"{record} median "))]) == 4, record
+    for name in PEERS_MISSING:
+        assert f"{name} is not installed" in out
+
+
+def test_records_match_their_description():
+    records = load_benchmark_module("records")
+    docs = {r.name: r.doc for r in records.all_records()}
+    assert docs["record3"] == {"id": 7, "name": "mirl", "ok": True}
+    assert [len(docs[name]) for name in ("record3", "log10", "mixed25")] == [3, 10, 25]
+    kinds = {type(v) for v in docs["log10"].values()}
+    assert kinds == {str, int, float, bool, type(None), list, dict}
+    assert [len(v) for v in docs["log10"].values() if isinstance(v, dict)] == [2]
+
+
+CALLGRIND_READY = shutil.which("valgrind") and pathlib.Path("/usr/include/valgrind/callgrind.h").exists()
+
+
+@pytest.mark.skipif(not CALLGRIND_READY, reason="valgrind (with valgrind/callgrind.h) not installed")
+def test_instruction_counts_print_a_positive_count_per_cell():
+    proc = subprocess.run([sys.executable, BENCH / "instructions.py", "--quick"], capture_output=True, text=True,
+                          timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    rows = [line.split() for line in proc.stdout.splitlines() if line.split()[:1] in (["record3"], ["log10"],
+                                                                                      ["mixed25"])]
+    assert [(r[0], r[1]) for r in rows] == [(rec, op) for rec in ("record3", "log10", "mixed25")
+                                            for op in ("dumps", "loads")]
+    # vardelquin's count and the loop's: whole numbers above zero.
+    assert all(int(r[2].replace(",", "")) > 0 and int(r[-1].replace(",", "")) > 0 for r in rows)
