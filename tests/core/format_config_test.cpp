@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vardelquin {
 namespace {
@@ -71,6 +72,20 @@ TEST(FormatConfigCreate, DerivesLookupTablesFromTheDelimiters) {
   EXPECT_EQ(config->scalar_terminators(), (std::array<std::uint8_t, 5>{'\0', ':', ',', '>', ')'}));
   EXPECT_EQ(config->fields().keywords, fields.keywords);
   EXPECT_EQ(config->fields().delimiters, fields.delimiters);
+
+  // The reader's token tables: the escape marked in each, and each kind of
+  // token stopping at its own delimiters and nowhere else.
+  const std::pair<const FormatConfig::TokenTable*, std::string> tokens[] = {
+      {&config->top_key_stops(), ":"},
+      {&config->object_key_stops(), ":)"},
+      {&config->scalar_stops(), std::string("\0:,>)", 5)},
+  };
+  for (const auto& [table, stops] : tokens) {
+    FormatConfig::TokenTable expected{};
+    for (const char c : stops) expected[static_cast<unsigned char>(c)] = FormatConfig::token_stop;
+    expected['%'] = FormatConfig::token_escape;
+    EXPECT_EQ(*table, expected) << stops;
+  }
 }
 
 // The characters that written numbers consist of, and no others, make the

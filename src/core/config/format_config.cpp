@@ -99,6 +99,13 @@ FormatConfig::FormatConfig(FormatFields fields) : fields_(std::move(fields)) {
       static_cast<std::uint8_t>(delimiter(Delimiter::list_close)),
       static_cast<std::uint8_t>(delimiter(Delimiter::obj_close)),
   };
+  const auto escape = static_cast<std::uint8_t>(delimiter(Delimiter::escape));
+  const auto kv_sep = static_cast<std::uint8_t>(delimiter(Delimiter::kv_sep));
+  top_key_stops_[kv_sep] = token_stop;
+  object_key_stops_[kv_sep] = token_stop;
+  object_key_stops_[static_cast<std::uint8_t>(delimiter(Delimiter::obj_close))] = token_stop;
+  for (const std::uint8_t b : scalar_terminators_) scalar_stops_[b] = token_stop;
+  for (TokenTable* table : {&top_key_stops_, &object_key_stops_, &scalar_stops_}) (*table)[escape] = token_escape;
   for (const char c : std::string_view("0123456789-.Nainf")) {
     if (is_special(static_cast<unsigned char>(c))) numbers_need_escaping_ = true;
   }

@@ -88,6 +88,19 @@ class FormatConfig {
     return scalar_terminators_;
   }
 
+  // What each byte does inside a token the reader cuts: nothing, escape the
+  // next byte, or end the token. One table per kind of token: a top-level
+  // key ends at kv_sep; a key in an object also at obj_close; a scalar at
+  // any of scalar_terminators(). Built with the record, so a call that
+  // reads text finds them ready.
+  static constexpr std::uint8_t token_byte = 0;
+  static constexpr std::uint8_t token_escape = 1;
+  static constexpr std::uint8_t token_stop = 2;
+  using TokenTable = std::array<std::uint8_t, 256>;
+  const TokenTable& top_key_stops() const noexcept { return top_key_stops_; }
+  const TokenTable& object_key_stops() const noexcept { return object_key_stops_; }
+  const TokenTable& scalar_stops() const noexcept { return scalar_stops_; }
+
   // Whether a delimiter is one of the characters that numbers are written
   // with (the digits, '-', '.', and the letters of NaN and inf). Only then
   // must the writer escape inside numbers; decided once, here, so that the
@@ -100,6 +113,9 @@ class FormatConfig {
   FormatFields fields_;
   std::array<std::uint8_t, 256> special_table_{};
   std::array<std::uint8_t, 5> scalar_terminators_{};
+  TokenTable top_key_stops_{};
+  TokenTable object_key_stops_{};
+  TokenTable scalar_stops_{};
   bool numbers_need_escaping_ = false;
 };
 

@@ -24,19 +24,26 @@ namespace {
 // run of ordinary bytes never splits a character.
 class StopSet {
  public:
-  StopSet(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) {
-    for (const std::uint8_t b : stops) table_[b] = stop;
-    table_[escape] = escapes;
+  // `table` is one of the record's token tables, built with the record;
+  // `stops` are the bytes it marks as stops. The table is copied, a block
+  // move: kept inside the reader, its bytes are read at a fixed offset
+  // from it, which the loops below do for every byte, where a reference
+  // would be read again after every store into scratch.
+  StopSet(const FormatConfig::TokenTable& table, std::initializer_list<std::uint8_t> stops,
+          [[maybe_unused]] std::uint8_t escape)
+      : table_(table) {
 #if VARDELQUIN_SSE2
     std::size_t i = 0;
     for (const std::uint8_t b : stops) needles_[i++] = _mm_set1_epi8(static_cast<char>(b));
     while (i < std::size(needles_)) needles_[i++] = _mm_set1_epi8(static_cast<char>(escape));
+#else
+    static_cast<void>(stops);
 #endif
   }
 
   // What a byte does in a token: nothing (0), escapes the next one, or stops.
-  static constexpr std::uint8_t escapes = 1;
-  static constexpr std::uint8_t stop = 2;
+  static constexpr std::uint8_t escapes = FormatConfig::token_escape;
+  static constexpr std::uint8_t stop = FormatConfig::token_stop;
   std::uint8_t kind(char c) const noexcept { return table_[static_cast<unsigned char>(c)]; }
 
   // The first byte in [p, end) that stops a token or escapes, else end.
@@ -60,7 +67,7 @@ class StopSet {
   }
 
  private:
-  std::array<std::uint8_t, 256> table_{};
+  FormatConfig::TokenTable table_;
 #if VARDELQUIN_SSE2
   // The stop bytes, then the escape repeated to fill all six.
   __m128i needles_[6];
@@ -75,8 +82,8 @@ class Reader {
         begin_(text.data()),
         config_(config),
         d_(config),
-        top_key_stops_({byte(d_.kv_sep)}, byte(d_.escape)),
-        object_key_stops_({byte(d_.kv_sep), byte(d_.obj_close)}, byte(d_.escape)),
+        top_key_stops_(config.top_key_stops(), {byte(d_.kv_sep)}, byte(d_.escape)),
+        object_key_stops_(config.object_key_stops(), {byte(d_.kv_sep), byte(d_.obj_close)}, byte(d_.escape)),
         scalar_stops_(make_scalar_stops(config)) {}
 
   // document := field_sep* (key kv_sep value field_sep? field_sep*)*
@@ -104,7 +111,7 @@ class Reader {
 
   static StopSet make_scalar_stops(const FormatConfig& config) {
     const auto& t = config.scalar_terminators();
-    return StopSet({t[0], t[1], t[2], t[3], t[4]}, byte(config.byte(Delimiter::escape)));
+    return StopSet(config.scalar_stops(), {t[0], t[1], t[2], t[3], t[4]}, byte(config.byte(Delimiter::escape)));
   }
 
   // token := (escape char | ordinary char)*, ending before a stop byte or
