@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "binding/arguments.h"
+#include "support/spare.h"
 
 namespace vardelquin {
 namespace {
@@ -34,7 +35,22 @@ struct Frame {
 // is kept in failure_ and ends the walk.
 class Converter {
  public:
-  explicit Converter(PyDocument& out) : out_(out) {}
+  explicit Converter(PyDocument& out) : out_(out) {
+    Spares& spares = this_thread_spares;
+    spare::take(spares.frames, frames_);
+    spare::take(spares.items, items_);
+    spare::take(spares.members, members_);
+  }
+  // The stacks go back emptied, holding no reference: the thread's spares
+  // may be destroyed at its exit, when the interpreter lock is not held.
+  ~Converter() {
+    Spares& spares = this_thread_spares;
+    spare::give(spares.frames, frames_);
+    spare::give(spares.items, items_);
+    spare::give(spares.members, members_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
 
   PyResult<Ok> convert(PyObject* top) {
     open(top, true);
@@ -208,6 +224,14 @@ class Converter {
     return text;
   }
 
+  // The stacks of the last conversion on this thread (see support/spare.h).
+  struct Spares {
+    std::vector<Frame> frames;
+    std::vector<Value> items;
+    std::vector<Member> members;
+  };
+  static thread_local Spares this_thread_spares;
+
   PyDocument& out_;
   const Utf8Lender lender_;
   std::vector<Frame> frames_;
@@ -216,6 +240,8 @@ class Converter {
   std::optional<PendingException> failure_;
   bool foreign_code_ran_ = false;
 };
+
+thread_local Converter::Spares Converter::this_thread_spares;
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include "binding/interpreter.h"
 #include "binding/key_cache.h"
+#include "support/spare.h"
 
 namespace vardelquin {
 namespace {
@@ -19,11 +20,13 @@ bool is_container(const Value& value) noexcept {
 // once. It owns what it holds: what is not handed on is dropped with it.
 class ObjectStack {
  public:
-  ObjectStack() = default;
+  ObjectStack() { spare::take(spare_objects, objects_); }
   ObjectStack(const ObjectStack&) = delete;
   ObjectStack& operator=(const ObjectStack&) = delete;
   ~ObjectStack() {
     for (PyObject* object : objects_) Py_DECREF(object);
+    objects_.clear();
+    spare::give(spare_objects, objects_);
   }
 
   std::size_t size() const noexcept { return objects_.size(); }
@@ -49,7 +52,12 @@ class ObjectStack {
 
  private:
   std::vector<PyObject*> objects_;
+  // The storage of the last stack on this thread (see support/spare.h);
+  // it goes back empty, so the thread's spare holds no reference.
+  static thread_local std::vector<PyObject*> spare_objects;
 };
+
+thread_local std::vector<PyObject*> ObjectStack::spare_objects;
 
 // One list or object whose children are being made. A list's finished
 // children wait on the builder's stack from `base` on; an object's go
@@ -74,6 +82,11 @@ struct Frame {
 // into a container, a PyRef or the stack owns it.
 class Builder {
  public:
+  Builder() { spare::take(spare_frames, frames_); }
+  ~Builder() { spare::give(spare_frames, frames_); }
+  Builder(const Builder&) = delete;
+  Builder& operator=(const Builder&) = delete;
+
   // The top level goes through the same walk as a nested object, but its
   // entries keep the text's order, and a key that repeats keeps its first
   // place in the dict and takes the last value.
@@ -226,10 +239,13 @@ class Builder {
     return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   }
 
+  static thread_local std::vector<Frame> spare_frames;  // see support/spare.h
   std::vector<Frame> frames_;
   ObjectStack stack_;
   std::optional<PendingException> failure_;
 };
+
+thread_local std::vector<Frame> Builder::spare_frames;
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include "config/literal_form.h"
 #include "reader/scalar.h"
 #include "support/simd.h"
+#include "support/spare.h"
 
 namespace vardelquin {
 namespace {
@@ -84,7 +85,20 @@ class Reader {
         d_(config),
         top_key_stops_(config.top_key_stops(), {byte(d_.kv_sep)}, byte(d_.escape)),
         object_key_stops_(config.object_key_stops(), {byte(d_.kv_sep), byte(d_.obj_close)}, byte(d_.escape)),
-        scalar_stops_(make_scalar_stops(config)) {}
+        scalar_stops_(make_scalar_stops(config)) {
+    spare::take(spares.open, open_);
+    spare::take(spares.items, items_);
+    spare::take(spares.members, members_);
+    spare::take(spares.scratch, scratch_);
+  }
+  ~Reader() {
+    spare::give(spares.open, open_);
+    spare::give(spares.items, items_);
+    spare::give(spares.members, members_);
+    spare::give(spares.scratch, scratch_);
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
 
   // document := field_sep* (key kv_sep value field_sep? field_sep*)*
   // A key runs to the next kv_sep and may be empty; whatever follows a
@@ -311,7 +325,18 @@ class Reader {
   std::vector<Member> members_;
   std::string scratch_;
   std::string error_;
+
+  // The stacks of the last reader on this thread (see support/spare.h).
+  struct Spares {
+    std::vector<Open> open;
+    std::vector<Value> items;
+    std::vector<Member> members;
+    std::string scratch;
+  };
+  static thread_local Spares spares;
 };
+
+thread_local Reader::Spares Reader::spares;
 
 }  // namespace
 
