@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "binding/interpreter.h"
+#include "binding/collector_pause.h"
 #include "binding/text.h"
 
 namespace vardelquin {
