@@ -4,6 +4,7 @@
 
 #include "binding/names.h"
 #include "binding/once.h"
+#include "binding/text.h"
 
 namespace vardelquin {
 namespace {
@@ -18,52 +19,61 @@ constexpr const char* internal_failure_doc =
 
 constexpr const char* generic_internal_message = "internal failure in native code";
 
+// Owns one reference for the life of the process.
 std::atomic<PyObject*> internal_failure_slot{nullptr};
 OnceLock internal_failure_lock;
 
-// A type's __qualname__, or a fixed text when it cannot be read.
-PyRef type_qualname(PyObject* type) {
-  const InternedNames* names = interned_names();
-  PyRef qualname = names ? PyRef::steal(PyObject_GetAttr(type, names->qualname)) : PyRef();
-  if (qualname && (PyType_GetFlags(Py_TYPE(qualname.get())) & Py_TPFLAGS_UNICODE_SUBCLASS)) {
-    return qualname;
+// A type's __qualname__, or a fixed text when it cannot be read: the name
+// only decorates a message about another failure, which must not be lost
+// to a failure of its own.
+PyRef type_qualname(PyHandle type) {
+  {
+    const ErrorScope keep;
+    const InternedNames* names = interned_names();
+    PyRef qualname = names ? PyRef::steal(PyObject_GetAttr(type.get(), names->qualname.get())) : PyRef();
+    if (qualname && is_str(qualname.handle())) return qualname;
   }
-  PyErr_Clear();
   return PyRef::steal(PyUnicode_FromString("<failed to extract type name>"));
 }
 
-// str(value) as UTF-8 text, or `fallback`; leaves no exception set.
-std::string text_of(PyObject* value, const char* fallback) {
-  PyRef text = PyRef::steal(value ? PyObject_Str(value) : nullptr);
+// str(value) as UTF-8 text, or `fallback`; leaves the error state as it
+// found it.
+std::string text_of(PyHandle value, const char* fallback) {
+  const ErrorScope keep;
+  PyRef text = PyRef::steal(value ? PyObject_Str(value.get()) : nullptr);
   PyRef bytes = PyRef::steal(text ? PyUnicode_AsUTF8String(text.get()) : nullptr);
-  if (!bytes) {
-    PyErr_Clear();
-    return fallback;
-  }
+  if (!bytes) return fallback;
   return std::string(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
 }
 
-bool derives_from_base_exception(PyObject* cls) {
-  return PyType_Check(cls) &&
-         (PyType_GetFlags(reinterpret_cast<PyTypeObject*>(cls)) & Py_TPFLAGS_BASE_EXC_SUBCLASS);
+bool derives_from_base_exception(PyHandle cls) {
+  return PyType_Check(cls.get()) &&
+         (PyType_GetFlags(reinterpret_cast<PyTypeObject*>(cls.get())) & Py_TPFLAGS_BASE_EXC_SUBCLASS);
+}
+
+// InternalFailure, or null when it cannot be made; the reason is dropped,
+// since the caller is busy reporting another failure.
+PyHandle internal_failure_class_if_any() {
+  const ErrorScope keep;
+  return internal_failure_class();
 }
 
 }  // namespace
 
-PendingException PendingException::lazy(PyObject* exception_class, std::string message) {
+PendingException PendingException::lazy(PyHandle exception_class, std::string message) {
   PendingException e(Kind::Lazy, PyRef::borrow(exception_class));
   e.message_ = std::move(message);
   return e;
 }
 
-PendingException PendingException::lazy_object(PyObject* exception_class, PyRef message) {
+PendingException PendingException::lazy_object(PyHandle exception_class, PyRef message) {
   PendingException e(Kind::Lazy, PyRef::borrow(exception_class));
   e.value_ = std::move(message);
   return e;
 }
 
-PendingException PendingException::cast(PyObject* object, PyObject* target_type) {
-  PendingException e(Kind::Cast, PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(object))));
+PendingException PendingException::cast(PyHandle object, PyHandle target_type) {
+  PendingException e(Kind::Cast, PyRef::borrow(PyHandle(object.type())));
   e.value_ = PyRef::borrow(target_type);
   return e;
 }
@@ -83,12 +93,12 @@ PendingException PendingException::internal(std::string message) {
 
 PyRef PendingException::message_object() const {
   if (kind_ == Kind::Cast) {
-    PyRef from = type_qualname(class_.get());
-    PyRef to = type_qualname(value_.get());
+    PyRef from = type_qualname(class_.handle());
+    PyRef to = type_qualname(value_.handle());
     if (!from || !to) return PyRef();
     return PyRef::steal(PyUnicode_FromFormat("'%U' object cannot be cast as '%U'", from.get(), to.get()));
   }
-  if (value_) return PyRef::borrow(value_.get());
+  if (value_) return PyRef::borrow(value_.handle());
   return PyRef::steal(
       PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size())));
 }
@@ -99,20 +109,20 @@ void PendingException::raise() && {
       PyErr_Restore(class_.release(), value_.release(), traceback_.release());
       return;
     case Kind::Internal: {
-      PyObject* cls = internal_failure_class();
-      if (cls == nullptr) return;
+      const PyHandle cls = internal_failure_class();
+      if (!cls) return;
       const std::string& text = message_.empty() ? std::string(generic_internal_message) : message_;
       PyRef args = PyRef::steal(Py_BuildValue("(s#)", text.data(), static_cast<Py_ssize_t>(text.size())));
-      if (args) PyErr_SetObject(cls, args.get());
+      if (args) PyErr_SetObject(cls.get(), args.get());
       return;
     }
     case Kind::Lazy:
     case Kind::Cast: {
       PyRef message = message_object();
       if (!message) return;
-      PyObject* cls = kind_ == Kind::Cast ? PyExc_TypeError : class_.get();
+      const PyHandle cls = kind_ == Kind::Cast ? PyHandle(PyExc_TypeError) : class_.handle();
       if (derives_from_base_exception(cls)) {
-        PyErr_SetObject(cls, message.get());
+        PyErr_SetObject(cls.get(), message.get());
       } else {
         PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
       }
@@ -130,23 +140,27 @@ PendingException PendingException::fetch() && {
 PendingException fetch_exception() {
   PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
   PyErr_Fetch(&type, &value, &traceback);
-  if (type == nullptr) {
-    Py_XDECREF(value);
-    Py_XDECREF(traceback);
-    return PendingException::lazy(PyExc_SystemError, "attempted to fetch exception but none was set");
+  // Normalised, the value is an instance of the class: what callers that
+  // inspect it (its message, its cause) expect.
+  if (type != nullptr) PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef type_ref = PyRef::steal(type);
+  PyRef value_ref = PyRef::steal(value);
+  PyRef traceback_ref = PyRef::steal(traceback);
+  if (!type_ref) {
+    return PendingException::lazy(PyHandle(PyExc_SystemError), "attempted to fetch exception but none was set");
   }
-  PyErr_NormalizeException(&type, &value, &traceback);
-  PyObject* internal_class = internal_failure_class();
-  if (internal_class == nullptr) PyErr_Clear();
-  if (internal_class != nullptr && PyErr_GivenExceptionMatches(type, internal_class)) {
-    std::string message = text_of(value, generic_internal_message);
+  const PyHandle internal_class = internal_failure_class_if_any();
+  if (internal_class && PyErr_GivenExceptionMatches(type_ref.get(), internal_class.get())) {
+    // The failure resumes as this call's own, without the exception
+    // object, so its Python traceback is printed now or never.
+    std::string message = text_of(value_ref.handle(), generic_internal_message);
     PySys_WriteStderr("vardelquin: resuming an internal failure fetched from Python.\n");
     PySys_WriteStderr("Python stack trace below:\n");
-    PyErr_Restore(type, value, traceback);
+    PyErr_Restore(type_ref.release(), value_ref.release(), traceback_ref.release());
     PyErr_PrintEx(0);
     return PendingException::internal(std::move(message));
   }
-  return PendingException::fetched(PyRef::steal(type), PyRef::steal(value), PyRef::steal(traceback));
+  return PendingException::fetched(std::move(type_ref), std::move(value_ref), std::move(traceback_ref));
 }
 
 PendingException api_call_failed() {
@@ -156,18 +170,20 @@ PendingException api_call_failed() {
 
 void raise_exception(PendingException failure) { std::move(failure).raise(); }
 
-PyObject* internal_failure_class() {
-  if (PyObject* cls = internal_failure_slot.load(std::memory_order_acquire)) return cls;
+PyHandle internal_failure_class() {
+  if (PyObject* cls = internal_failure_slot.load(std::memory_order_acquire)) return PyHandle(cls);
   auto held = internal_failure_lock.acquire();
-  if (PyObject* cls = internal_failure_slot.load(std::memory_order_acquire)) return cls;
+  if (PyObject* cls = internal_failure_slot.load(std::memory_order_acquire)) return PyHandle(cls);
   if (!held) {
     PyErr_SetString(PyExc_RuntimeError, "InternalFailure is being created by this thread");
-    return nullptr;
+    return PyHandle();
   }
-  PyObject* cls = PyErr_NewExceptionWithDoc("vardelquin_runtime.InternalFailure", internal_failure_doc,
-                                            PyExc_BaseException, nullptr);
-  if (cls != nullptr) internal_failure_slot.store(cls, std::memory_order_release);
-  return cls;
+  PyRef cls = PyRef::steal(PyErr_NewExceptionWithDoc("vardelquin_runtime.InternalFailure",
+                                                     internal_failure_doc, PyExc_BaseException, nullptr));
+  if (!cls) return PyHandle();
+  const PyHandle made = cls.handle();
+  internal_failure_slot.store(cls.release(), std::memory_order_release);
+  return made;
 }
 
 namespace detail {

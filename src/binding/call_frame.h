@@ -23,16 +23,16 @@ class PendingException {
     Internal,  // a defect of this module: raised as InternalFailure
   };
 
-  // `exception_class` is borrowed (usually one of the PyExc_* globals).
-  static PendingException lazy(PyObject* exception_class, std::string message);
+  // `exception_class` is usually one of the PyExc_* globals.
+  static PendingException lazy(PyHandle exception_class, std::string message);
   // As lazy, with a message that is already a Python str.
-  static PendingException lazy_object(PyObject* exception_class, PyRef message);
-  static PendingException cast(PyObject* object, PyObject* target_type);
+  static PendingException lazy_object(PyHandle exception_class, PyRef message);
+  static PendingException cast(PyHandle object, PyHandle target_type);
   static PendingException fetched(PyRef type, PyRef value, PyRef traceback);
   static PendingException internal(std::string message);
 
   Kind kind() const noexcept { return kind_; }
-  PyObject* exception_class() const noexcept { return class_.get(); }
+  PyHandle exception_class() const noexcept { return class_.handle(); }
 
   // Sets the interpreter's error indicator; consumes the record.
   void raise() &&;
@@ -74,9 +74,9 @@ PendingException api_call_failed();
 
 void raise_exception(PendingException failure);
 
-// The InternalFailure class (borrowed), created on first use; NULL with an
-// exception set if it cannot be made.
-PyObject* internal_failure_class();
+// The InternalFailure class, created on first use; null with an exception
+// set if it cannot be made.
+PyHandle internal_failure_class();
 
 namespace detail {
 void raise_unexpected_cpp_exception() noexcept;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "binding/arguments.h"
+#include "binding/text.h"
 #include "support/spare.h"
 
 namespace vardelquin {
@@ -52,13 +53,13 @@ class Converter {
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
-  PyResult<Ok> convert(PyObject* top) {
+  PyResult<Ok> convert(PyHandle top) {
     open(top, true);
     while (!failed()) {
       Frame& frame = frames_.back();
-      PyObject* child = frame.is_dict ? next_value(frame) : next_item(frame);
+      const PyHandle child = frame.is_dict ? next_value(frame) : next_item(frame);
       if (failed()) break;
-      if (child != nullptr) {
+      if (child) {
         convert_child(child);
         continue;
       }
@@ -79,62 +80,64 @@ class Converter {
 
   [[gnu::cold]] void fail(PendingException e) { failure_.emplace(std::move(e)); }
 
-  void open(PyObject* container, bool is_dict) {
-    const Py_ssize_t size = is_dict ? PyDict_Size(container) : PyList_Size(container);
+  void open(PyHandle container, bool is_dict) {
+    const Py_ssize_t size = is_dict ? PyDict_Size(container.get()) : PyList_Size(container.get());
     frames_.push_back(Frame{PyRef::borrow(container), is_dict, size, size, 0,
                             is_dict ? members_.size() : items_.size(), PyRef(), PyRef(), {}});
   }
 
   // The next dict entry: its key converted into frame.key_text, its value
-  // returned (borrowed; the frame holds it). NULL when the dict is done or
-  // on failure.
-  PyObject* next_value(Frame& frame) {
+  // returned (the frame holds it). Null when the dict is done or on
+  // failure.
+  PyHandle next_value(Frame& frame) {
     PyObject* dict = frame.container.get();
     // Only the caller's code, run by str(), can change a dict under us, so
     // until str() has run once there is no size to check.
     if (foreign_code_ran_ && PyDict_Size(dict) != frame.start_size) {
       fail(PendingException::internal("dictionary changed size during iteration"));
-      return nullptr;
+      return PyHandle();
     }
     if (frame.remaining == -1) {
       fail(PendingException::internal("dictionary keys changed during iteration"));
-      return nullptr;
+      return PyHandle();
     }
     PyObject* key = nullptr;
     PyObject* value = nullptr;
-    if (!PyDict_Next(dict, &frame.position, &key, &value)) return nullptr;
+    if (!PyDict_Next(dict, &frame.position, &key, &value)) return PyHandle();
     --frame.remaining;
-    frame.key = PyRef::borrow(key);
-    frame.value = PyRef::borrow(value);
-    if (Py_TYPE(key) != &PyUnicode_Type && !is_str(key)) {
-      fail(cast_failure(key, &PyUnicode_Type));
-      return nullptr;
+    const PyHandle key_handle(key);
+    const PyHandle value_handle(value);
+    frame.key = PyRef::borrow(key_handle);
+    frame.value = PyRef::borrow(value_handle);
+    if (key_handle.type() != &PyUnicode_Type && !is_str(key_handle)) {
+      fail(cast_failure(key_handle, &PyUnicode_Type));
+      return PyHandle();
     }
-    const std::optional<std::string_view> text = borrow_text(key);
-    if (!text) return nullptr;
+    const std::optional<std::string_view> text = borrow_text(key_handle);
+    if (!text) return PyHandle();
     frame.key_text = *text;
-    return value;
+    return value_handle;
   }
 
-  // The next list item (borrowed; the frame holds it), or NULL at the end.
+  // The next list item (the frame holds it), or null at the end.
   // The bound is re-read before every item: str() of an item may shrink
   // the list, and a list that grows is read to its first length only.
-  PyObject* next_item(Frame& frame) {
+  PyHandle next_item(Frame& frame) {
     PyObject* list = frame.container.get();
-    if (frame.position >= frame.start_size) return nullptr;
-    if (foreign_code_ran_ && frame.position >= PyList_Size(list)) return nullptr;
-    frame.value = PyRef::borrow(PyList_GetItem(list, frame.position++));
-    return frame.value.get();
+    if (frame.position >= frame.start_size) return PyHandle();
+    if (foreign_code_ran_ && frame.position >= PyList_Size(list)) return PyHandle();
+    frame.value = PyRef::borrow(PyHandle(PyList_GetItem(list, frame.position++)));
+    return frame.value.handle();
   }
 
   // A scalar is delivered at once; a list or dict opens a frame. The type
   // tests run in this order, the first that matches deciding; the exact
   // built-in types come first, which settles nearly every object without
   // asking the interpreter for type flags.
-  void convert_child(PyObject* object) {
-    if (object == Py_None) return deliver(Value::null());
-    PyTypeObject* type = Py_TYPE(object);
-    if (type == &PyBool_Type) return deliver(Value::boolean(object == Py_True));
+  void convert_child(PyHandle object) {
+    if (object.get() == Py_None) return deliver(Value::null());
+    PyTypeObject* type = object.type();
+    if (type == &PyBool_Type) return deliver(Value::boolean(object.get() == Py_True));
     if (type == &PyUnicode_Type) return deliver_string(object);
     if (type == &PyLong_Type) return deliver_integer(object);
     if (type == &PyFloat_Type) return deliver_float(object);
@@ -148,34 +151,35 @@ class Converter {
     }
     // Anything else is written as its str(), which runs the caller's code.
     foreign_code_ran_ = true;
-    const PyRef text = PyRef::steal(PyObject_Str(object));
+    const PyRef text = PyRef::steal(PyObject_Str(object.get()));
     if (!text) return fail(fetch_exception());
-    deliver_string(text.get());
+    deliver_string(text.handle());
   }
 
-  void open_nested(PyObject* container, bool is_dict) {
+  void open_nested(PyHandle container, bool is_dict) {
     // The top-level dict is frame 0, so a container opened with n frames
     // below it sits at nesting level n.
     if (frames_.size() > max_nesting_depth) {
-      return fail(PendingException::lazy(
-          PyExc_RecursionError, "Maximum nesting depth of " + std::to_string(max_nesting_depth) + " exceeded"));
+      return fail(PendingException::lazy(PyHandle(PyExc_RecursionError), "Maximum nesting depth of " +
+                                                                            std::to_string(max_nesting_depth) +
+                                                                            " exceeded"));
     }
     open(container, is_dict);
   }
 
-  void deliver_integer(PyObject* object) {
-    const long long integer = PyLong_AsLongLong(object);
+  void deliver_integer(PyHandle object) {
+    const long long integer = PyLong_AsLongLong(object.get());
     if (integer == -1 && PyErr_Occurred()) return fail(fetch_exception());
     deliver(Value::integer(integer));
   }
 
-  void deliver_float(PyObject* object) {
-    const double number = PyFloat_AsDouble(object);
+  void deliver_float(PyHandle object) {
+    const double number = PyFloat_AsDouble(object.get());
     if (number == -1.0 && PyErr_Occurred()) return fail(fetch_exception());
     deliver(Value::floating(number));
   }
 
-  void deliver_string(PyObject* str) {
+  void deliver_string(PyHandle str) {
     if (const std::optional<std::string_view> text = borrow_text(str)) deliver(Value::string(*text));
   }
 
@@ -209,7 +213,7 @@ class Converter {
   // The str's strict UTF-8 bytes, for as long as the document lives, had
   // as utf8_view has them. Short texts are copied into the arena; longer
   // ones stay where they are, and the document keeps their owner alive.
-  std::optional<std::string_view> borrow_text(PyObject* str) {
+  std::optional<std::string_view> borrow_text(PyHandle str) {
     constexpr std::size_t longest_copied = 64;
     Py_ssize_t size = 0;
     PyRef made;
@@ -245,7 +249,7 @@ thread_local Converter::Spares Converter::this_thread_spares;
 
 }  // namespace
 
-PyResult<PyDocument> document_from_dict(PyObject* dict) {
+PyResult<PyDocument> document_from_dict(PyHandle dict) {
   PyDocument out;
   if (auto converted = Converter(out).convert(dict); !converted) return failure(std::move(converted).error());
   return out;

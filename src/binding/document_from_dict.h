@@ -19,6 +19,6 @@ struct PyDocument {
 
 // `dict` must be a dict or a dict subclass. Entries come in the dict's own
 // storage order; nested dicts become objects in key order.
-PyResult<PyDocument> document_from_dict(PyObject* dict);
+PyResult<PyDocument> document_from_dict(PyHandle dict);
 
 }  // namespace vardelquin

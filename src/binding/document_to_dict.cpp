@@ -5,8 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "binding/interpreter.h"
+#include "binding/collector_pause.h"
 #include "binding/key_cache.h"
+#include "binding/text.h"
 #include "support/spare.h"
 
 namespace vardelquin {
@@ -18,6 +19,9 @@ bool is_container(const Value& value) noexcept {
 
 // New references on their way into a container, stacked for all levels at
 // once. It owns what it holds: what is not handed on is dropped with it.
+// The references are bare pointers rather than PyRefs so that handing a
+// run of them to a new list leaves nothing to destroy: the stack is one
+// of loads' hottest paths, and this class is the RAII owner instead.
 class ObjectStack {
  public:
   ObjectStack() { spare::take(spare_objects, objects_); }
@@ -30,7 +34,7 @@ class ObjectStack {
   }
 
   std::size_t size() const noexcept { return objects_.size(); }
-  PyObject* at(std::size_t i) const noexcept { return objects_[i]; }
+  PyHandle at(std::size_t i) const noexcept { return PyHandle(objects_[i]); }
   // Takes over a new reference, which is dropped if there is no room.
   void push(PyObject* object) {
     try {
@@ -189,7 +193,7 @@ class Builder {
     const PyRef item = PyRef::steal(value);
     const PyRef name = PyRef::steal(created(cached_key(key)));
     if (!name) return false;
-    if (PyDict_SetItem(stack_.at(frame.base - 1), name.get(), item.get()) < 0) {
+    if (PyDict_SetItem(stack_.at(frame.base - 1).get(), name.get(), item.get()) < 0) {
       fail(fetch_exception);
       return false;
     }
@@ -209,11 +213,11 @@ class Builder {
 
   PyObject* scalar(const Value& value) {
     switch (value.tag()) {
-      case ValueTag::Null: return new_reference(Py_None);
-      case ValueTag::Bool: return new_reference(value.as_bool() ? Py_True : Py_False);
+      case ValueTag::Null: return new_reference(PyHandle(Py_None));
+      case ValueTag::Bool: return new_reference(PyHandle(value.as_bool() ? Py_True : Py_False));
       case ValueTag::Int: return created(PyLong_FromLongLong(value.as_int()));
       case ValueTag::Float: return created(PyFloat_FromDouble(value.as_float()));
-      case ValueTag::Str: return new_str(value.as_str());
+      case ValueTag::Str: return make_str(value.as_str());
       case ValueTag::List:
       case ValueTag::Object: break;
     }
@@ -221,10 +225,7 @@ class Builder {
     return nullptr;
   }
 
-  static PyObject* new_reference(PyObject* singleton) {
-    Py_INCREF(singleton);
-    return singleton;
-  }
+  static PyObject* new_reference(PyHandle singleton) { return PyRef::borrow(singleton).release(); }
 
   PyObject* created(PyObject* object) {
     if (object == nullptr) fail(api_call_failed);
@@ -235,9 +236,7 @@ class Builder {
 
   [[gnu::noinline, gnu::cold]] void fail(PendingException (*make)()) { failure_.emplace(make()); }
 
-  PyObject* new_str(std::string_view text) {
-    return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-  }
+  PyObject* make_str(std::string_view text) { return created(str_from_utf8(text).release()); }
 
   static thread_local std::vector<Frame> spare_frames;  // see support/spare.h
   std::vector<Frame> frames_;

@@ -9,6 +9,7 @@
 #include "binding/document_to_dict.h"
 #include "reader/reader.h"
 #include "binding/document_from_dict.h"
+#include "binding/text.h"
 #include "writer/writer.h"
 
 namespace vardelquin {
@@ -29,8 +30,8 @@ struct WorkingConfig {
   std::optional<ConfigReadHold> hold;
 };
 
-PyResult<WorkingConfig> settle_config(PyObject* config) {
-  if (config == nullptr || config == Py_None) {
+PyResult<WorkingConfig> settle_config(PyHandle config) {
+  if (!config || config.get() == Py_None) {
     static const auto defaults = FormatConfig::defaults();
     if (!defaults) return internal_failure("default FormatConfig is always valid");
     return WorkingConfig{&*defaults, std::nullopt};
@@ -41,23 +42,16 @@ PyResult<WorkingConfig> settle_config(PyObject* config) {
   return WorkingConfig{record, std::move(*hold)};
 }
 
-PyResult<PyRef> new_str_from_utf8(std::string_view text) {
-  PyRef result =
-      PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-  if (!result) return failure(api_call_failed());
-  return result;
-}
-
 }  // namespace
 
 PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
   return object_frame([&]() -> PyResult<PyRef> {
-    std::array<PyObject*, 2> slots{};
-    if (auto bound = bind_arguments(dumps_spec, args, kwargs, slots); !bound) {
+    std::array<PyHandle, 2> slots{};
+    if (auto bound = bind_arguments(dumps_spec, PyHandle(args), PyHandle(kwargs), slots); !bound) {
       return failure(std::move(bound).error());
     }
-    PyObject* obj = slots[0];
-    if (!(PyType_GetFlags(Py_TYPE(obj)) & Py_TPFLAGS_DICT_SUBCLASS)) {
+    const PyHandle obj = slots[0];
+    if (!(PyType_GetFlags(obj.type()) & Py_TPFLAGS_DICT_SUBCLASS)) {
       return failure(wrap_argument_error("obj", cast_failure(obj, &PyDict_Type)));
     }
     PyResult<WorkingConfig> config = settle_config(slots[1]);
@@ -65,17 +59,17 @@ PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
     PyResult<PyDocument> converted = document_from_dict(obj);
     if (!converted) return failure(std::move(converted).error());
     const std::string text = write_document(converted->document, *config->record);
-    return new_str_from_utf8(text);
+    return checked_str_from_utf8(text);
   });
 }
 
 PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
   return object_frame([&]() -> PyResult<PyRef> {
-    std::array<PyObject*, 2> slots{};
-    if (auto bound = bind_arguments(loads_spec, args, kwargs, slots); !bound) {
+    std::array<PyHandle, 2> slots{};
+    if (auto bound = bind_arguments(loads_spec, PyHandle(args), PyHandle(kwargs), slots); !bound) {
       return failure(std::move(bound).error());
     }
-    PyObject* s = slots[0];
+    const PyHandle s = slots[0];
     if (!is_str(s)) return failure(wrap_argument_error("s", cast_failure(s, &PyUnicode_Type)));
     // The text is read in place: loads runs no Python code, so the str
     // and its bytes stay untouched for the whole call.
@@ -85,7 +79,7 @@ PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!config) return failure(std::move(config).error());
     auto document = parse_document(text->text(), *config->record);
     if (!document) {
-      return failure(PendingException::lazy(PyExc_ValueError, std::move(document).error().message));
+      return failure(PendingException::lazy(PyHandle(PyExc_ValueError), std::move(document).error().message));
     }
     return document_to_dict(*document);
   });

@@ -9,6 +9,7 @@
 #include "binding/arguments.h"
 #include "binding/interpreter.h"
 #include "binding/once.h"
+#include "binding/text.h"
 #include "support/utf8.h"
 
 namespace vardelquin {
@@ -29,7 +30,7 @@ struct Instance {
   alignas(FormatConfig) unsigned char storage[sizeof(FormatConfig)];
 };
 
-Instance* as_instance(PyObject* object) { return reinterpret_cast<Instance*>(object); }
+Instance* as_instance(PyHandle object) { return reinterpret_cast<Instance*>(object.get()); }
 
 FormatConfig& record_of(Instance* instance) {
   return *std::launder(reinterpret_cast<FormatConfig*>(instance->storage));
@@ -70,30 +71,31 @@ class WriteHold {
 // The type test of receivers and of the config argument, which also
 // refuses an instance without a record. A class that cannot be made here
 // cannot be reported as such by the caller.
-PyResult<Instance*> as_format_config(PyObject* object) {
-  PyResult<PyObject*> cls = get_format_config_class();
+PyResult<Instance*> as_format_config(PyHandle object) {
+  PyResult<PyHandle> cls = get_format_config_class();
   if (!cls) {
     raise_exception(std::move(cls).error());
     PyErr_WriteUnraisable(nullptr);
     return internal_failure("failed to create type object for `FormatConfig`");
   }
-  auto* type = reinterpret_cast<PyTypeObject*>(*cls);
-  if (Py_TYPE(object) != type && !PyType_IsSubtype(Py_TYPE(object), type)) {
+  auto* type = reinterpret_cast<PyTypeObject*>(cls->get());
+  if (object.type() != type && !PyType_IsSubtype(object.type(), type)) {
     return failure(cast_failure(object, type));
   }
   Instance* instance = as_instance(object);
   if (!instance->constructed) {
-    return failure(PendingException::lazy(
-        PyExc_TypeError, "FormatConfig object is not initialized; create it by calling FormatConfig()"));
+    return failure(PendingException::lazy(PyHandle(PyExc_TypeError),
+                                          "FormatConfig object is not initialized; create it by calling "
+                                          "FormatConfig()"));
   }
   return instance;
 }
 
-PyResult<WriteHold> hold_for_writing(PyObject* object) {
+PyResult<WriteHold> hold_for_writing(PyHandle object) {
   PyResult<Instance*> instance = as_format_config(object);
   if (!instance) return failure(std::move(instance).error());
   if (!try_take_write(*instance)) {
-    return failure(PendingException::lazy(PyExc_RuntimeError, "Already borrowed"));
+    return failure(PendingException::lazy(PyHandle(PyExc_RuntimeError), "Already borrowed"));
   }
   return PyResult<WriteHold>(std::in_place, *instance);
 }
@@ -101,7 +103,7 @@ PyResult<WriteHold> hold_for_writing(PyObject* object) {
 // --- conversions shared by the constructor and the setters ---
 
 // Converts a new value for field `index` into `fields`.
-PyResult<Ok> convert_field(std::size_t index, PyObject* value, FormatFields& fields) {
+PyResult<Ok> convert_field(std::size_t index, PyHandle value, FormatFields& fields) {
   const std::string_view name = field_names[index];
   if (index < delimiter_count) {
     PyResult<char32_t> c = extract_char(value);
@@ -116,11 +118,7 @@ PyResult<Ok> convert_field(std::size_t index, PyObject* value, FormatFields& fie
 }
 
 Unexpected<PendingException> validation_failure(ConfigError error) {
-  return failure(PendingException::lazy(PyExc_ValueError, std::move(error.message)));
-}
-
-PyRef new_str(std::string_view text) {
-  return PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  return failure(PendingException::lazy(PyHandle(PyExc_ValueError), std::move(error.message)));
 }
 
 PyResult<PyRef> checked(PyRef object) {
@@ -130,9 +128,9 @@ PyResult<PyRef> checked(PyRef object) {
 
 PyRef field_value(const FormatConfig& record, std::size_t index) {
   if (index < delimiter_count) {
-    return new_str(utf8::encode(record.fields().delimiters[index]));
+    return str_from_utf8(utf8::encode(record.fields().delimiters[index]));
   }
-  return new_str(record.fields().keywords[index - delimiter_count]);
+  return str_from_utf8(record.fields().keywords[index - delimiter_count]);
 }
 
 std::size_t field_index(void* closure) { return reinterpret_cast<std::uintptr_t>(closure); }
@@ -145,13 +143,13 @@ const ArgumentSpec constructor_spec{"__new__", "FormatConfig", constructor_param
 
 PyObject* format_config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return object_frame([&]() -> PyResult<PyRef> {
-    std::array<PyObject*, field_count> slots{};
-    if (auto bound = bind_arguments(constructor_spec, args, kwargs, slots); !bound) {
+    std::array<PyHandle, field_count> slots{};
+    if (auto bound = bind_arguments(constructor_spec, PyHandle(args), PyHandle(kwargs), slots); !bound) {
       return failure(std::move(bound).error());
     }
     FormatFields fields = FormatFields::default_values();
     for (std::size_t i = 0; i < field_count; ++i) {
-      if (slots[i] == nullptr) continue;
+      if (!slots[i]) continue;
       if (auto converted = convert_field(i, slots[i], fields); !converted) {
         return failure(std::move(converted).error());
       }
@@ -162,7 +160,7 @@ PyObject* format_config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     PyRef self = PyRef::steal(alloc(type, 0));
     if (!self) return failure(fetch_exception());
-    Instance* instance = as_instance(self.get());
+    Instance* instance = as_instance(self.handle());
     instance->borrow = 0;
     new (instance->storage) FormatConfig(std::move(*record));
     instance->constructed = true;
@@ -172,7 +170,8 @@ PyObject* format_config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
 
 void format_config_dealloc(PyObject* self) {
   destructor_frame([&]() -> PyResult<Ok> {
-    if (as_instance(self)->constructed) std::destroy_at(&record_of(as_instance(self)));
+    Instance* instance = as_instance(PyHandle(self));
+    if (instance->constructed) std::destroy_at(&record_of(instance));
     PyTypeObject* type = Py_TYPE(self);
     freefunc free_slot = nullptr;
     if (interpreter_api().at_least_3_10 || (PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE)) {
@@ -182,15 +181,16 @@ void format_config_dealloc(PyObject* self) {
     }
     if (free_slot == nullptr) return internal_failure("PyBaseObject_Type should have tp_free");
     free_slot(self);
-    // An instance of a heap type owns a reference to its type.
-    Py_DECREF(type);
+    // An instance of a heap type owns a reference to its type, dropped
+    // here, once the instance's memory is gone.
+    const PyRef instance_type = PyRef::steal(reinterpret_cast<PyObject*>(type));
     return Ok{};
   });
 }
 
 PyObject* format_config_get(PyObject* self, void* closure) {
   return object_frame([&]() -> PyResult<PyRef> {
-    PyResult<ConfigReadHold> hold = hold_for_reading(self);
+    PyResult<ConfigReadHold> hold = hold_for_reading(PyHandle(self));
     if (!hold) return failure(std::move(hold).error());
     return checked(field_value(hold->record(), field_index(closure)));
   });
@@ -199,14 +199,14 @@ PyObject* format_config_get(PyObject* self, void* closure) {
 int format_config_set(PyObject* self, PyObject* value, void* closure) {
   return setter_frame([&]() -> PyResult<Ok> {
     if (value == nullptr) {
-      return failure(PendingException::lazy(PyExc_AttributeError, "can't delete attribute"));
+      return failure(PendingException::lazy(PyHandle(PyExc_AttributeError), "can't delete attribute"));
     }
     const std::size_t index = field_index(closure);
     FormatFields replacement;
-    if (auto converted = convert_field(index, value, replacement); !converted) {
+    if (auto converted = convert_field(index, PyHandle(value), replacement); !converted) {
       return failure(std::move(converted).error());
     }
-    PyResult<WriteHold> hold = hold_for_writing(self);
+    PyResult<WriteHold> hold = hold_for_writing(PyHandle(self));
     if (!hold) return failure(std::move(hold).error());
     FormatFields fields = hold->record().fields();
     if (index < delimiter_count) {
@@ -223,7 +223,7 @@ int format_config_set(PyObject* self, PyObject* value, void* closure) {
 
 PyObject* format_config_special_chars(PyObject* self, PyObject*) {
   return object_frame([&]() -> PyResult<PyRef> {
-    PyResult<ConfigReadHold> hold = hold_for_reading(self);
+    PyResult<ConfigReadHold> hold = hold_for_reading(PyHandle(self));
     if (!hold) return failure(std::move(hold).error());
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(delimiter_count)));
     if (!list) return failure(api_call_failed());
@@ -238,7 +238,7 @@ PyObject* format_config_special_chars(PyObject* self, PyObject*) {
 
 PyObject* format_config_repr(PyObject* self) {
   return object_frame([&]() -> PyResult<PyRef> {
-    PyResult<ConfigReadHold> hold = hold_for_reading(self);
+    PyResult<ConfigReadHold> hold = hold_for_reading(PyHandle(self));
     if (!hold) return failure(std::move(hold).error());
     const FormatFields& fields = hold->record().fields();
     std::string text = "FormatConfig(";
@@ -250,7 +250,7 @@ PyObject* format_config_repr(PyObject* self) {
                                   : string_literal(fields.keywords[i - delimiter_count]);
     }
     text += ')';
-    return checked(new_str(text));
+    return checked_str_from_utf8(text);
   });
 }
 
@@ -301,9 +301,9 @@ OnceLock class_lock;
 
 PendingException class_creation_failed(PendingException cause) {
   PendingException fetched_cause = std::move(cause).fetch();
-  PendingException wrapped =
-      PendingException::lazy(PyExc_RuntimeError, "An error occurred while initializing class FormatConfig")
-          .fetch();
+  PendingException wrapped = PendingException::lazy(PyHandle(PyExc_RuntimeError),
+                                                    "An error occurred while initializing class FormatConfig")
+                                 .fetch();
   if (wrapped.kind() == PendingException::Kind::Fetched &&
       fetched_cause.kind() == PendingException::Kind::Fetched) {
     PyException_SetCause(wrapped.value().get(), fetched_cause.value().new_reference());
@@ -316,29 +316,31 @@ PendingException class_creation_failed(PendingException cause) {
 // The class declares no class attributes, so once it exists its dictionary
 // is complete: there is nothing left to fill in, and no window in which a
 // re-entrant call could see it half made.
-PyResult<PyObject*> get_format_config_class() {
-  if (PyObject* cls = class_slot.load(std::memory_order_acquire)) return cls;
+PyResult<PyHandle> get_format_config_class() {
+  if (PyObject* cls = class_slot.load(std::memory_order_acquire)) return PyHandle(cls);
   auto held = class_lock.acquire();
-  if (PyObject* cls = class_slot.load(std::memory_order_acquire)) return cls;
+  if (PyObject* cls = class_slot.load(std::memory_order_acquire)) return PyHandle(cls);
   if (!held) {
     return failure(class_creation_failed(
-        PendingException::lazy(PyExc_RuntimeError, "FormatConfig is being created by this thread")));
+        PendingException::lazy(PyHandle(PyExc_RuntimeError), "FormatConfig is being created by this thread")));
   }
-  PyObject* cls = PyType_FromSpec(&class_spec);
-  if (cls == nullptr) return failure(class_creation_failed(fetch_exception()));
-  class_slot.store(cls, std::memory_order_release);
-  return cls;
+  PyRef cls = PyRef::steal(PyType_FromSpec(&class_spec));
+  if (!cls) return failure(class_creation_failed(fetch_exception()));
+  const PyHandle made = cls.handle();
+  // The slot keeps the one reference for the life of the process.
+  class_slot.store(cls.release(), std::memory_order_release);
+  return made;
 }
 
 ConfigReadHold::~ConfigReadHold() {
-  if (instance_) borrow_state(as_instance(instance_.get())).fetch_sub(1);
+  if (instance_) borrow_state(as_instance(instance_.handle())).fetch_sub(1);
 }
 
-PyResult<ConfigReadHold> hold_for_reading(PyObject* object) {
+PyResult<ConfigReadHold> hold_for_reading(PyHandle object) {
   PyResult<Instance*> instance = as_format_config(object);
   if (!instance) return failure(std::move(instance).error());
   if (!try_take_read(*instance)) {
-    return failure(PendingException::lazy(PyExc_RuntimeError, "Already mutably borrowed"));
+    return failure(PendingException::lazy(PyHandle(PyExc_RuntimeError), "Already mutably borrowed"));
   }
   return ConfigReadHold(PyRef::borrow(object), &record_of(*instance));
 }

@@ -9,8 +9,8 @@
 
 namespace vardelquin {
 
-// The class object (borrowed), created on first use.
-PyResult<PyObject*> get_format_config_class();
+// The class object, created on first use; it lives as long as the process.
+PyResult<PyHandle> get_format_config_class();
 
 // A FormatConfig instance taken for reading; released when this goes.
 class ConfigReadHold {
@@ -22,7 +22,7 @@ class ConfigReadHold {
   const FormatConfig& record() const noexcept { return *record_; }
 
  private:
-  friend PyResult<ConfigReadHold> hold_for_reading(PyObject* object);
+  friend PyResult<ConfigReadHold> hold_for_reading(PyHandle object);
   ConfigReadHold(PyRef instance, const FormatConfig* record) noexcept
       : instance_(std::move(instance)), record_(record) {}
 
@@ -32,6 +32,6 @@ class ConfigReadHold {
 
 // Tests that `object` is a FormatConfig and takes its record for reading:
 // a TypeError cast failure, or RuntimeError "Already mutably borrowed".
-PyResult<ConfigReadHold> hold_for_reading(PyObject* object);
+PyResult<ConfigReadHold> hold_for_reading(PyHandle object);
 
 }  // namespace vardelquin

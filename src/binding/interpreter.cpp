@@ -1,13 +1,26 @@
 #include "binding/interpreter.h"
 
 #include <charconv>
-#include <cstring>
 #include <string_view>
 
 #include "binding/platform_symbols.h"
 
 namespace vardelquin {
 namespace {
+
+// Major and minor from a version text such as "3.11.7 (main, ...)".
+bool parse_interpreter_version(const char* text, int& major, int& minor) {
+  std::string_view version(text);
+  version = version.substr(0, version.find(' '));
+  const char* first = version.data();
+  const char* last = first + version.size();
+  auto [after_major, major_error] = std::from_chars(first, last, major);
+  if (major_error != std::errc() || after_major == last || *after_major != '.') return false;
+  auto [after_minor, minor_error] = std::from_chars(after_major + 1, last, minor);
+  if (minor_error != std::errc() || after_minor == after_major + 1) return false;
+  return after_minor == last || *after_minor == '.' || (*after_minor >= 'a' && *after_minor <= 'z') ||
+         *after_minor == '+';
+}
 
 InterpreterApi read_interpreter_api() {
   InterpreterApi api;
@@ -27,27 +40,6 @@ InterpreterApi read_interpreter_api() {
 }
 
 }  // namespace
-
-bool parse_interpreter_version(const char* text, int& major, int& minor) {
-  std::string_view version(text);
-  version = version.substr(0, version.find(' '));
-  const char* first = version.data();
-  const char* last = first + version.size();
-  auto [after_major, major_error] = std::from_chars(first, last, major);
-  if (major_error != std::errc() || after_major == last || *after_major != '.') return false;
-  auto [after_minor, minor_error] = std::from_chars(after_major + 1, last, minor);
-  if (minor_error != std::errc() || after_minor == after_major + 1) return false;
-  return after_minor == last || *after_minor == '.' || (*after_minor >= 'a' && *after_minor <= 'z') ||
-         *after_minor == '+';
-}
-
-CollectorPause::CollectorPause() {
-  if (auto disable = interpreter_api().gc_disable) was_enabled_ = disable() != 0;
-}
-
-CollectorPause::~CollectorPause() {
-  if (was_enabled_) interpreter_api().gc_enable();
-}
 
 const InterpreterApi& interpreter_api() {
   // Reading the version runs no Python code, so a thread waiting on this

@@ -13,30 +13,14 @@ struct InterpreterApi {
   bool at_least_3_12 = false;
   // In the stable ABI from 3.10 on; lends the str's own UTF-8 bytes.
   const char* (*unicode_as_utf8_and_size)(PyObject*, Py_ssize_t*) = nullptr;
-  // In the stable ABI from 3.10 on; both return the previous state.
+  // PyGC_Disable and PyGC_Enable, in the stable ABI from 3.10 on; each
+  // returns whether the collector was on before.
   int (*gc_disable)() = nullptr;
   int (*gc_enable)() = nullptr;
-};
-
-// Keeps the cyclic collector off while a tree of new objects is built: it
-// could find no garbage among them, yet passes over them again and again
-// as they are allocated. The previous state is restored on every path.
-class CollectorPause {
- public:
-  CollectorPause();
-  ~CollectorPause();
-  CollectorPause(const CollectorPause&) = delete;
-  CollectorPause& operator=(const CollectorPause&) = delete;
-
- private:
-  bool was_enabled_ = false;
 };
 
 // Read once per process from Py_GetVersion(). A version text that does not
 // parse leaves every flag false and no newer call in use.
 const InterpreterApi& interpreter_api();
-
-// Major and minor from a version text such as "3.11.7 (main, ...)".
-bool parse_interpreter_version(const char* text, int& major, int& minor);
 
 }  // namespace vardelquin

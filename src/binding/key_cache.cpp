@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "binding/text.h"
+
 namespace vardelquin {
 namespace {
 
@@ -65,9 +67,7 @@ std::size_t slot_of(std::string_view key) noexcept {
   return static_cast<std::size_t>((h ^ (h >> 32)) % slot_count);
 }
 
-PyObject* new_str(std::string_view text) {
-  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-}
+PyObject* new_str(std::string_view text) { return str_from_utf8(text).release(); }
 
 }  // namespace
 

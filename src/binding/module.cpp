@@ -10,6 +10,7 @@
 #include "binding/interpreter.h"
 #include "binding/names.h"
 #include "binding/once.h"
+#include "binding/text.h"
 
 namespace vardelquin {
 namespace {
@@ -45,58 +46,60 @@ std::atomic<PyObject*> module_slot{nullptr};
 OnceLock module_lock;
 
 // Appends `name` to the module's __all__ and sets the attribute.
-PyResult<Ok> add_to_module(PyObject* module, PyObject* name, PyObject* value) {
+PyResult<Ok> add_to_module(PyHandle module, PyHandle name, PyHandle value) {
   const InternedNames* names = interned_names();
   if (names == nullptr) return failure(fetch_exception());
-  PyRef all = PyRef::steal(PyObject_GetAttr(module, names->all));
+  PyRef all = PyRef::steal(PyObject_GetAttr(module.get(), names->all.get()));
   if (!all) {
     PendingException missing = fetch_exception();
     if (missing.kind() != PendingException::Kind::Fetched ||
-        !PyErr_GivenExceptionMatches(missing.exception_class(), PyExc_AttributeError)) {
+        !PyErr_GivenExceptionMatches(missing.exception_class().get(), PyExc_AttributeError)) {
       return failure(std::move(missing));
     }
     all = PyRef::steal(PyList_New(0));
     if (!all) return failure(api_call_failed());
-    if (PyObject_SetAttr(module, names->all, all.get()) < 0) return failure(fetch_exception());
+    if (PyObject_SetAttr(module.get(), names->all.get(), all.get()) < 0) return failure(fetch_exception());
   } else if (!(PyType_GetFlags(Py_TYPE(all.get())) & Py_TPFLAGS_LIST_SUBCLASS)) {
-    return failure(cast_failure(all.get(), &PyList_Type));
+    return failure(cast_failure(all.handle(), &PyList_Type));
   }
-  if (PyList_Append(all.get(), name) < 0) {
+  if (PyList_Append(all.get(), name.get()) < 0) {
     PendingException cause = fetch_exception();
+    std::string message = "could not append __name__ to __all__";
+    // The repr only adds detail to the report: if it cannot be had, the
+    // report goes without it.
+    const ErrorScope keep;
     PyRef detail = cause.kind() == PendingException::Kind::Fetched && cause.value()
                        ? PyRef::steal(PyObject_Repr(cause.value().get()))
                        : PyRef();
     PyRef detail_bytes = detail ? PyRef::steal(PyUnicode_AsUTF8String(detail.get())) : PyRef();
-    PyErr_Clear();
-    std::string message = "could not append __name__ to __all__";
     if (detail_bytes) {
       message += ": ";
       message += PyBytes_AsString(detail_bytes.get());
     }
     return internal_failure(std::move(message));
   }
-  if (PyObject_SetAttr(module, name, value) < 0) return failure(fetch_exception());
+  if (PyObject_SetAttr(module.get(), name.get(), value.get()) < 0) return failure(fetch_exception());
   return Ok{};
 }
 
-PyResult<Ok> add_function(PyObject* module, PyMethodDef* definition) {
-  PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
+PyResult<Ok> add_function(PyHandle module, PyMethodDef* definition) {
+  PyRef module_name = PyRef::steal(PyModule_GetNameObject(module.get()));
   if (!module_name) return failure(fetch_exception());
-  PyRef function = PyRef::steal(PyCMethod_New(definition, module, module_name.get(), nullptr));
+  PyRef function = PyRef::steal(PyCMethod_New(definition, module.get(), module_name.get(), nullptr));
   if (!function) return failure(fetch_exception());
   module_name = PyRef();
-  PyRef name = PyRef::steal(PyObject_GetAttr(function.get(), interned_names()->name));
+  PyRef name = PyRef::steal(PyObject_GetAttr(function.get(), interned_names()->name.get()));
   if (!name) return failure(fetch_exception());
-  if (!is_str(name.get())) return failure(cast_failure(name.get(), &PyUnicode_Type));
-  return add_to_module(module, name.get(), function.get());
+  if (!is_str(name.handle())) return failure(cast_failure(name.handle(), &PyUnicode_Type));
+  return add_to_module(module, name.handle(), function.handle());
 }
 
-PyResult<Ok> initialise(PyObject* module) {
-  PyResult<PyObject*> cls = get_format_config_class();
+PyResult<Ok> initialise(PyHandle module) {
+  PyResult<PyHandle> cls = get_format_config_class();
   if (!cls) return failure(std::move(cls).error());
   PyRef class_name = PyRef::steal(PyUnicode_FromStringAndSize("FormatConfig", 12));
   if (!class_name) return failure(api_call_failed());
-  if (auto added = add_to_module(module, class_name.get(), *cls); !added) return added;
+  if (auto added = add_to_module(module, class_name.handle(), *cls); !added) return added;
   if (auto added = add_function(module, &dumps_definition); !added) return added;
   return add_function(module, &loads_definition);
 }
@@ -110,25 +113,26 @@ bool in_main_interpreter() { return PyInterpreterState_GetID(PyInterpreterState_
 // Everything module-specific happens here, in the importing interpreter,
 // rather than in PyInit_vardelquin: 3.13 runs the init function in the
 // main interpreter on behalf of every interpreter that imports.
-PyResult<PyRef> create_module(PyObject* spec) {
+PyResult<PyRef> create_module(PyHandle spec) {
   // Before anything else: a refused import touches no process-wide state.
   if (!in_main_interpreter()) {
-    return failure(PendingException::lazy(PyExc_ImportError, "vardelquin does not support sub-interpreters"));
+    return failure(
+        PendingException::lazy(PyHandle(PyExc_ImportError), "vardelquin does not support sub-interpreters"));
   }
   if (module_slot.load(std::memory_order_acquire) != nullptr) {
     return failure(PendingException::lazy(
-        PyExc_ImportError,
+        PyHandle(PyExc_ImportError),
         "Quillon modules compiled for CPython 3.8 or older may only be initialized once per interpreter "
         "process"));
   }
   auto held = module_lock.acquire();
-  if (PyObject* module = module_slot.load(std::memory_order_acquire)) return PyRef::borrow(module);
+  if (PyObject* module = module_slot.load(std::memory_order_acquire)) return PyRef::borrow(PyHandle(module));
   if (interned_names() == nullptr) return failure(fetch_exception());
-  PyRef name = PyRef::steal(PyObject_GetAttrString(spec, "name"));
+  PyRef name = PyRef::steal(PyObject_GetAttrString(spec.get(), "name"));
   if (!name) return failure(fetch_exception());
   PyRef module = PyRef::steal(PyModule_NewObject(name.get()));
   if (!module) return failure(fetch_exception());
-  if (auto initialised = initialise(module.get()); !initialised) {
+  if (auto initialised = initialise(module.handle()); !initialised) {
     return failure(std::move(initialised).error());
   }
   // The slot keeps one reference for the life of the process.
@@ -137,7 +141,7 @@ PyResult<PyRef> create_module(PyObject* spec) {
 }
 
 PyObject* module_create_slot(PyObject* spec, PyModuleDef*) {
-  return object_frame([&] { return create_module(spec); });
+  return object_frame([&] { return create_module(PyHandle(spec)); });
 }
 
 // Py_mod_multiple_interpreters and its value for "may be loaded in an

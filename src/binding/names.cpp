@@ -16,19 +16,14 @@ const InternedNames* interned_names() {
   if (const auto* names = names_slot.load(std::memory_order_acquire)) return names;
   auto held = names_lock.acquire();
   if (const auto* names = names_slot.load(std::memory_order_acquire)) return names;
-  PyObject* name = PyUnicode_InternFromString("__name__");
-  PyObject* all = PyUnicode_InternFromString("__all__");
-  PyObject* qualname = PyUnicode_InternFromString("__qualname__");
-  PyObject* isascii = PyUnicode_InternFromString("isascii");
-  if (name == nullptr || all == nullptr || qualname == nullptr || isascii == nullptr) {
-    Py_XDECREF(name);
-    Py_XDECREF(all);
-    Py_XDECREF(qualname);
-    Py_XDECREF(isascii);
-    return nullptr;
-  }
+  PyRef name = PyRef::steal(PyUnicode_InternFromString("__name__"));
+  PyRef all = PyRef::steal(PyUnicode_InternFromString("__all__"));
+  PyRef qualname = PyRef::steal(PyUnicode_InternFromString("__qualname__"));
+  PyRef isascii = PyRef::steal(PyUnicode_InternFromString("isascii"));
+  if (!name || !all || !qualname || !isascii) return nullptr;
   // Kept for the life of the process, like the module itself.
-  static InternedNames names{name, all, qualname, isascii};
+  static const InternedNames names{PyHandle(name.release()), PyHandle(all.release()),
+                                   PyHandle(qualname.release()), PyHandle(isascii.release())};
   names_slot.store(&names, std::memory_order_release);
   return &names;
 }

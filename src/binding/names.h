@@ -1,15 +1,16 @@
 // Interned attribute names, made once per process.
 #pragma once
 
-#include "binding/python.h"
+#include "binding/ref.h"
 
 namespace vardelquin {
 
+// Each holds one reference for the life of the process.
 struct InternedNames {
-  PyObject* name;      // "__name__"
-  PyObject* all;       // "__all__"
-  PyObject* qualname;  // "__qualname__"
-  PyObject* isascii;   // "isascii"
+  PyHandle name;      // "__name__"
+  PyHandle all;       // "__all__"
+  PyHandle qualname;  // "__qualname__"
+  PyHandle isascii;   // "isascii"
 };
 
 // NULL with an exception set if the names cannot be made.
