@@ -34,7 +34,13 @@ class Arena {
   }
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
-  ~Arena() { release(); }
+  ~Arena() {
+    if (last_ != nullptr) release();
+  }
+
+  // Frees every block but one of the first size, which goes to
+  // `spare_block` if that is empty; the arena is empty afterwards.
+  void release(void*& spare_block) noexcept;
 
   // Memory for `count` objects of a trivially destructible type.
   template <class T>
