@@ -37,15 +37,16 @@ struct Frame {
 class Converter {
  public:
   explicit Converter(PyDocument& out) : out_(out) {
-    Spares& spares = this_thread_spares;
-    spare::take(spares.frames, frames_);
-    spare::take(spares.items, items_);
-    spare::take(spares.members, members_);
+    if (Spares* spares = spare::ThreadSpares<Spares>::find()) {
+      spare::take(spares->frames, frames_);
+      spare::take(spares->items, items_);
+      spare::take(spares->members, members_);
+    }
   }
   // The stacks go back emptied, holding no reference: the thread's spares
   // may be destroyed at its exit, when the interpreter lock is not held.
   ~Converter() {
-    Spares& spares = this_thread_spares;
+    Spares& spares = spare::ThreadSpares<Spares>::get();
     spare::give(spares.frames, frames_);
     spare::give(spares.items, items_);
     spare::give(spares.members, members_);
@@ -234,7 +235,6 @@ class Converter {
     std::vector<Value> items;
     std::vector<Member> members;
   };
-  static thread_local Spares this_thread_spares;
 
   PyDocument& out_;
   const Utf8Lender lender_;
@@ -244,8 +244,6 @@ class Converter {
   std::optional<PendingException> failure_;
   bool foreign_code_ran_ = false;
 };
-
-thread_local Converter::Spares Converter::this_thread_spares;
 
 }  // namespace
 

@@ -24,13 +24,15 @@ bool is_container(const Value& value) noexcept {
 // of loads' hottest paths, and this class is the RAII owner instead.
 class ObjectStack {
  public:
-  ObjectStack() { spare::take(spare_objects, objects_); }
+  ObjectStack() {
+    if (Spares* spares = spare::ThreadSpares<Spares>::find()) spare::take(spares->objects, objects_);
+  }
   ObjectStack(const ObjectStack&) = delete;
   ObjectStack& operator=(const ObjectStack&) = delete;
   ~ObjectStack() {
     for (PyObject* object : objects_) Py_DECREF(object);
     objects_.clear();
-    spare::give(spare_objects, objects_);
+    spare::give(spare::ThreadSpares<Spares>::get().objects, objects_);
   }
 
   std::size_t size() const noexcept { return objects_.size(); }
@@ -58,10 +60,10 @@ class ObjectStack {
   std::vector<PyObject*> objects_;
   // The storage of the last stack on this thread (see support/spare.h);
   // it goes back empty, so the thread's spare holds no reference.
-  static thread_local std::vector<PyObject*> spare_objects;
+  struct Spares {
+    std::vector<PyObject*> objects;
+  };
 };
-
-thread_local std::vector<PyObject*> ObjectStack::spare_objects;
 
 // One list or object whose children are being made. A list's finished
 // children wait on the builder's stack from `base` on; an object's go
@@ -86,8 +88,10 @@ struct Frame {
 // into a container, a PyRef or the stack owns it.
 class Builder {
  public:
-  Builder() { spare::take(spare_frames, frames_); }
-  ~Builder() { spare::give(spare_frames, frames_); }
+  Builder() {
+    if (Spares* spares = spare::ThreadSpares<Spares>::find()) spare::take(spares->frames, frames_);
+  }
+  ~Builder() { spare::give(spare::ThreadSpares<Spares>::get().frames, frames_); }
   Builder(const Builder&) = delete;
   Builder& operator=(const Builder&) = delete;
 
@@ -238,13 +242,13 @@ class Builder {
 
   PyObject* make_str(std::string_view text) { return created(str_from_utf8(text).release()); }
 
-  static thread_local std::vector<Frame> spare_frames;  // see support/spare.h
+  struct Spares {  // see support/spare.h
+    std::vector<Frame> frames;
+  };
   std::vector<Frame> frames_;
   ObjectStack stack_;
   std::optional<PendingException> failure_;
 };
-
-thread_local std::vector<Frame> Builder::spare_frames;
 
 }  // namespace
 

@@ -86,12 +86,15 @@ class Reader {
         top_key_stops_(config.top_key_stops(), {byte(d_.kv_sep)}, byte(d_.escape)),
         object_key_stops_(config.object_key_stops(), {byte(d_.kv_sep), byte(d_.obj_close)}, byte(d_.escape)),
         scalar_stops_(make_scalar_stops(config)) {
-    spare::take(spares.open, open_);
-    spare::take(spares.items, items_);
-    spare::take(spares.members, members_);
-    spare::take(spares.scratch, scratch_);
+    if (Spares* spares = spare::ThreadSpares<Spares>::find()) {
+      spare::take(spares->open, open_);
+      spare::take(spares->items, items_);
+      spare::take(spares->members, members_);
+      spare::take(spares->scratch, scratch_);
+    }
   }
   ~Reader() {
+    Spares& spares = spare::ThreadSpares<Spares>::get();
     spare::give(spares.open, open_);
     spare::give(spares.items, items_);
     spare::give(spares.members, members_);
@@ -333,10 +336,7 @@ class Reader {
     std::vector<Member> members;
     std::string scratch;
   };
-  static thread_local Spares spares;
 };
-
-thread_local Reader::Spares Reader::spares;
 
 }  // namespace
 

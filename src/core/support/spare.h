@@ -1,7 +1,7 @@
 // Buffers kept from one call to the next on the same thread, so that a
 // call in the steady state allocates nothing for its working storage.
 //
-// Each user keeps its spares in a thread_local of its own and, for one
+// Each user keeps its spares in a ThreadSpares of its own and, for one
 // call, swaps them in (take) and back out, emptied (give). A call that
 // finds the spares taken, because a call of the same kind is running
 // further up its thread's stack, simply starts with empty buffers, so
@@ -37,5 +37,33 @@ void give(Buffer& kept, Buffer& buffer) noexcept {
     swap(kept, buffer);
   }
 }
+
+// This thread's spares of one kind, a struct of buffers. A call reaches
+// them through a plain thread_local pointer: a thread_local with a
+// destructor would cost a guard and a registration check at every use,
+// through the dynamic loader's TLS resolver in a shared library. The
+// buffers themselves live in such a thread_local, made (and registered
+// for destruction at the thread's exit) on the first give.
+template <class Spares>
+class ThreadSpares {
+ public:
+  // Null until a call on this thread has given spares back.
+  static Spares* find() noexcept { return current; }
+  static Spares& get() { return current != nullptr ? *current : make(); }
+
+ private:
+  struct Holder {
+    Spares spares;
+    Holder() noexcept { current = &spares; }
+    ~Holder() { current = nullptr; }
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+  };
+  [[gnu::noinline]] static Spares& make() {
+    thread_local Holder holder;
+    return holder.spares;
+  }
+  static inline thread_local Spares* current = nullptr;
+};
 
 }  // namespace vardelquin::spare

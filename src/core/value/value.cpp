@@ -14,25 +14,26 @@ namespace {
 
 // What the last document that went on this thread leaves for the next:
 // its entries' storage, emptied, and its arena's first block (see
-// Arena::Block). One thread_local for both, so that a document reaches
-// them with one lookup of the thread's storage.
-struct ThreadSpares {
+// Arena::Block).
+struct DocumentSpares {
   std::vector<Member> entries;
   void* block = nullptr;
 
-  ThreadSpares() = default;
-  ThreadSpares(const ThreadSpares&) = delete;
-  ThreadSpares& operator=(const ThreadSpares&) = delete;
-  ~ThreadSpares() { ::operator delete(block); }
+  DocumentSpares() = default;
+  DocumentSpares(const DocumentSpares&) = delete;
+  DocumentSpares& operator=(const DocumentSpares&) = delete;
+  ~DocumentSpares() { ::operator delete(block); }
 };
-thread_local ThreadSpares thread_spares;
+using Spares = spare::ThreadSpares<DocumentSpares>;
 
 }  // namespace
 
-Document::Document() noexcept { spare::take(thread_spares.entries, entries_); }
+Document::Document() noexcept {
+  if (DocumentSpares* spares = Spares::find()) spare::take(spares->entries, entries_);
+}
 
 Document::~Document() {
-  ThreadSpares& spares = thread_spares;
+  DocumentSpares& spares = Spares::get();
   spare::give(spares.entries, entries_);
   arena_.release(spares.block);
 }
@@ -42,8 +43,9 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
   while (size < bytes + alignment) size *= 2;
   if (next_block_size_ < largest_block) next_block_size_ *= 2;
   void* memory = nullptr;
-  if (size == first_block && thread_spares.block != nullptr) {
-    memory = std::exchange(thread_spares.block, nullptr);
+  DocumentSpares* const spares = size == first_block ? Spares::find() : nullptr;
+  if (spares != nullptr && spares->block != nullptr) {
+    memory = std::exchange(spares->block, nullptr);
   } else {
     memory = ::operator new(sizeof(Block) + size);
   }
@@ -53,7 +55,7 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
   return allocate_bytes(bytes, alignment);
 }
 
-void Arena::release() noexcept { release(thread_spares.block); }
+void Arena::release() noexcept { release(Spares::get().block); }
 
 void Arena::release(void*& spare_block) noexcept {
   for (Block* block = last_; block != nullptr;) {
