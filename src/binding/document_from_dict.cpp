@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "binding/arguments.h"
+#include "failure.h"
 
 namespace vardelquin {
 namespace {
@@ -142,7 +143,7 @@ class Converter {
     // below it sits at nesting level n.
     if (frames_.size() > max_nesting_depth) {
       return fail(PendingException::lazy(
-          PyExc_RecursionError, "Maximum nesting depth of " + std::to_string(max_nesting_depth) + " exceeded"));
+          PyExc_RecursionError, failure_message(Failure{.kind = FailureKind::nesting_too_deep_to_write})));
     }
     open(container, is_dict);
   }

@@ -9,6 +9,7 @@
 #include "binding/document_to_dict.h"
 #include "reader/reader.h"
 #include "binding/document_from_dict.h"
+#include "failure.h"
 #include "writer/writer.h"
 
 namespace vardelquin {
@@ -85,7 +86,7 @@ PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!config) return failure(std::move(config).error());
     auto document = parse_document(text->text(), *config->record);
     if (!document) {
-      return failure(PendingException::lazy(PyExc_ValueError, std::move(document).error().message));
+      return failure(PendingException::lazy(PyExc_ValueError, failure_message(document.error())));
     }
     return document_to_dict(*document);
   });

@@ -27,7 +27,7 @@ FormatConfig make_config(const std::function<void(FormatFields&)>& edit = {}) {
   FormatFields fields = FormatFields::default_values();
   if (edit) edit(fields);
   auto config = FormatConfig::create(std::move(fields));
-  if (!config) throw std::runtime_error(config.error().message);
+  if (!config) throw std::runtime_error(failure_message(config.error()));
   return std::move(config).value();
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "failure.h"
 #include "support/expected.h"
 
 namespace vardelquin {
@@ -50,17 +51,12 @@ struct FormatFields {
   static FormatFields default_values();
 };
 
-// A validation failure; surfaces in Python as ValueError(message).
-struct ConfigError {
-  std::string message;
-};
-
 class FormatConfig {
  public:
   // Validates the fields, reporting only the first rule they break.
-  static Expected<FormatConfig, ConfigError> create(FormatFields fields);
+  static Expected<FormatConfig, Failure> create(FormatFields fields);
   // The default dialect: ; = [ ] | { } \ null true false.
-  static Expected<FormatConfig, ConfigError> defaults();
+  static Expected<FormatConfig, Failure> defaults();
 
   const FormatFields& fields() const noexcept { return fields_; }
 
