@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "binding/format_config_type.h"
@@ -49,6 +50,22 @@ PyResult<PyRef> new_str_from_utf8(std::string_view text) {
   return result;
 }
 
+// A text that does not read: ValueError(message), whose `pos` attribute
+// holds the failure's byte offset, so that callers need not parse it out
+// of the message. The exception is made here, not when it is raised, to
+// set the attribute on it.
+PendingException reader_failure(const Failure& read_failure) {
+  const std::string message = failure_message(read_failure);
+  PyRef text =
+      PyRef::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+  if (!text) return api_call_failed();
+  PyRef exception = PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_ValueError, text.get(), nullptr));
+  if (!exception) return api_call_failed();
+  PyRef pos = PyRef::steal(PyLong_FromSize_t(read_failure.offset));
+  if (!pos || PyObject_SetAttrString(exception.get(), "pos", pos.get()) != 0) return api_call_failed();
+  return PendingException::fetched(PyRef::borrow(PyExc_ValueError), std::move(exception), PyRef());
+}
+
 }  // namespace
 
 PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -85,9 +102,7 @@ PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
     PyResult<WorkingConfig> config = settle_config(slots[1]);
     if (!config) return failure(std::move(config).error());
     auto document = parse_document(text->text(), *config->record);
-    if (!document) {
-      return failure(PendingException::lazy(PyExc_ValueError, failure_message(document.error())));
-    }
+    if (!document) return failure(reader_failure(document.error()));
     return document_to_dict(*document);
   });
 }
