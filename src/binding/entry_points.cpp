@@ -82,8 +82,8 @@ PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!config) return failure(std::move(config).error());
     PyResult<PyDocument> converted = document_from_dict(obj);
     if (!converted) return failure(std::move(converted).error());
-    const std::string text = write_document(converted->document, *config->record);
-    return new_str_from_utf8(text);
+    const OwnedText text = write_document(converted->document, *config->record);
+    return new_str_from_utf8(text.view());
   });
 }
 
