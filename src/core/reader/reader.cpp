@@ -2,18 +2,17 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
-#include <iterator>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "reader/scalar.h"
-#include "support/simd.h"
+#include "support/byte_set.h"
 
 namespace vardelquin {
 namespace {
@@ -23,14 +22,10 @@ namespace {
 // run of ordinary bytes never splits a character.
 class StopSet {
  public:
-  StopSet(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) {
+  StopSet(std::initializer_list<std::uint8_t> stops, std::uint8_t escape)
+      : scan_(members(stops, escape)) {
     for (const std::uint8_t b : stops) table_[b] = stop;
     table_[escape] = escapes;
-#if VARDELQUIN_SSE2
-    std::size_t i = 0;
-    for (const std::uint8_t b : stops) needles_[i++] = _mm_set1_epi8(static_cast<char>(b));
-    while (i < std::size(needles_)) needles_[i++] = _mm_set1_epi8(static_cast<char>(escape));
-#endif
   }
 
   // What a byte does in a token: nothing (0), escapes the next one, or stops.
@@ -39,31 +34,26 @@ class StopSet {
   std::uint8_t kind(char c) const noexcept { return table_[static_cast<unsigned char>(c)]; }
 
   // The first byte in [p, end) that stops a token or escapes, else end.
-  const char* find(const char* p, const char* const end) const noexcept {
-#if VARDELQUIN_SSE2
-    // Sixteen bytes per step, and no branch per byte: tokens end at
-    // unpredictable places, and a byte loop pays for that at every token.
-    while (end - p >= 16) {
-      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      __m128i hits = _mm_cmpeq_epi8(chunk, needles_[0]);
-      for (std::size_t i = 1; i < std::size(needles_); ++i) {
-        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chunk, needles_[i]));
-      }
-      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-      if (mask != 0) return p + std::countr_zero(mask);
-      p += 16;
-    }
-#endif
-    while (p != end && table_[static_cast<unsigned char>(*p)] == 0) ++p;
-    return p;
-  }
+  const char* find(const char* p, const char* const end) const noexcept { return scan_.find(p, end); }
 
  private:
+  // At most five stop bytes and the escape.
+  static constexpr std::size_t most = 6;
+
+  struct Members {
+    std::array<std::uint8_t, most> bytes{};
+    std::size_t count = 0;
+    operator std::span<const std::uint8_t>() const noexcept { return {bytes.data(), count}; }
+  };
+  static Members members(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) noexcept {
+    Members m;
+    for (const std::uint8_t b : stops) m.bytes[m.count++] = b;
+    m.bytes[m.count++] = escape;
+    return m;
+  }
+
   std::array<std::uint8_t, 256> table_{};
-#if VARDELQUIN_SSE2
-  // The stop bytes, then the escape repeated to fill all six.
-  __m128i needles_[6];
-#endif
+  ByteSet<most> scan_;
 };
 
 class Reader {

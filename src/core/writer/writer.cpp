@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "writer/shortest_digits.h"
+#include "support/byte_set.h"
 #include "support/output_buffer.h"
-#include "support/simd.h"
 
 namespace vardelquin {
 namespace {
@@ -182,21 +182,13 @@ void put_float(OutputBuffer& sink, double value) {
   }
 }
 
-// Which bytes get the escape character in front of them. Only ASCII bytes
-// can be marked: bytes of multi-byte sequences are always copied as they are.
+// Which bytes get the escape character in front of them: the eight
+// delimiters, all ASCII, so bytes of multi-byte sequences are always
+// copied as they are.
 class EscapeSet {
  public:
-  // The configuration's own table marks exactly the eight delimiters, all
-  // ASCII, so it serves as is: bytes of multi-byte characters are never
-  // marked.
   explicit EscapeSet(const FormatConfig& config)
-      : marked_(config.special_table()), escape_(config.byte(Delimiter::escape)) {
-#if VARDELQUIN_SSE2
-    for (std::size_t i = 0; i < delimiter_count; ++i) {
-      probes_[i] = _mm_set1_epi8(static_cast<char>(config.fields().delimiters[i]));
-    }
-#endif
-  }
+      : marked_(std::span<const std::uint8_t>(delimiter_bytes(config))), escape_(config.byte(Delimiter::escape)) {}
 
   void put(OutputBuffer& sink, std::string_view text) const {
     // Worst case every byte is escaped; the block loop may also store up to
@@ -208,11 +200,8 @@ class EscapeSet {
     // Text is mostly free of delimiters: test 16 bytes at once, store them
     // whole and keep the part before the first marked byte.
     while (end - in >= 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-      __m128i hits = _mm_setzero_si128();
-      for (const __m128i& probe : probes_) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, probe));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+      const unsigned mask = marked_.block_mask(in);
+      std::memcpy(out, in, 16);
       if (mask == 0) {
         in += 16;
         out += 16;
@@ -232,6 +221,14 @@ class EscapeSet {
   }
 
  private:
+  static std::array<std::uint8_t, delimiter_count> delimiter_bytes(const FormatConfig& config) {
+    std::array<std::uint8_t, delimiter_count> bytes;
+    for (std::size_t i = 0; i < delimiter_count; ++i) {
+      bytes[i] = static_cast<std::uint8_t>(config.fields().delimiters[i]);
+    }
+    return bytes;
+  }
+
   // Branch-free: the escape is always stored and kept only when marked.
   char* put_bytes(char* out, const char* in, const char* end) const {
     for (; in != end; ++in) {
@@ -243,11 +240,8 @@ class EscapeSet {
     return out;
   }
 
-  const std::array<std::uint8_t, 256>& marked_;
+  ByteSet<delimiter_count> marked_;
   char escape_;
-#if VARDELQUIN_SSE2
-  __m128i probes_[delimiter_count];
-#endif
 };
 
 // Whether numbers are escaped is settled once per document, as a template
