@@ -6,6 +6,7 @@
 
 #include "binding/arguments.h"
 #include "binding/text.h"
+#include "failure.h"
 
 namespace vardelquin {
 namespace {
@@ -144,9 +145,8 @@ class Converter {
     // The top-level dict is frame 0, so a container opened with n frames
     // below it sits at nesting level n.
     if (frames_.size() > max_nesting_depth) {
-      return fail(PendingException::lazy(PyHandle(PyExc_RecursionError), "Maximum nesting depth of " +
-                                                                            std::to_string(max_nesting_depth) +
-                                                                            " exceeded"));
+      return fail(PendingException::lazy(
+          PyHandle(PyExc_RecursionError), failure_message(Failure{.kind = FailureKind::nesting_too_deep_to_write})));
     }
     open(container, is_dict);
   }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "config/literal_form.h"
+#include "failure.h"
 #include "binding/arguments.h"
 #include "binding/interpreter.h"
 #include "binding/once.h"
@@ -117,8 +118,8 @@ PyResult<Ok> convert_field(std::size_t index, PyHandle value, FormatFields& fiel
   return Ok{};
 }
 
-Unexpected<PendingException> validation_failure(ConfigError error) {
-  return failure(PendingException::lazy(PyHandle(PyExc_ValueError), std::move(error.message)));
+Unexpected<PendingException> validation_failure(const Failure& rule) {
+  return failure(PendingException::lazy(PyHandle(PyExc_ValueError), failure_message(rule)));
 }
 
 PyResult<PyRef> checked(PyRef object) {
@@ -155,7 +156,7 @@ PyObject* format_config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
       }
     }
     auto record = FormatConfig::create(std::move(fields));
-    if (!record) return validation_failure(std::move(record).error());
+    if (!record) return validation_failure(record.error());
 
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     PyRef self = PyRef::steal(alloc(type, 0));
@@ -215,7 +216,7 @@ int format_config_set(PyObject* self, PyObject* value, void* closure) {
       fields.keywords[index - delimiter_count] = std::move(replacement.keywords[index - delimiter_count]);
     }
     auto record = FormatConfig::create(std::move(fields));
-    if (!record) return validation_failure(std::move(record).error());
+    if (!record) return validation_failure(record.error());
     hold->record() = std::move(*record);
     return Ok{};
   });

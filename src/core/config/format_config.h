@@ -1,8 +1,10 @@
-// The dialect of the text format: eight single-character delimiters and the
-// spellings of null, true and false, validated together. Every record comes
-// out of FormatConfig::create, so every record holds these invariants:
-// delimiters are ASCII and pairwise different; the keyword texts are
-// non-empty, pairwise different and free of delimiter characters.
+// The dialect of the text format, checked once when it is made so that
+// the reader and the writer can rely on it without checking again: they
+// treat every delimiter as one byte (hence ASCII only), find a role from a
+// byte (hence no two delimiters alike), and tell keywords from strings and
+// from each other by their text alone (hence keyword texts that are
+// non-empty, distinct and free of delimiters). A record can only be made
+// by FormatConfig::create, so no unchecked record exists.
 #pragma once
 
 #include <array>
@@ -11,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "failure.h"
 #include "support/expected.h"
 
 namespace vardelquin {
@@ -50,17 +53,12 @@ struct FormatFields {
   static FormatFields default_values();
 };
 
-// A validation failure; surfaces in Python as ValueError(message).
-struct ConfigError {
-  std::string message;
-};
-
 class FormatConfig {
  public:
   // Validates the fields, reporting only the first rule they break.
-  static Expected<FormatConfig, ConfigError> create(FormatFields fields);
+  static Expected<FormatConfig, Failure> create(FormatFields fields);
   // The default dialect: ; = [ ] | { } \ null true false.
-  static Expected<FormatConfig, ConfigError> defaults();
+  static Expected<FormatConfig, Failure> defaults();
 
   const FormatFields& fields() const noexcept { return fields_; }
 

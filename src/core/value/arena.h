@@ -63,7 +63,16 @@ class Arena {
     return result;
   }
 
-  void* allocate_in_new_block(std::size_t bytes, std::size_t alignment);
+  // Out of line and cold: it runs once per block, not once per value.
+  [[gnu::noinline, gnu::cold]] void* allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
+    std::size_t size = next_block_size_;
+    while (size < bytes + alignment) size *= 2;
+    if (next_block_size_ < largest_block) next_block_size_ *= 2;
+    blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(size));
+    cursor_ = blocks_.back().get();
+    end_ = cursor_ + size;
+    return allocate_bytes(bytes, alignment);
+  }
 
   // Blocks double in size up to a cap, so a tree costs few allocations
   // and a small call stays small.

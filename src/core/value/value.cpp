@@ -8,20 +8,6 @@
 namespace vardelquin {
 namespace {
 
-}  // namespace
-
-void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
-  std::size_t size = next_block_size_;
-  while (size < bytes + alignment) size *= 2;
-  if (next_block_size_ < largest_block) next_block_size_ *= 2;
-  blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(size));
-  cursor_ = blocks_.back().get();
-  end_ = cursor_ + size;
-  return allocate_bytes(bytes, alignment);
-}
-
-namespace {
-
 // A key's first eight bytes as one big-endian number, zero-padded: numbers
 // compare as the bytes do, so most comparisons need nothing more. Equal
 // prefixes (a padded zero looks like a real one) fall back to the bytes.
