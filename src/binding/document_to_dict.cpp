@@ -49,7 +49,9 @@ class ObjectStack {
     return object;
   }
   // The references from `base` on, for the caller to take over with forget_from.
-  std::span<PyObject* const> from(std::size_t base) const noexcept { return std::span(objects_).subspan(base); }
+  std::span<PyObject* const> from(std::size_t base) const noexcept {
+    return std::span(objects_).subspan(base);
+  }
   void forget_from(std::size_t base) noexcept { objects_.resize(base); }
 
  private:
@@ -275,7 +277,9 @@ class Builder {
       return first | (std::uint64_t{last} >> (8 * (8 - n))) << 32;
     }
     if (n == 0) return 0;
-    const auto at = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(data[i])} << (8 * i); };
+    const auto at = [&](std::size_t i) {
+      return std::uint64_t{static_cast<unsigned char>(data[i])} << (8 * i);
+    };
     return at(0) | at(n / 2) | at(n - 1);
   }
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <string_view>
 
-#include "binding/format_config_type.h"
 #include "binding/arguments.h"
-#include "binding/document_to_dict.h"
-#include "reader/reader.h"
 #include "binding/document_from_dict.h"
+#include "binding/document_to_dict.h"
+#include "binding/format_config_type.h"
 #include "binding/text.h"
 #include "failure.h"
+#include "reader/reader.h"
 #include "writer/writer.h"
 
 namespace vardelquin {

@@ -5,12 +5,12 @@
 #include <memory>
 #include <new>
 
-#include "config/literal_form.h"
-#include "failure.h"
 #include "binding/arguments.h"
 #include "binding/interpreter.h"
 #include "binding/once.h"
 #include "binding/text.h"
+#include "config/literal_form.h"
+#include "failure.h"
 #include "support/utf8.h"
 
 namespace vardelquin {
@@ -25,8 +25,7 @@ namespace {
 // which makes instances that never went through the constructor; the
 // allocator zero-fills them, so for those it reads false.
 struct Instance {
-  PyObject_HEAD
-  alignas(std::atomic_ref<std::int64_t>::required_alignment) std::int64_t borrow;
+  PyObject_HEAD alignas(std::atomic_ref<std::int64_t>::required_alignment) std::int64_t borrow;
   bool constructed;
   alignas(FormatConfig) unsigned char storage[sizeof(FormatConfig)];
 };
@@ -322,8 +321,8 @@ PyResult<PyHandle> get_format_config_class() {
   auto held = class_lock.acquire();
   if (PyObject* cls = class_slot.load(std::memory_order_acquire)) return PyHandle(cls);
   if (!held) {
-    return failure(class_creation_failed(
-        PendingException::lazy(PyHandle(PyExc_RuntimeError), "FormatConfig is being created by this thread")));
+    return failure(class_creation_failed(PendingException::lazy(
+        PyHandle(PyExc_RuntimeError), "FormatConfig is being created by this thread")));
   }
   PyRef cls = PyRef::steal(PyType_FromSpec(&class_spec));
   if (!cls) return failure(class_creation_failed(fetch_exception()));

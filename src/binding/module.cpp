@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "binding/format_config_type.h"
 #include "binding/arguments.h"
 #include "binding/entry_points.h"
+#include "binding/format_config_type.h"
 #include "binding/interpreter.h"
 #include "binding/names.h"
 #include "binding/once.h"

@@ -14,19 +14,19 @@ namespace vardelquin {
 enum class FailureKind : std::uint8_t {
   // FormatConfig::create, one kind per rule, in the order they are checked.
   // `field` and `other_field` index field_names.
-  delimiter_not_ascii,          ///< field, character
-  delimiters_equal,             ///< field (the earlier one), other_field, character
-  keyword_empty,                ///< field
-  keywords_equal,               ///< field, other_field
-  keyword_contains_delimiter,   ///< field, character
+  delimiter_not_ascii,         ///< field, character
+  delimiters_equal,            ///< field (the earlier one), other_field, character
+  keyword_empty,               ///< field
+  keywords_equal,              ///< field, other_field
+  keyword_contains_delimiter,  ///< field, character
   // parse_document; `offset` is a byte offset into the text, from 0.
-  key_runs_to_end,              ///< expected (kv_sep), offset (the end of the text)
-  key_ends_without_kv_sep,      ///< expected (kv_sep), character (the byte found), offset
-  list_unterminated,            ///< offset (the end of the text)
-  list_unexpected_byte,         ///< character (the byte found), offset
-  object_unterminated,          ///< offset (the end of the text)
-  object_unexpected_byte,       ///< character (the byte found), offset
-  nesting_too_deep_to_read,     ///< offset (the opening bracket)
+  key_runs_to_end,           ///< expected (kv_sep), offset (the end of the text)
+  key_ends_without_kv_sep,   ///< expected (kv_sep), character (the byte found), offset
+  list_unterminated,         ///< offset (the end of the text)
+  list_unexpected_byte,      ///< character (the byte found), offset
+  object_unterminated,       ///< offset (the end of the text)
+  object_unexpected_byte,    ///< character (the byte found), offset
+  nesting_too_deep_to_read,  ///< offset (the opening bracket)
   // The walk of the caller's objects for dumps.
   nesting_too_deep_to_write,
 };

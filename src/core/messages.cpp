@@ -31,23 +31,20 @@ std::string failure_message(const Failure& f) {
     case FailureKind::delimiter_not_ascii:
       return join({"'", field, "' must be an ASCII character, got ", char_literal(f.character)});
     case FailureKind::delimiters_equal:
-      return join({"Delimiter conflict: '", field, "' and '", other, "' are both ", char_literal(f.character)});
-    case FailureKind::keyword_empty:
-      return join({"'", field, "' must not be empty"});
-    case FailureKind::keywords_equal:
-      return join({field, " and ", other, " must be different"});
+      return join(
+          {"Delimiter conflict: '", field, "' and '", other, "' are both ", char_literal(f.character)});
+    case FailureKind::keyword_empty: return join({"'", field, "' must not be empty"});
+    case FailureKind::keywords_equal: return join({field, " and ", other, " must be different"});
     case FailureKind::keyword_contains_delimiter:
       return join({"'", field, "' contains delimiter character ", char_literal(f.character)});
-    case FailureKind::key_runs_to_end:
-      return join({"Expected ", char_literal(f.expected), " but got EOF"});
+    case FailureKind::key_runs_to_end: return join({"Expected ", char_literal(f.expected), " but got EOF"});
     case FailureKind::key_ends_without_kv_sep:
-      return join({"Expected ", char_literal(f.expected), " but got ", char_literal(f.character), " at pos ", pos});
-    case FailureKind::list_unterminated:
-      return "Unterminated list";
+      return join(
+          {"Expected ", char_literal(f.expected), " but got ", char_literal(f.character), " at pos ", pos});
+    case FailureKind::list_unterminated: return "Unterminated list";
     case FailureKind::list_unexpected_byte:
       return join({"Unexpected ", char_literal(f.character), " in list at pos ", pos});
-    case FailureKind::object_unterminated:
-      return "Unterminated object";
+    case FailureKind::object_unterminated: return "Unterminated object";
     case FailureKind::object_unexpected_byte:
       return join({"Unexpected ", char_literal(f.character), " in object at pos ", pos});
     case FailureKind::nesting_too_deep_to_read:

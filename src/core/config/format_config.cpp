@@ -102,8 +102,6 @@ Expected<FormatConfig, Failure> FormatConfig::create(FormatFields fields) {
   return FormatConfig(std::move(fields));
 }
 
-Expected<FormatConfig, Failure> FormatConfig::defaults() {
-  return create(FormatFields::default_values());
-}
+Expected<FormatConfig, Failure> FormatConfig::defaults() { return create(FormatFields::default_values()); }
 
 }  // namespace vardelquin

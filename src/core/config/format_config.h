@@ -38,8 +38,8 @@ inline constexpr std::size_t keyword_count = 3;
 // The eleven user-visible fields in canonical order.
 inline constexpr std::size_t field_count = delimiter_count + keyword_count;
 inline constexpr std::array<std::string_view, field_count> field_names = {
-    "field_sep", "kv_sep",   "list_open", "list_close", "list_sep", "obj_open",
-    "obj_close", "escape",   "null_str",  "true_str",   "false_str",
+    "field_sep", "kv_sep", "list_open", "list_close", "list_sep",  "obj_open",
+    "obj_close", "escape", "null_str",  "true_str",   "false_str",
 };
 
 // The user-visible part of a record, before validation.
@@ -62,9 +62,7 @@ class FormatConfig {
 
   const FormatFields& fields() const noexcept { return fields_; }
 
-  char32_t delimiter(Delimiter d) const noexcept {
-    return fields_.delimiters[static_cast<std::size_t>(d)];
-  }
+  char32_t delimiter(Delimiter d) const noexcept { return fields_.delimiters[static_cast<std::size_t>(d)]; }
   const std::string& keyword(Keyword k) const noexcept {
     return fields_.keywords[static_cast<std::size_t>(k)];
   }
@@ -82,9 +80,7 @@ class FormatConfig {
 
   // The bytes at which a scalar value ends: field_sep, kv_sep, list_sep,
   // list_close, obj_close.
-  const std::array<std::uint8_t, 5>& scalar_terminators() const noexcept {
-    return scalar_terminators_;
-  }
+  const std::array<std::uint8_t, 5>& scalar_terminators() const noexcept { return scalar_terminators_; }
 
   // Whether a delimiter is one of the characters that numbers are written
   // with (the digits, '-', '.', and the letters of NaN and inf). Only then

@@ -22,8 +22,7 @@ namespace {
 // run of ordinary bytes never splits a character.
 class StopSet {
  public:
-  StopSet(std::initializer_list<std::uint8_t> stops, std::uint8_t escape)
-      : scan_(members(stops, escape)) {
+  StopSet(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) : scan_(members(stops, escape)) {
     for (const std::uint8_t b : stops) table_[b] = stop;
     table_[escape] = escapes;
   }
@@ -248,7 +247,8 @@ class Reader {
   // message shows it (a lead byte of a multi-byte character as a Latin-1
   // letter).
   [[gnu::noinline, gnu::cold]] Value fail(FailureKind kind, char32_t found = 0) {
-    const bool about_a_key = kind == FailureKind::key_runs_to_end || kind == FailureKind::key_ends_without_kv_sep;
+    const bool about_a_key =
+        kind == FailureKind::key_runs_to_end || kind == FailureKind::key_ends_without_kv_sep;
     failed_ = true;
     failure_ = Failure{.kind = kind,
                        .character = found,

@@ -12,8 +12,8 @@
 
 #include "config/format_config.h"
 #include "failure.h"
-#include "value/value.h"
 #include "support/expected.h"
+#include "value/value.h"
 
 namespace vardelquin {
 

@@ -86,8 +86,8 @@ class OutputBuffer {
   // Doubles at least, so appends cost amortised constant time.
   void grow(std::size_t n) {
     if (n > max_size - size_) throw std::bad_alloc();
-    const std::size_t wanted = std::max({size_ + n, capacity_ < max_size / 2 ? 2 * capacity_ : max_size,
-                                         std::size_t{256}});
+    const std::size_t wanted =
+        std::max({size_ + n, capacity_ < max_size / 2 ? 2 * capacity_ : max_size, std::size_t{256}});
     void* grown = std::realloc(storage_.get(), wanted);
     if (grown == nullptr) throw std::bad_alloc();
     (void)storage_.release();

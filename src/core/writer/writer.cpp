@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "writer/shortest_digits.h"
 #include "support/byte_set.h"
 #include "support/output_buffer.h"
+#include "writer/shortest_digits.h"
 
 namespace vardelquin {
 namespace {
@@ -141,9 +141,10 @@ void put_fractional_float(OutputBuffer& sink, double value) {
   const std::uint64_t significand = decimal.significand;
   put_17_digits(digits, significand);
   constexpr std::uint64_t e8 = 100000000;
-  constexpr std::uint64_t powers_of_ten[18] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, e8,
-                                               10 * e8, 100 * e8, 1000 * e8, 10000 * e8, 100000 * e8,
-                                               1000000 * e8, 10000000 * e8, e8 * e8, 10 * e8 * e8};
+  constexpr std::uint64_t powers_of_ten[18] = {
+      1,          10,          100,          1000,          10000,    100000,
+      1000000,    10000000,    e8,           10 * e8,       100 * e8, 1000 * e8,
+      10000 * e8, 100000 * e8, 1000000 * e8, 10000000 * e8, e8 * e8,  10 * e8 * e8};
   // bit_width * log10(2), rounded down, is the digit count or one less.
   const int log10_bound = static_cast<int>(std::bit_width(significand)) * 1233 >> 12;
   const int count = log10_bound + (significand >= powers_of_ten[log10_bound]);
@@ -188,7 +189,8 @@ void put_float(OutputBuffer& sink, double value) {
 class EscapeSet {
  public:
   explicit EscapeSet(const FormatConfig& config)
-      : marked_(std::span<const std::uint8_t>(delimiter_bytes(config))), escape_(config.byte(Delimiter::escape)) {}
+      : marked_(std::span<const std::uint8_t>(delimiter_bytes(config))),
+        escape_(config.byte(Delimiter::escape)) {}
 
   void put(OutputBuffer& sink, std::string_view text) const {
     // Worst case every byte is escaped; the block loop may also store up to
