@@ -117,19 +117,19 @@ inline void expected_after_reading(const Document& d, const FormatConfig& config
 // Writes, checks that writing is deterministic, reads back and compares
 // with the promise above. The tree must be no deeper than the bound.
 inline void check_reads_back(const Document& d, const FormatConfig& config) {
-  const std::string text = write_document(d, config);
+  const std::string text(write_document(d, config).view());
   FUZZ_CHECK(write_document(d, config) == text, "writing twice differs");
   FUZZ_CHECK(is_valid_utf8(text), text);
   const auto read = parse_document(text, config);
-  FUZZ_CHECK(read.has_value(), "text: " + text + "\nerror: " + read.error().message);
+  FUZZ_CHECK(read.has_value(), "text: " + text + "\nerror: " + failure_message(read.error()));
   Document expected;
   expected_after_reading(d, config, expected);
   FUZZ_CHECK(*read == expected,
              "text: " + text + "\nread:     " + show(*read) + "\nexpected: " + show(expected));
   // A second round keeps the promise too, and then changes nothing.
-  const std::string again = write_document(*read, config);
+  const std::string again(write_document(*read, config).view());
   const auto reread = parse_document(again, config);
-  FUZZ_CHECK(reread.has_value(), "again: " + again + "\nerror: " + reread.error().message);
+  FUZZ_CHECK(reread.has_value(), "again: " + again + "\nerror: " + failure_message(reread.error()));
   Document expected_again;
   expected_after_reading(*read, config, expected_again);
   FUZZ_CHECK(*reread == expected_again, "again: " + again + "\nreread: " + show(*reread));

@@ -8,6 +8,7 @@
 #   wheel     g++, cmake, ninja-build: the extension module
 #   python-dev  python3-dev: the headers of Debian's own interpreter, when
 #             that is the one the virtual environment is made from
+#   lint      clang-format-14: the C++ sources' layout checked
 #   clang     clang-14: the extension built with a second compiler
 #   fuzz      clang-14, libclang-rt-14-dev: libFuzzer and clang's sanitizer
 #             runtimes for the fuzz targets
@@ -27,6 +28,7 @@ for group in "$@"; do
     core | sanitize) packages+=(g++ cmake ninja-build libgtest-dev) ;;
     wheel) packages+=(g++ cmake ninja-build) ;;
     python-dev) packages+=(python3-dev) ;;
+    lint) packages+=(clang-format-14) ;;
     clang) packages+=(clang-14) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest) ;;

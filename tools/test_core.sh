@@ -40,6 +40,14 @@ if strays=$(grep -rlE '__(SSE|AVX|ARM_NEON|aarch64|x86_64)|<(e|x|i|t|s|p|n|sm)mm
   exit 1
 fi
 
+# The core builds on nothing of the binding's: its include path has no
+# interpreter headers and no src/binding, and no include may climb out.
+if strays=$(grep -rlE '#[[:space:]]*include[[:space:]]*[<"](Python\.h|binding/|\.\./)' src/core); then
+  echo "test_core.sh: core files that include the interpreter or the binding layer:" >&2
+  echo "$strays" >&2
+  exit 1
+fi
+
 options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DVARDELQUIN_BUILD_EXTENSION=OFF -DVARDELQUIN_BUILD_TESTS=ON
   -DVARDELQUIN_BUILD_FUZZ_REPLAY=ON -DVARDELQUIN_WERROR=ON -DVARDELQUIN_SIMD="${simd^^}")
 if [ "$arch" != native ]; then

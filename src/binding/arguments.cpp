@@ -59,8 +59,8 @@ PyResult<Ok> bind_arguments(const ArgumentSpec& signature, PyHandle args, PyHand
     slots[i] = PyHandle(PyTuple_GetItem(args.get(), static_cast<Py_ssize_t>(i)));
   }
   if (given > parameter_count) {
-    return failure(type_error(signature.label() + " takes from " + std::to_string(signature.required) + " to " +
-                              std::to_string(parameter_count) + " positional arguments but " +
+    return failure(type_error(signature.label() + " takes from " + std::to_string(signature.required) +
+                              " to " + std::to_string(parameter_count) + " positional arguments but " +
                               std::to_string(given) + (given == 1 ? " was" : " were") + " given"));
   }
 
@@ -91,9 +91,8 @@ PyResult<Ok> bind_arguments(const ArgumentSpec& signature, PyHandle args, PyHand
     }
     if (!missing.empty()) {
       return failure(type_error(signature.label() + " missing " + std::to_string(missing.size()) +
-                                " required positional " +
-                                (missing.size() == 1 ? "argument" : "arguments") + ": " +
-                                quoted_name_list(missing)));
+                                " required positional " + (missing.size() == 1 ? "argument" : "arguments") +
+                                ": " + quoted_name_list(missing)));
     }
   }
   return Ok{};

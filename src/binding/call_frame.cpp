@@ -99,15 +99,12 @@ PyRef PendingException::message_object() const {
     return PyRef::steal(PyUnicode_FromFormat("'%U' object cannot be cast as '%U'", from.get(), to.get()));
   }
   if (value_) return PyRef::borrow(value_.handle());
-  return PyRef::steal(
-      PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size())));
+  return PyRef::steal(PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size())));
 }
 
 void PendingException::raise() && {
   switch (kind_) {
-    case Kind::Fetched:
-      PyErr_Restore(class_.release(), value_.release(), traceback_.release());
-      return;
+    case Kind::Fetched: PyErr_Restore(class_.release(), value_.release(), traceback_.release()); return;
     case Kind::Internal: {
       const PyHandle cls = internal_failure_class();
       if (!cls) return;
@@ -147,7 +144,8 @@ PendingException fetch_exception() {
   PyRef value_ref = PyRef::steal(value);
   PyRef traceback_ref = PyRef::steal(traceback);
   if (!type_ref) {
-    return PendingException::lazy(PyHandle(PyExc_SystemError), "attempted to fetch exception but none was set");
+    return PendingException::lazy(PyHandle(PyExc_SystemError),
+                                  "attempted to fetch exception but none was set");
   }
   const PyHandle internal_class = internal_failure_class_if_any();
   if (internal_class && PyErr_GivenExceptionMatches(type_ref.get(), internal_class.get())) {

@@ -6,6 +6,7 @@
 
 #include "binding/arguments.h"
 #include "binding/text.h"
+#include "failure.h"
 #include "support/spare.h"
 
 namespace vardelquin {
@@ -22,7 +23,7 @@ struct Frame {
   Py_ssize_t remaining;   // entries a dict may still yield
   Py_ssize_t position;    // dict iteration position, or list index
   std::size_t base;
-  PyRef key;              // the dict entry whose value is being converted
+  PyRef key;  // the dict entry whose value is being converted
   PyRef value;
   std::string_view key_text;
 };
@@ -83,8 +84,15 @@ class Converter {
 
   void open(PyHandle container, bool is_dict) {
     const Py_ssize_t size = is_dict ? PyDict_Size(container.get()) : PyList_Size(container.get());
-    frames_.push_back(Frame{PyRef::borrow(container), is_dict, size, size, 0,
-                            is_dict ? members_.size() : items_.size(), PyRef(), PyRef(), {}});
+    frames_.push_back(Frame{PyRef::borrow(container),
+                            is_dict,
+                            size,
+                            size,
+                            0,
+                            is_dict ? members_.size() : items_.size(),
+                            PyRef(),
+                            PyRef(),
+                            {}});
   }
 
   // The next dict entry: its key converted into frame.key_text, its value
@@ -161,9 +169,9 @@ class Converter {
     // The top-level dict is frame 0, so a container opened with n frames
     // below it sits at nesting level n.
     if (frames_.size() > max_nesting_depth) {
-      return fail(PendingException::lazy(PyHandle(PyExc_RecursionError), "Maximum nesting depth of " +
-                                                                            std::to_string(max_nesting_depth) +
-                                                                            " exceeded"));
+      return fail(
+          PendingException::lazy(PyHandle(PyExc_RecursionError),
+                                 failure_message(Failure{.kind = FailureKind::nesting_too_deep_to_write})));
     }
     open(container, is_dict);
   }

@@ -53,7 +53,9 @@ class ObjectStack {
     return object;
   }
   // The references from `base` on, for the caller to take over with forget_from.
-  std::span<PyObject* const> from(std::size_t base) const noexcept { return std::span(objects_).subspan(base); }
+  std::span<PyObject* const> from(std::size_t base) const noexcept {
+    return std::span(objects_).subspan(base);
+  }
   void forget_from(std::size_t base) noexcept { objects_.resize(base); }
 
  private:

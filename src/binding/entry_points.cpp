@@ -2,14 +2,16 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 
-#include "binding/format_config_type.h"
 #include "binding/arguments.h"
-#include "binding/document_to_dict.h"
-#include "reader/reader.h"
 #include "binding/document_from_dict.h"
+#include "binding/document_to_dict.h"
+#include "binding/format_config_type.h"
 #include "binding/text.h"
+#include "failure.h"
+#include "reader/reader.h"
 #include "writer/writer.h"
 
 namespace vardelquin {
@@ -42,6 +44,20 @@ PyResult<WorkingConfig> settle_config(PyHandle config) {
   return WorkingConfig{record, std::move(*hold)};
 }
 
+// A text that does not read: ValueError(message), whose `pos` attribute
+// holds the failure's byte offset, so that callers need not parse it out
+// of the message. The exception is made here, not when it is raised, to
+// set the attribute on it.
+PendingException reader_failure(const Failure& read_failure) {
+  PyRef text = str_from_utf8(failure_message(read_failure));
+  if (!text) return api_call_failed();
+  PyRef exception = PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_ValueError, text.get(), nullptr));
+  if (!exception) return api_call_failed();
+  PyRef pos = PyRef::steal(PyLong_FromSize_t(read_failure.offset));
+  if (!pos || PyObject_SetAttrString(exception.get(), "pos", pos.get()) != 0) return api_call_failed();
+  return PendingException::fetched(PyRef::borrow(PyHandle(PyExc_ValueError)), std::move(exception), PyRef());
+}
+
 }  // namespace
 
 PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -58,8 +74,8 @@ PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!config) return failure(std::move(config).error());
     PyResult<PyDocument> converted = document_from_dict(obj);
     if (!converted) return failure(std::move(converted).error());
-    const std::string text = write_document(converted->document, *config->record);
-    return checked_str_from_utf8(text);
+    const OwnedText text = write_document(converted->document, *config->record);
+    return checked_str_from_utf8(text.view());
   });
 }
 
@@ -78,9 +94,7 @@ PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
     PyResult<WorkingConfig> config = settle_config(slots[1]);
     if (!config) return failure(std::move(config).error());
     auto document = parse_document(text->text(), *config->record);
-    if (!document) {
-      return failure(PendingException::lazy(PyHandle(PyExc_ValueError), std::move(document).error().message));
-    }
+    if (!document) return failure(reader_failure(document.error()));
     return document_to_dict(*document);
   });
 }

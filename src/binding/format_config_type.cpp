@@ -5,11 +5,12 @@
 #include <memory>
 #include <new>
 
-#include "config/literal_form.h"
 #include "binding/arguments.h"
 #include "binding/interpreter.h"
 #include "binding/once.h"
 #include "binding/text.h"
+#include "config/literal_form.h"
+#include "failure.h"
 #include "support/utf8.h"
 
 namespace vardelquin {
@@ -24,8 +25,7 @@ namespace {
 // which makes instances that never went through the constructor; the
 // allocator zero-fills them, so for those it reads false.
 struct Instance {
-  PyObject_HEAD
-  alignas(std::atomic_ref<std::int64_t>::required_alignment) std::int64_t borrow;
+  PyObject_HEAD alignas(std::atomic_ref<std::int64_t>::required_alignment) std::int64_t borrow;
   bool constructed;
   alignas(FormatConfig) unsigned char storage[sizeof(FormatConfig)];
 };
@@ -117,8 +117,8 @@ PyResult<Ok> convert_field(std::size_t index, PyHandle value, FormatFields& fiel
   return Ok{};
 }
 
-Unexpected<PendingException> validation_failure(ConfigError error) {
-  return failure(PendingException::lazy(PyHandle(PyExc_ValueError), std::move(error.message)));
+Unexpected<PendingException> validation_failure(const Failure& rule) {
+  return failure(PendingException::lazy(PyHandle(PyExc_ValueError), failure_message(rule)));
 }
 
 PyResult<PyRef> checked(PyRef object) {
@@ -155,7 +155,7 @@ PyObject* format_config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
       }
     }
     auto record = FormatConfig::create(std::move(fields));
-    if (!record) return validation_failure(std::move(record).error());
+    if (!record) return validation_failure(record.error());
 
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     PyRef self = PyRef::steal(alloc(type, 0));
@@ -215,7 +215,7 @@ int format_config_set(PyObject* self, PyObject* value, void* closure) {
       fields.keywords[index - delimiter_count] = std::move(replacement.keywords[index - delimiter_count]);
     }
     auto record = FormatConfig::create(std::move(fields));
-    if (!record) return validation_failure(std::move(record).error());
+    if (!record) return validation_failure(record.error());
     hold->record() = std::move(*record);
     return Ok{};
   });
@@ -321,8 +321,8 @@ PyResult<PyHandle> get_format_config_class() {
   auto held = class_lock.acquire();
   if (PyObject* cls = class_slot.load(std::memory_order_acquire)) return PyHandle(cls);
   if (!held) {
-    return failure(class_creation_failed(
-        PendingException::lazy(PyHandle(PyExc_RuntimeError), "FormatConfig is being created by this thread")));
+    return failure(class_creation_failed(PendingException::lazy(
+        PyHandle(PyExc_RuntimeError), "FormatConfig is being created by this thread")));
   }
   PyRef cls = PyRef::steal(PyType_FromSpec(&class_spec));
   if (!cls) return failure(class_creation_failed(fetch_exception()));

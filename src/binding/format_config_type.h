@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "config/format_config.h"
 #include "binding/call_frame.h"
+#include "config/format_config.h"
 
 namespace vardelquin {
 

@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "binding/format_config_type.h"
 #include "binding/arguments.h"
 #include "binding/entry_points.h"
+#include "binding/format_config_type.h"
 #include "binding/interpreter.h"
 #include "binding/names.h"
 #include "binding/once.h"
@@ -113,7 +113,7 @@ bool in_main_interpreter() { return PyInterpreterState_GetID(PyInterpreterState_
 // Everything module-specific happens here, in the importing interpreter,
 // rather than in PyInit_vardelquin: 3.13 runs the init function in the
 // main interpreter on behalf of every interpreter that imports.
-PyResult<PyRef> create_module(PyHandle spec) {
+PyResult<PyRef> create_module(PyHandle module_spec) {
   // Before anything else: a refused import touches no process-wide state.
   if (!in_main_interpreter()) {
     return failure(
@@ -128,7 +128,7 @@ PyResult<PyRef> create_module(PyHandle spec) {
   auto held = module_lock.acquire();
   if (PyObject* module = module_slot.load(std::memory_order_acquire)) return PyRef::borrow(PyHandle(module));
   if (interned_names() == nullptr) return failure(fetch_exception());
-  PyRef name = PyRef::steal(PyObject_GetAttrString(spec.get(), "name"));
+  PyRef name = PyRef::steal(PyObject_GetAttrString(module_spec.get(), "name"));
   if (!name) return failure(fetch_exception());
   PyRef module = PyRef::steal(PyModule_NewObject(name.get()));
   if (!module) return failure(fetch_exception());
@@ -140,8 +140,8 @@ PyResult<PyRef> create_module(PyHandle spec) {
   return module;
 }
 
-PyObject* module_create_slot(PyObject* spec, PyModuleDef*) {
-  return object_frame([&] { return create_module(PyHandle(spec)); });
+PyObject* module_create_slot(PyObject* module_spec, PyModuleDef*) {
+  return object_frame([&] { return create_module(PyHandle(module_spec)); });
 }
 
 // Py_mod_multiple_interpreters and its value for "may be loaded in an

@@ -14,9 +14,7 @@ namespace vardelquin {
 
 // An exact str or a subclass. The flag test is what PyUnicode_Check does,
 // spelled with calls that the 3.9 limited API offers.
-inline bool is_str(PyHandle object) {
-  return PyType_GetFlags(object.type()) & Py_TPFLAGS_UNICODE_SUBCLASS;
-}
+inline bool is_str(PyHandle object) { return PyType_GetFlags(object.type()) & Py_TPFLAGS_UNICODE_SUBCLASS; }
 
 // A new str from UTF-8 bytes, or empty with the interpreter's exception
 // set. Inline: loads makes one for nearly every key and string it reads.
@@ -51,7 +49,8 @@ class Utf8Lender {
   const char* utf8(PyHandle str, Py_ssize_t& size, PyRef& made) const {
     constexpr Py_ssize_t small = 4096;
     if (as_utf8_ == nullptr) return encode(str, size, made);
-    if (PyUnicode_GetLength(str.get()) < small) [[likely]] return as_utf8_(str.get(), &size);
+    if (PyUnicode_GetLength(str.get()) < small) [[likely]]
+      return as_utf8_(str.get(), &size);
     return large_utf8(str, size, made);
   }
 

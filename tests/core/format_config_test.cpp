@@ -58,7 +58,7 @@ TEST(FormatConfigCreate, ReportsTheFirstBrokenRule) {
     FormatFields fields = FormatFields::default_values();
     c.change(fields);
     const auto config = FormatConfig::create(std::move(fields));
-    EXPECT_EQ(config ? "ok" : config.error().message, c.expected) << c.name;
+    EXPECT_EQ(config ? "ok" : failure_message(config.error()), c.expected) << c.name;
   }
 }
 

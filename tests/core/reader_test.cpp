@@ -43,7 +43,7 @@ std::string show(const Value& v) {
 // The document, or "error: " and the message.
 std::string read(const std::string& text, const FormatConfig& config = default_config()) {
   const auto result = parse_document(text, config);
-  return result ? show_members(*result) : "error: " + result.error().message;
+  return result ? show_members(*result) : "error: " + failure_message(result.error());
 }
 
 TEST(ParseDocument, ReadsWhatTheTextSays) {

@@ -84,9 +84,10 @@ TEST(DocumentTest, DocumentsThatReuseStorageKeepTheirOwnContents) {
   };
   const auto intact = [](const Document& document, char c, std::size_t n) {
     if (document.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::string text(i % 7 + 1, c);
-      if (document[i].key != text || document[i].value.as_str() != text) return false;
+    std::size_t i = 0;
+    for (const Member& member : document) {
+      const std::string text(i++ % 7 + 1, c);
+      if (member.key != text || member.value.as_str() != text) return false;
     }
     return true;
   };

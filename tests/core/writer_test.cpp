@@ -10,12 +10,17 @@
 #include <functional>
 #include <ios>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace vardelquin {
+
+// Failed comparisons show the text, not its bytes.
+void PrintTo(const OwnedText& text, std::ostream* out) { ::testing::internal::UniversalPrint(std::string(text.view()), out); }
+
 namespace {
 
 using testing::document;
@@ -27,7 +32,7 @@ FormatConfig make_config(const std::function<void(FormatFields&)>& edit = {}) {
   FormatFields fields = FormatFields::default_values();
   if (edit) edit(fields);
   auto config = FormatConfig::create(std::move(fields));
-  if (!config) throw std::runtime_error(config.error().message);
+  if (!config) throw std::runtime_error(failure_message(config.error()));
   return std::move(config).value();
 }
 
@@ -100,7 +105,8 @@ TEST(WriterTest, LargeDocumentEqualsItsPieces) {
     const std::string key = "k;" + std::to_string(i);
     const Value value = i % 2 ? str(std::string(static_cast<std::size_t>(i % 97), '|'))
                               : list({Value::floating(i / 8.0), Value::integer(-i), Value::floating(1e300)});
-    expected += escape_text(key, defaults) + "=" + write_value(value, defaults) + ";";
+    expected.append(escape_text(key, defaults).view()).append("=");
+    expected.append(write_value(value, defaults).view()).append(";");
     input.append(testing::arena().copy(key), value);
   }
   EXPECT_EQ(write_document(input, defaults), expected);

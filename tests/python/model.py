@@ -118,14 +118,20 @@ class _Reader:
         self.pos += found
         return found
 
+    def fail(self, message):
+        """The reader's ValueError: its pos is where reading stopped, the end of the text included."""
+        error = ValueError(message)
+        error.pos = self.pos
+        raise error
+
     def fail_at(self, before, after):
         c = char_literal(chr(self.b[self.pos]))
-        raise ValueError(f"{before}{c}{after} at pos {self.pos}")
+        self.fail(f"{before}{c}{after} at pos {self.pos}")
 
     def closes(self, sep, close, what):
         """After an item: consumes sep (False) or close (True), else fails."""
         if self.pos == self.n:
-            raise ValueError(f"Unterminated {what}")
+            self.fail(f"Unterminated {what}")
         if self.take(sep):
             return False
         if self.take(close):
@@ -149,7 +155,7 @@ class _Reader:
 
     def expect_kv(self):
         if self.pos == self.n:
-            raise ValueError(f"Expected {char_literal(self.cfg.kv_sep)} but got EOF")
+            self.fail(f"Expected {char_literal(self.cfg.kv_sep)} but got EOF")
         if not self.take("kv_sep"):
             self.fail_at(f"Expected {char_literal(self.cfg.kv_sep)} but got ", "")
 
@@ -157,7 +163,7 @@ class _Reader:
         for opener, parse in (("list_open", self.parse_list), ("obj_open", self.parse_object)):
             if self.at(opener):
                 if depth >= MAX_DEPTH:
-                    raise ValueError(f"Maximum nesting depth of {MAX_DEPTH} exceeded at pos {self.pos}")
+                    self.fail(f"Maximum nesting depth of {MAX_DEPTH} exceeded at pos {self.pos}")
                 self.pos += 1
                 return parse(depth + 1)
         return decode_scalar(self.token(("field_sep", "kv_sep", "list_sep", "list_close", "obj_close")), self.cfg)

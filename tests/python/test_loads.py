@@ -18,7 +18,7 @@ def outcome(fn):
     try:
         return shape(fn())
     except ValueError as e:
-        return (type(e).__name__, str(e))
+        return (type(e).__name__, str(e), e.pos)
 
 
 @pytest.mark.parametrize("fields, text, expected", [
@@ -54,10 +54,25 @@ def outcome(fn):
 ])
 def test_reads(fields, text, expected):
     cfg = FormatConfig(**fields)
-    want = ("ValueError", expected) if isinstance(expected, str) else shape(expected)
-    assert outcome(lambda: loads(text, cfg)) == want == outcome(lambda: model.loads(text, cfg))
+    got = outcome(lambda: loads(text, cfg))
+    # A failure's pos comes from the model, the table gives its message.
+    want = ("ValueError", expected, got[-1]) if isinstance(expected, str) else shape(expected)
+    assert got == want == outcome(lambda: model.loads(text, cfg))
     if not fields:
         assert outcome(lambda: loads(text)) == want == outcome(lambda: loads(s=text, config=None))
+
+
+@pytest.mark.parametrize("text, pos", [
+    ("a", 1), ("é", 2), ("a={x", 4), ("a=[1|2", 6), ("a={x=1", 6), ("a={b}", 4), ("é={x}", 5),
+    ("a=[[1]é]", 6), ("a={x=1]", 6), ("é=" + "[" * 1001, 1003),
+])
+def test_failure_carries_its_byte_offset(text, pos):
+    with pytest.raises(ValueError) as info:
+        loads(text)
+    error = info.value
+    assert type(error) is ValueError and error.args == (str(error),)
+    assert type(error.pos) is int and error.pos == pos
+    assert str(error).endswith(f" at pos {pos}") or pos == len(text.encode())
 
 
 def test_fresh_objects_and_singletons():

@@ -44,8 +44,8 @@ def test_class_object():
     assert FormatConfig.__module__ == "builtins" and FormatConfig.__name__ == FormatConfig.__qualname__
     assert repr(FormatConfig) == "<class 'builtins.FormatConfig'>" and FormatConfig.__doc__ == ""
     assert FormatConfig.__bases__ == (object,)
-    # 3.9 drops the signature line from the documentation of a class made
-    # from a type spec, so the class has no signature there.
+    # 3.9's PyType_FromSpec drops the signature line from the class's
+    # documentation, so the class has no signature there.
     if sys.version_info >= (3, 10):
         assert FormatConfig.__text_signature__ == (
             "(field_sep=';', kv_sep='=', list_open='[', list_close=']', list_sep='|', "

@@ -1,82 +1,65 @@
 #include "config/format_config.h"
 
-#include <initializer_list>
 #include <optional>
 
-#include "config/literal_form.h"
 #include "support/utf8.h"
 
 namespace vardelquin {
 namespace {
 
-std::string_view delimiter_name(std::size_t index) { return field_names[index]; }
-std::string_view keyword_name(std::size_t index) { return field_names[delimiter_count + index]; }
-
-Unexpected<ConfigError> fail(std::string message) { return Unexpected{ConfigError{std::move(message)}}; }
-
-// Appending parts avoids operator+ on a literal and a temporary, which one
-// compiler release misreads as an overlapping copy and warns about.
-ConfigError error_of(std::initializer_list<std::string_view> parts) {
-  ConfigError error;
-  for (std::string_view part : parts) error.message += part;
-  return error;
+Failure failure_of(FailureKind kind, std::size_t field, std::size_t other_field = 0, char32_t character = 0) {
+  return Failure{.kind = kind,
+                 .field = static_cast<std::uint8_t>(field),
+                 .other_field = static_cast<std::uint8_t>(other_field),
+                 .character = character};
 }
 
-std::optional<ConfigError> check_ascii(const FormatFields& f) {
+std::optional<Failure> check_ascii(const FormatFields& f) {
   for (std::size_t i = 0; i < delimiter_count; ++i) {
-    if (f.delimiters[i] > 0x7F) {
-      return error_of({"'", delimiter_name(i), "' must be an ASCII character, got ",
-                       char_literal(f.delimiters[i])});
-    }
+    if (f.delimiters[i] > 0x7F) return failure_of(FailureKind::delimiter_not_ascii, i, 0, f.delimiters[i]);
   }
   return std::nullopt;
 }
 
 // Runs after check_ascii, so every delimiter indexes a 128-entry table.
-std::optional<ConfigError> check_distinct_delimiters(const FormatFields& f) {
+std::optional<Failure> check_distinct_delimiters(const FormatFields& f) {
   constexpr std::uint8_t unused = 0xFF;
   std::array<std::uint8_t, 128> first_user;
   first_user.fill(unused);
   for (std::size_t i = 0; i < delimiter_count; ++i) {
     auto& owner = first_user[f.delimiters[i]];
-    if (owner != unused) {
-      return error_of({"Delimiter conflict: '", delimiter_name(owner), "' and '", delimiter_name(i),
-                       "' are both ", char_literal(f.delimiters[i])});
-    }
+    if (owner != unused) return failure_of(FailureKind::delimiters_equal, owner, i, f.delimiters[i]);
     owner = static_cast<std::uint8_t>(i);
   }
   return std::nullopt;
 }
 
-std::optional<ConfigError> check_keywords_not_empty(const FormatFields& f) {
+// Keyword i is field delimiter_count + i.
+std::optional<Failure> check_keywords_not_empty(const FormatFields& f) {
   for (std::size_t i = 0; i < keyword_count; ++i) {
-    if (f.keywords[i].empty()) {
-      return error_of({"'", keyword_name(i), "' must not be empty"});
-    }
+    if (f.keywords[i].empty()) return failure_of(FailureKind::keyword_empty, delimiter_count + i);
   }
   return std::nullopt;
 }
 
-std::optional<ConfigError> check_keywords_distinct(const FormatFields& f) {
+std::optional<Failure> check_keywords_distinct(const FormatFields& f) {
   for (std::size_t i = 0; i < keyword_count; ++i) {
     for (std::size_t j = i + 1; j < keyword_count; ++j) {
       if (f.keywords[i] == f.keywords[j]) {
-        return error_of({keyword_name(i), " and ", keyword_name(j), " must be different"});
+        return failure_of(FailureKind::keywords_equal, delimiter_count + i, delimiter_count + j);
       }
     }
   }
   return std::nullopt;
 }
 
-std::optional<ConfigError> check_keywords_free_of_delimiters(const FormatFields& f) {
+std::optional<Failure> check_keywords_free_of_delimiters(const FormatFields& f) {
   for (std::size_t i = 0; i < keyword_count; ++i) {
     std::string_view text = f.keywords[i];
     while (!text.empty()) {
       const auto [cp, length] = utf8::decode(text);
       for (char32_t d : f.delimiters) {
-        if (cp == d) {
-          return error_of({"'", keyword_name(i), "' contains delimiter character ", char_literal(cp)});
-        }
+        if (cp == d) return failure_of(FailureKind::keyword_contains_delimiter, delimiter_count + i, 0, cp);
       }
       text.remove_prefix(length);
     }
@@ -111,8 +94,8 @@ FormatConfig::FormatConfig(FormatFields fields) : fields_(std::move(fields)) {
   }
 }
 
-Expected<FormatConfig, ConfigError> FormatConfig::create(FormatFields fields) {
-  using Check = std::optional<ConfigError> (*)(const FormatFields&);
+Expected<FormatConfig, Failure> FormatConfig::create(FormatFields fields) {
+  using Check = std::optional<Failure> (*)(const FormatFields&);
   static constexpr Check checks[] = {
       check_ascii,
       check_distinct_delimiters,
@@ -121,13 +104,11 @@ Expected<FormatConfig, ConfigError> FormatConfig::create(FormatFields fields) {
       check_keywords_free_of_delimiters,
   };
   for (Check check : checks) {
-    if (auto error = check(fields)) return fail(std::move(error->message));
+    if (auto failure = check(fields)) return Unexpected{*failure};
   }
   return FormatConfig(std::move(fields));
 }
 
-Expected<FormatConfig, ConfigError> FormatConfig::defaults() {
-  return create(FormatFields::default_values());
-}
+Expected<FormatConfig, Failure> FormatConfig::defaults() { return create(FormatFields::default_values()); }
 
 }  // namespace vardelquin

@@ -1,8 +1,10 @@
-// The dialect of the text format: eight single-character delimiters and the
-// spellings of null, true and false, validated together. Every record comes
-// out of FormatConfig::create, so every record holds these invariants:
-// delimiters are ASCII and pairwise different; the keyword texts are
-// non-empty, pairwise different and free of delimiter characters.
+// The dialect of the text format, checked once when it is made so that
+// the reader and the writer can rely on it without checking again: they
+// treat every delimiter as one byte (hence ASCII only), find a role from a
+// byte (hence no two delimiters alike), and tell keywords from strings and
+// from each other by their text alone (hence keyword texts that are
+// non-empty, distinct and free of delimiters). A record can only be made
+// by FormatConfig::create, so no unchecked record exists.
 #pragma once
 
 #include <array>
@@ -11,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "failure.h"
 #include "support/expected.h"
 
 namespace vardelquin {
@@ -35,8 +38,8 @@ inline constexpr std::size_t keyword_count = 3;
 // The eleven user-visible fields in canonical order.
 inline constexpr std::size_t field_count = delimiter_count + keyword_count;
 inline constexpr std::array<std::string_view, field_count> field_names = {
-    "field_sep", "kv_sep",   "list_open", "list_close", "list_sep", "obj_open",
-    "obj_close", "escape",   "null_str",  "true_str",   "false_str",
+    "field_sep", "kv_sep", "list_open", "list_close", "list_sep",  "obj_open",
+    "obj_close", "escape", "null_str",  "true_str",   "false_str",
 };
 
 // The user-visible part of a record, before validation.
@@ -50,23 +53,16 @@ struct FormatFields {
   static FormatFields default_values();
 };
 
-// A validation failure; surfaces in Python as ValueError(message).
-struct ConfigError {
-  std::string message;
-};
-
 class FormatConfig {
  public:
   // Validates the fields, reporting only the first rule they break.
-  static Expected<FormatConfig, ConfigError> create(FormatFields fields);
+  static Expected<FormatConfig, Failure> create(FormatFields fields);
   // The default dialect: ; = [ ] | { } \ null true false.
-  static Expected<FormatConfig, ConfigError> defaults();
+  static Expected<FormatConfig, Failure> defaults();
 
   const FormatFields& fields() const noexcept { return fields_; }
 
-  char32_t delimiter(Delimiter d) const noexcept {
-    return fields_.delimiters[static_cast<std::size_t>(d)];
-  }
+  char32_t delimiter(Delimiter d) const noexcept { return fields_.delimiters[static_cast<std::size_t>(d)]; }
   const std::string& keyword(Keyword k) const noexcept {
     return fields_.keywords[static_cast<std::size_t>(k)];
   }
@@ -84,9 +80,7 @@ class FormatConfig {
 
   // The bytes at which a scalar value ends: field_sep, kv_sep, list_sep,
   // list_close, obj_close.
-  const std::array<std::uint8_t, 5>& scalar_terminators() const noexcept {
-    return scalar_terminators_;
-  }
+  const std::array<std::uint8_t, 5>& scalar_terminators() const noexcept { return scalar_terminators_; }
 
   // What each byte does inside a token the reader cuts: nothing, escape the
   // next byte, or end the token. One table per kind of token: a top-level

@@ -62,9 +62,9 @@ void append_escaped(std::string& out, char32_t c, char quote) {
 bool needs_code_point_escape(char32_t c) noexcept {
   // Not a code point at all: shown by number, never encoded.
   if (c > max_code_point) return true;
-  const auto after = std::upper_bound(
-      std::begin(code_point_escape_ranges), std::end(code_point_escape_ranges), c,
-      [](char32_t value, const CodePointRange& range) { return value < range.first; });
+  const auto after =
+      std::upper_bound(std::begin(code_point_escape_ranges), std::end(code_point_escape_ranges), c,
+                       [](char32_t value, const CodePointRange& range) { return value < range.first; });
   return after != std::begin(code_point_escape_ranges) && c <= std::prev(after)->last;
 }
 

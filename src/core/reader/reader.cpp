@@ -2,19 +2,17 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
-#include <iterator>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "config/literal_form.h"
 #include "reader/scalar.h"
-#include "support/simd.h"
+#include "support/byte_set.h"
 #include "support/spare.h"
 
 namespace vardelquin {
@@ -25,21 +23,10 @@ namespace {
 // run of ordinary bytes never splits a character.
 class StopSet {
  public:
-  // `table` is one of the record's token tables, built with the record;
-  // `stops` are the bytes it marks as stops. The table is copied, a block
-  // move: kept inside the reader, its bytes are read at a fixed offset
-  // from it, which the loops below do for every byte, where a reference
-  // would be read again after every store into scratch.
-  StopSet(const FormatConfig::TokenTable& table, std::initializer_list<std::uint8_t> stops,
-          [[maybe_unused]] std::uint8_t escape)
-      : table_(table) {
-#if VARDELQUIN_SSE2
-    std::size_t i = 0;
-    for (const std::uint8_t b : stops) needles_[i++] = _mm_set1_epi8(static_cast<char>(b));
-    while (i < std::size(needles_)) needles_[i++] = _mm_set1_epi8(static_cast<char>(escape));
-#else
-    static_cast<void>(stops);
-#endif
+  // `kinds` is one of the record's token tables, built with it: what
+  // each byte does in this kind of token.
+  StopSet(const FormatConfig::TokenTable& kinds, std::initializer_list<std::uint8_t> stops, std::uint8_t escape)
+      : table_(kinds), scan_(members(stops, escape)) {
   }
 
   // What a byte does in a token: nothing (0), escapes the next one, or stops.
@@ -48,31 +35,26 @@ class StopSet {
   std::uint8_t kind(char c) const noexcept { return table_[static_cast<unsigned char>(c)]; }
 
   // The first byte in [p, end) that stops a token or escapes, else end.
-  const char* find(const char* p, const char* const end) const noexcept {
-#if VARDELQUIN_SSE2
-    // Sixteen bytes per step, and no branch per byte: tokens end at
-    // unpredictable places, and a byte loop pays for that at every token.
-    while (end - p >= 16) {
-      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      __m128i hits = _mm_cmpeq_epi8(chunk, needles_[0]);
-      for (std::size_t i = 1; i < std::size(needles_); ++i) {
-        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chunk, needles_[i]));
-      }
-      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-      if (mask != 0) return p + std::countr_zero(mask);
-      p += 16;
-    }
-#endif
-    while (p != end && table_[static_cast<unsigned char>(*p)] == 0) ++p;
-    return p;
-  }
+  const char* find(const char* p, const char* const end) const noexcept { return scan_.find(p, end); }
 
  private:
+  // At most five stop bytes and the escape.
+  static constexpr std::size_t most = 6;
+
+  struct Members {
+    std::array<std::uint8_t, most> bytes{};
+    std::size_t count = 0;
+    operator std::span<const std::uint8_t>() const noexcept { return {bytes.data(), count}; }
+  };
+  static Members members(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) noexcept {
+    Members m;
+    for (const std::uint8_t b : stops) m.bytes[m.count++] = b;
+    m.bytes[m.count++] = escape;
+    return m;
+  }
+
   FormatConfig::TokenTable table_;
-#if VARDELQUIN_SSE2
-  // The stop bytes, then the escape repeated to fill all six.
-  __m128i needles_[6];
-#endif
+  ByteSet<most> scan_;
 };
 
 class Reader {
@@ -106,18 +88,18 @@ class Reader {
   // document := field_sep* (key kv_sep value field_sep? field_sep*)*
   // A key runs to the next kv_sep and may be empty; whatever follows a
   // value other than field_sep starts the next key.
-  Expected<Document, ParseError> read_document() {
+  Expected<Document, Failure> read_document() {
     for (;;) {
       while (pos_ != end_ && *pos_ == d_.field_sep) ++pos_;
       if (pos_ == end_) return std::move(document_);
       const std::string_view key = keep(read_token(top_key_stops_));
       if (pos_ == end_) {
-        fail_expected_kv_sep_got_eof();
-        return Unexpected{ParseError{std::move(error_)}};
+        fail(FailureKind::key_runs_to_end);
+        return Unexpected{failure_};
       }
       ++pos_;
       const Value value = parse_value();
-      if (failed()) return Unexpected{ParseError{std::move(error_)}};
+      if (failed_) return Unexpected{failure_};
       document_.append(key, value);
       if (pos_ != end_ && *pos_ == d_.field_sep) ++pos_;
     }
@@ -191,13 +173,13 @@ class Reader {
   // by recursion, so that no depth of text can exhaust the native stack.
   // Children gather on items_ and members_, shared by all levels, and move
   // to the arena once their container is complete. A failure returns Null
-  // and leaves its message in error_; callers test failed().
+  // and leaves its record in failure_; callers test failed_.
   Value parse_value() {
     for (;;) {
       Value value;
       if (pos_ != end_ && (*pos_ == d_.list_open || *pos_ == d_.obj_open)) {
         // Every open container encloses this one.
-        if (open_.size() >= max_nesting_depth) return fail_too_deep();
+        if (open_.size() >= max_nesting_depth) return fail(FailureKind::nesting_too_deep_to_read);
         if (*pos_++ == d_.list_open) {
           if (pos_ == end_ || *pos_ != d_.list_close) {
             open_.push_back(Open{true, items_.size()});
@@ -224,26 +206,26 @@ class Reader {
         const Open container = open_.back();
         if (container.is_list) {
           items_.push_back(value);
-          if (pos_ == end_) return fail("Unterminated list");
+          if (pos_ == end_) return fail(FailureKind::list_unterminated);
           const char c = *pos_;
           if (c == d_.list_sep) {
             ++pos_;
             break;
           }
-          if (c != d_.list_close) return fail_unexpected("list");
+          if (c != d_.list_close) return fail(FailureKind::list_unexpected_byte, byte(*pos_));
           ++pos_;
           value = make_list(document_.arena(), std::span(items_).subspan(container.base));
           items_.resize(container.base);
         } else {
           members_.back().value = value;
-          if (pos_ == end_) return fail("Unterminated object");
+          if (pos_ == end_) return fail(FailureKind::object_unterminated);
           const char c = *pos_;
           if (c == d_.field_sep) {
             ++pos_;
             if (!read_member_key()) return Value();
             break;
           }
-          if (c != d_.obj_close) return fail_unexpected("object");
+          if (c != d_.obj_close) return fail(FailureKind::object_unexpected_byte, byte(*pos_));
           ++pos_;
           value = make_object(document_.arena(), std::span(members_).subspan(container.base));
           members_.resize(container.base);
@@ -264,11 +246,11 @@ class Reader {
   bool read_member_key() {
     const std::string_view key = keep(read_token(object_key_stops_));
     if (pos_ == end_) {
-      fail_expected_kv_sep_got_eof();
+      fail(FailureKind::key_runs_to_end);
       return false;
     }
     if (*pos_ != d_.kv_sep) {
-      fail_expected_kv_sep();
+      fail(FailureKind::key_ends_without_kv_sep, byte(*pos_));
       return false;
     }
     ++pos_;
@@ -278,37 +260,19 @@ class Reader {
 
   std::size_t offset() const noexcept { return static_cast<std::size_t>(pos_ - begin_); }
 
-  // The byte at pos_ as the character of the same number: a lead byte of
-  // a multi-byte character shows as a Latin-1 letter.
-  std::string byte_literal() const { return char_literal(byte(*pos_)); }
-
-  bool failed() const noexcept { return !error_.empty(); }
-
-  // The failures build their messages out of line, off the paths that
-  // read correct text. Every message is non-empty, so error_ doubles as
-  // the failure flag.
-  [[gnu::noinline, gnu::cold]] Value fail(std::string_view message) {
-    error_.assign(message);
+  // Failures record where reading stopped and return Null. A byte found
+  // there is kept as the character of the same number, which is how its
+  // message shows it (a lead byte of a multi-byte character as a Latin-1
+  // letter).
+  [[gnu::noinline, gnu::cold]] Value fail(FailureKind kind, char32_t found = 0) {
+    const bool about_a_key =
+        kind == FailureKind::key_runs_to_end || kind == FailureKind::key_ends_without_kv_sep;
+    failed_ = true;
+    failure_ = Failure{.kind = kind,
+                       .character = found,
+                       .expected = about_a_key ? config_.delimiter(Delimiter::kv_sep) : 0,
+                       .offset = offset()};
     return Value();
-  }
-
-  [[gnu::noinline, gnu::cold]] Value fail_expected_kv_sep_got_eof() {
-    return fail("Expected " + char_literal(config_.delimiter(Delimiter::kv_sep)) + " but got EOF");
-  }
-
-  [[gnu::noinline, gnu::cold]] Value fail_expected_kv_sep() {
-    return fail("Expected " + char_literal(config_.delimiter(Delimiter::kv_sep)) + " but got " +
-                byte_literal() + " at pos " + std::to_string(offset()));
-  }
-
-  [[gnu::noinline, gnu::cold]] Value fail_unexpected(const char* container) {
-    return fail("Unexpected " + byte_literal() + " in " + container + " at pos " +
-                std::to_string(offset()));
-  }
-
-  [[gnu::noinline, gnu::cold]] Value fail_too_deep() {
-    return fail("Maximum nesting depth of " + std::to_string(max_nesting_depth) +
-                " exceeded at pos " + std::to_string(offset()));
   }
 
   const char* pos_;
@@ -327,8 +291,8 @@ class Reader {
   std::vector<Value> items_;
   std::vector<Member> members_;
   std::string scratch_;
-  std::string error_;
-
+  bool failed_ = false;
+  Failure failure_{};
   // The stacks of the last reader on this thread (see support/spare.h).
   struct Spares {
     std::vector<Open> open;
@@ -340,7 +304,7 @@ class Reader {
 
 }  // namespace
 
-Expected<Document, ParseError> parse_document(std::string_view text, const FormatConfig& config) {
+Expected<Document, Failure> parse_document(std::string_view text, const FormatConfig& config) {
   return Reader(text, config).read_document();
 }
 

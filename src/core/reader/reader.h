@@ -4,24 +4,21 @@
 //   list     := LC | value (LS value)* LC
 //   object   := OC | key K value (F key K value)* OC
 // Scalars end at F, K, LS, LC or OC; the escape character makes the next
-// character literal. Errors are messages with byte offsets.
+// character literal. A failure comes back as data, with its byte offset.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "config/format_config.h"
-#include "value/value.h"
+#include "failure.h"
 #include "support/expected.h"
+#include "value/value.h"
 
 namespace vardelquin {
 
-struct ParseError {
-  std::string message;
-};
-
 // `text` must be well-formed UTF-8, and must outlive the document: keys
 // and strings without escapes are views of it.
-Expected<Document, ParseError> parse_document(std::string_view text, const FormatConfig& config);
+Expected<Document, Failure> parse_document(std::string_view text, const FormatConfig& config);
 
 }  // namespace vardelquin

@@ -204,6 +204,7 @@ Value decode_scalar(std::string_view token, const FormatConfig& config) {
   if (token.empty()) return Value::string(token);
 
   // Every number starts with a digit, a sign, a point, or the i or n of a word.
+  // clang-format off
   switch (token.front()) {
     case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8':
     case '9': case '+': case '-': case '.': case 'i': case 'I': case 'n': case 'N':
@@ -213,6 +214,7 @@ Value decode_scalar(std::string_view token, const FormatConfig& config) {
     default:
       break;
   }
+  // clang-format on
   return Value::string(token);
 }
 

@@ -25,8 +25,7 @@ class [[nodiscard]] Expected {
   explicit Expected(std::in_place_t, Args&&... args)
       : storage_(std::in_place_index<0>, std::forward<Args>(args)...) {}
   template <class G>
-  Expected(Unexpected<G> failure)
-      : storage_(std::in_place_index<1>, E(std::move(failure.error))) {}
+  Expected(Unexpected<G> failure) : storage_(std::in_place_index<1>, E(std::move(failure.error))) {}
 
   bool has_value() const noexcept { return storage_.index() == 0; }
   explicit operator bool() const noexcept { return has_value(); }

@@ -82,7 +82,8 @@ class Arena {
     return result;
   }
 
-  void* allocate_in_new_block(std::size_t bytes, std::size_t alignment);
+  // Out of line and cold: it runs once per block, not once per value.
+  [[gnu::noinline, gnu::cold]] void* allocate_in_new_block(std::size_t bytes, std::size_t alignment);
   void release() noexcept;
 
   // Each block starts with this header; the blocks form a list, newest

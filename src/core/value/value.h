@@ -143,7 +143,6 @@ class Document {
   bool empty() const noexcept { return entries_.empty(); }
   const_iterator begin() const noexcept { return entries_.begin(); }
   const_iterator end() const noexcept { return entries_.end(); }
-  const Member& operator[](std::size_t i) const noexcept { return entries_[i]; }
 
   friend bool operator==(const Document& a, const Document& b) noexcept { return a.entries_ == b.entries_; }
 

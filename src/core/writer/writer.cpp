@@ -9,55 +9,12 @@
 #include <cstring>
 #include <vector>
 
+#include "support/byte_set.h"
+#include "support/output_buffer.h"
 #include "writer/shortest_digits.h"
-#include "support/simd.h"
 
 namespace vardelquin {
 namespace {
-
-// The one buffer a whole call writes into, through a raw cursor. Appends
-// reserve room first and then write without further checks; the string
-// grows by doubling, and whatever lies past the cursor is scratch that the
-// destructor cuts off.
-class Sink {
- public:
-  explicit Sink(std::string& out) : out_(out), cursor_(out.data() + out.size()), end_(cursor_) {}
-  ~Sink() { out_.resize(size()); }
-  Sink(const Sink&) = delete;
-  Sink& operator=(const Sink&) = delete;
-
-  // Room for at least `n` more bytes at the returned cursor.
-  char* reserve(std::size_t n) {
-    if (static_cast<std::size_t>(end_ - cursor_) < n) grow(n);
-    return cursor_;
-  }
-  // Moves the cursor to `cursor`, past bytes written after reserve().
-  void commit(char* cursor) { cursor_ = cursor; }
-
-  void put(char c) {
-    reserve(1);
-    *cursor_++ = c;
-  }
-  void put(std::string_view text) {
-    reserve(text.size());
-    if (!text.empty()) std::memcpy(cursor_, text.data(), text.size());
-    cursor_ += text.size();
-  }
-
- private:
-  std::size_t size() const { return static_cast<std::size_t>(cursor_ - out_.data()); }
-
-  void grow(std::size_t n) {
-    const std::size_t used = size();
-    out_.resize(std::max({used + n, 2 * out_.size(), std::size_t{256}}));
-    cursor_ = out_.data() + used;
-    end_ = out_.data() + out_.size();
-  }
-
-  std::string& out_;
-  char* cursor_;
-  char* end_;
-};
 
 // Decimal digits of `value` ending at `end`, two at a time from a table;
 // returns where they start. Integers are the most common scalar, and this
@@ -93,7 +50,7 @@ char* write_digits(char* out, std::uint64_t value) noexcept {
   return out + length;
 }
 
-void put_integer(Sink& sink, std::int64_t value) {
+void put_integer(OutputBuffer& sink, std::int64_t value) {
   // A sign and the 19 digits of the largest magnitude, 2^63.
   char* const first = sink.reserve(20);
   char* digits = first;
@@ -108,7 +65,7 @@ void put_integer(Sink& sink, std::int64_t value) {
 
 // A finite value without a fractional part: its exact decimal integer, then
 // ".0". The sign comes from the sign bit so that -0.0 keeps its "-".
-void put_integral_float(Sink& sink, double value) {
+void put_integral_float(OutputBuffer& sink, double value) {
   constexpr double two_to_64 = 18446744073709551616.0;
   // The largest finite double has 309 integer digits; a sign and ".0" follow.
   constexpr std::size_t longest = 312;
@@ -169,7 +126,7 @@ void put_17_digits(char* out, std::uint64_t significand) noexcept {
 // to the same double, laid out positionally. Such a value is below 2^52 in
 // magnitude, and the longest spelling is a small subnormal: a sign, "0.",
 // and at most 340 digits after the point, up to 323 of them leading zeros.
-void put_fractional_float(Sink& sink, double value) {
+void put_fractional_float(OutputBuffer& sink, double value) {
   constexpr std::size_t longest = 343;
   // Digits are copied in blocks of fixed size, which may overrun what is
   // kept by up to 24 bytes.
@@ -184,9 +141,10 @@ void put_fractional_float(Sink& sink, double value) {
   const std::uint64_t significand = decimal.significand;
   put_17_digits(digits, significand);
   constexpr std::uint64_t e8 = 100000000;
-  constexpr std::uint64_t powers_of_ten[18] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, e8,
-                                               10 * e8, 100 * e8, 1000 * e8, 10000 * e8, 100000 * e8,
-                                               1000000 * e8, 10000000 * e8, e8 * e8, 10 * e8 * e8};
+  constexpr std::uint64_t powers_of_ten[18] = {
+      1,          10,          100,          1000,          10000,    100000,
+      1000000,    10000000,    e8,           10 * e8,       100 * e8, 1000 * e8,
+      10000 * e8, 100000 * e8, 1000000 * e8, 10000000 * e8, e8 * e8,  10 * e8 * e8};
   // bit_width * log10(2), rounded down, is the digit count or one less.
   const int log10_bound = static_cast<int>(std::bit_width(significand)) * 1233 >> 12;
   const int count = log10_bound + (significand >= powers_of_ten[log10_bound]);
@@ -212,7 +170,7 @@ void put_fractional_float(Sink& sink, double value) {
   sink.commit(out);
 }
 
-void put_float(Sink& sink, double value) {
+void put_float(OutputBuffer& sink, double value) {
   // NaN and the infinities fail this test, since x - trunc(x) is NaN for them.
   if (value - std::trunc(value) == 0.0) {
     put_integral_float(sink, value);
@@ -225,23 +183,16 @@ void put_float(Sink& sink, double value) {
   }
 }
 
-// Which bytes get the escape character in front of them. Only ASCII bytes
-// can be marked: bytes of multi-byte sequences are always copied as they are.
+// Which bytes get the escape character in front of them: the eight
+// delimiters, all ASCII, so bytes of multi-byte sequences are always
+// copied as they are.
 class EscapeSet {
  public:
-  // The configuration's own table marks exactly the eight delimiters, all
-  // ASCII, so it serves as is: bytes of multi-byte characters are never
-  // marked.
   explicit EscapeSet(const FormatConfig& config)
-      : marked_(config.special_table()), escape_(config.byte(Delimiter::escape)) {
-#if VARDELQUIN_SSE2
-    for (std::size_t i = 0; i < delimiter_count; ++i) {
-      probes_[i] = _mm_set1_epi8(static_cast<char>(config.fields().delimiters[i]));
-    }
-#endif
-  }
+      : marked_(std::span<const std::uint8_t>(delimiter_bytes(config))),
+        escape_(config.byte(Delimiter::escape)) {}
 
-  void put(Sink& sink, std::string_view text) const {
+  void put(OutputBuffer& sink, std::string_view text) const {
     // Worst case every byte is escaped; the block loop may also store up to
     // 16 bytes past what it keeps.
     char* out = sink.reserve(2 * text.size() + 16);
@@ -251,11 +202,8 @@ class EscapeSet {
     // Text is mostly free of delimiters: test 16 bytes at once, store them
     // whole and keep the part before the first marked byte.
     while (end - in >= 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-      __m128i hits = _mm_setzero_si128();
-      for (const __m128i& probe : probes_) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, probe));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+      const unsigned mask = marked_.block_mask(in);
+      std::memcpy(out, in, 16);
       if (mask == 0) {
         in += 16;
         out += 16;
@@ -275,6 +223,14 @@ class EscapeSet {
   }
 
  private:
+  static std::array<std::uint8_t, delimiter_count> delimiter_bytes(const FormatConfig& config) {
+    std::array<std::uint8_t, delimiter_count> bytes;
+    for (std::size_t i = 0; i < delimiter_count; ++i) {
+      bytes[i] = static_cast<std::uint8_t>(config.fields().delimiters[i]);
+    }
+    return bytes;
+  }
+
   // Branch-free: the escape is always stored and kept only when marked.
   char* put_bytes(char* out, const char* in, const char* end) const {
     for (; in != end; ++in) {
@@ -286,11 +242,8 @@ class EscapeSet {
     return out;
   }
 
-  const std::array<std::uint8_t, 256>& marked_;
+  ByteSet<delimiter_count> marked_;
   char escape_;
-#if VARDELQUIN_SSE2
-  __m128i probes_[delimiter_count];
-#endif
 };
 
 // Whether numbers are escaped is settled once per document, as a template
@@ -299,7 +252,7 @@ class EscapeSet {
 template <bool escape_numbers>
 class Writer {
  public:
-  Writer(const FormatConfig& config, std::string& out)
+  Writer(const FormatConfig& config, OutputBuffer& out)
       : sink_(out),
         escapes_(config),
         null_str_(config.null_str()),
@@ -396,75 +349,65 @@ class Writer {
   // The spelling goes to scratch first and is escaped from there.
   void escaped_number(const Value& value) {
     scratch_.clear();
-    {
-      Sink scratch(scratch_);
-      if (value.tag() == ValueTag::Int) {
-        put_integer(scratch, value.as_int());
-      } else {
-        put_float(scratch, value.as_float());
-      }
+    if (value.tag() == ValueTag::Int) {
+      put_integer(scratch_, value.as_int());
+    } else {
+      put_float(scratch_, value.as_float());
     }
-    escapes_.put(sink_, scratch_);
+    escapes_.put(sink_, scratch_.view());
   }
 
-  Sink sink_;
+  OutputBuffer& sink_;
   const EscapeSet escapes_;
   std::string_view null_str_;
   std::string_view true_str_;
   std::string_view false_str_;
   const DelimiterBytes d_;
   std::vector<OpenContainer> open_;
-  std::string scratch_;
+  OutputBuffer scratch_;
 };
+
+// Runs `write` on a writer made for the configuration, and hands over
+// what it wrote.
+template <class Write>
+OwnedText with_writer(const FormatConfig& config, Write&& write) {
+  OutputBuffer out;
+  if (config.numbers_need_escaping()) {
+    Writer<true> writer(config, out);
+    write(writer);
+  } else {
+    Writer<false> writer(config, out);
+    write(writer);
+  }
+  return std::move(out).finish();
+}
 
 }  // namespace
 
-std::string write_document(const Document& document, const FormatConfig& config) {
-  std::string out;
-  if (config.numbers_need_escaping()) {
-    Writer<true>(config, out).document(document);
-  } else {
-    Writer<false>(config, out).document(document);
-  }
-  return out;
+OwnedText write_document(const Document& document, const FormatConfig& config) {
+  return with_writer(config, [&](auto& writer) { writer.document(document); });
 }
 
-std::string write_value(const Value& value, const FormatConfig& config) {
-  std::string out;
-  if (config.numbers_need_escaping()) {
-    Writer<true>(config, out).value(value);
-  } else {
-    Writer<false>(config, out).value(value);
-  }
-  return out;
+OwnedText write_value(const Value& value, const FormatConfig& config) {
+  return with_writer(config, [&](auto& writer) { writer.value(value); });
 }
 
-std::string escape_text(std::string_view text, const FormatConfig& config) {
-  std::string out;
-  if (text.empty()) return out;
-  {
-    Sink sink(out);
-    EscapeSet(config).put(sink, text);
-  }
-  return out;
+OwnedText escape_text(std::string_view text, const FormatConfig& config) {
+  OutputBuffer out;
+  EscapeSet(config).put(out, text);
+  return std::move(out).finish();
 }
 
 std::string format_integer(std::int64_t value) {
-  std::string out;
-  {
-    Sink sink(out);
-    put_integer(sink, value);
-  }
-  return out;
+  OutputBuffer out;
+  put_integer(out, value);
+  return std::string(out.view());
 }
 
 std::string format_float(double value) {
-  std::string out;
-  {
-    Sink sink(out);
-    put_float(sink, value);
-  }
-  return out;
+  OutputBuffer out;
+  put_float(out, value);
+  return std::string(out.view());
 }
 
 }  // namespace vardelquin

@@ -15,14 +15,15 @@
 #include <string_view>
 
 #include "config/format_config.h"
+#include "support/output_buffer.h"
 #include "value/value.h"
 
 namespace vardelquin {
 
 // The writer cannot fail. The tree must be no deeper than max_nesting_depth.
-std::string write_document(const Document& document, const FormatConfig& config);
-std::string write_value(const Value& value, const FormatConfig& config);
-std::string escape_text(std::string_view text, const FormatConfig& config);
+OwnedText write_document(const Document& document, const FormatConfig& config);
+OwnedText write_value(const Value& value, const FormatConfig& config);
+OwnedText escape_text(std::string_view text, const FormatConfig& config);
 
 // Number spellings, shared with tests and tools.
 std::string format_integer(std::int64_t value);

@@ -63,5 +63,7 @@ def to_record(text: str, name: str, config: vardelquin.FormatConfig, line: Optio
         return vardelquin.loads(text, config)
     except ValueError as error:
         message = str(error)
-        line_in_text, column, display = describe_position(text, message)
+        # Every reader failure carries its byte offset; a ValueError without
+        # one (an unencodable character, say) is placed at the end.
+        line_in_text, column, display = describe_position(text, getattr(error, "pos", None))
         raise InputError(f"{name}:{line or line_in_text}:{column}: {message}\n{display}") from None

@@ -2,12 +2,7 @@
 
 from __future__ import annotations
 
-import re
-
-# Reader messages that name a byte offset end with " at pos N"; the others
-# ("... but got EOF", "Unterminated list", "Unterminated object") are about
-# the end of the text.
-_POSITION = re.compile(r" at pos (\d+)\Z")
+from typing import Optional
 
 # Longest stretch of the offending line shown around the caret, in characters.
 _CONTEXT_BEFORE = 60
@@ -24,15 +19,14 @@ def _visible(ch: str) -> str:
     return ch
 
 
-def describe_position(text: str, message: str) -> tuple[int, int, str]:
+def describe_position(text: str, pos: Optional[int]) -> tuple[int, int, str]:
     """The line number, column (both from 1, in characters) and caret display of a reader error.
 
-    The reader counts positions in bytes of the UTF-8 text; a message without a
-    position concerns the end of the text.
+    pos is the error's byte offset into the UTF-8 text (the pos attribute of
+    the ValueError that loads raises); None stands for the end of the text.
     """
     data = text.encode("utf-8")
-    match = _POSITION.search(message)
-    pos = min(int(match.group(1)), len(data)) if match else len(data)
+    pos = len(data) if pos is None else min(pos, len(data))
     start = data.rfind(b"\n", 0, pos) + 1
     end = data.find(b"\n", pos)
     if end < 0:
