@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 namespace vardelquin {
@@ -75,16 +76,22 @@ TEST(FormatConfigCreate, DerivesLookupTablesFromTheDelimiters) {
 
   // The reader's token tables: the escape marked in each, and each kind of
   // token stopping at its own delimiters and nowhere else.
-  const std::pair<const FormatConfig::TokenTable*, std::string> tokens[] = {
-      {&config->top_key_stops(), ":"},
-      {&config->object_key_stops(), ":)"},
-      {&config->scalar_stops(), std::string("\0:,>)", 5)},
+  // Their scan sets hold the same bytes, and the writer's set the eight
+  // delimiters.
+  const std::tuple<const FormatConfig::TokenTable*, const FormatConfig::TokenScan*, std::string> tokens[] = {
+      {&config->top_key_stops(), &config->top_key_scan(), ":"},
+      {&config->object_key_stops(), &config->object_key_scan(), ":)"},
+      {&config->scalar_stops(), &config->scalar_scan(), std::string("\0:,>)", 5)},
   };
-  for (const auto& [table, stops] : tokens) {
+  for (const auto& [table, scan, stops] : tokens) {
     FormatConfig::TokenTable expected{};
     for (const char c : stops) expected[static_cast<unsigned char>(c)] = FormatConfig::token_stop;
     expected['%'] = FormatConfig::token_escape;
     EXPECT_EQ(*table, expected) << stops;
+    for (unsigned c = 0; c < 256; ++c) EXPECT_EQ((*scan)[static_cast<unsigned char>(c)], expected[c] != 0) << c;
+  }
+  for (unsigned c = 0; c < 256; ++c) {
+    EXPECT_EQ(config->delimiter_scan()[static_cast<unsigned char>(c)], special[c]) << c;
   }
 }
 

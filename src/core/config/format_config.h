@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "failure.h"
+#include "support/byte_set.h"
 #include "support/expected.h"
 
 namespace vardelquin {
@@ -95,6 +96,18 @@ class FormatConfig {
   const TokenTable& object_key_stops() const noexcept { return object_key_stops_; }
   const TokenTable& scalar_stops() const noexcept { return scalar_stops_; }
 
+  // The same stops, and the escape, as the sets that the reader's scan
+  // looks for; and the eight delimiters as the set the writer escapes.
+  // Each holds a table and the vectors the scan compares against, made
+  // here once rather than by every call.
+  static constexpr std::size_t most_token_stops = 6;  // five stops and the escape
+  using TokenScan = ByteSet<most_token_stops>;
+  using DelimiterScan = ByteSet<delimiter_count>;
+  const TokenScan& top_key_scan() const noexcept { return top_key_scan_; }
+  const TokenScan& object_key_scan() const noexcept { return object_key_scan_; }
+  const TokenScan& scalar_scan() const noexcept { return scalar_scan_; }
+  const DelimiterScan& delimiter_scan() const noexcept { return delimiter_scan_; }
+
   // Whether a delimiter is one of the characters that numbers are written
   // with (the digits, '-', '.', and the letters of NaN and inf). Only then
   // must the writer escape inside numbers; decided once, here, so that the
@@ -105,6 +118,11 @@ class FormatConfig {
   explicit FormatConfig(FormatFields fields);
 
   FormatFields fields_;
+  // Made from fields_, so declared after it.
+  TokenScan top_key_scan_;
+  TokenScan object_key_scan_;
+  TokenScan scalar_scan_;
+  DelimiterScan delimiter_scan_;
   std::array<std::uint8_t, 256> special_table_{};
   std::array<std::uint8_t, 5> scalar_terminators_{};
   TokenTable top_key_stops_{};

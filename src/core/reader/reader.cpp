@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <span>
 #include <string>
 #include <utility>
@@ -23,11 +22,10 @@ namespace {
 // run of ordinary bytes never splits a character.
 class StopSet {
  public:
-  // `kinds` is one of the record's token tables, built with it: what
-  // each byte does in this kind of token.
-  StopSet(const FormatConfig::TokenTable& kinds, std::initializer_list<std::uint8_t> stops, std::uint8_t escape)
-      : table_(kinds), scan_(members(stops, escape)) {
-  }
+  // `kinds` and `scan` are one kind of token's table and scan set, both
+  // built with the record.
+  StopSet(const FormatConfig::TokenTable& kinds, const FormatConfig::TokenScan& scan) noexcept
+      : table_(kinds), scan_(scan) {}
 
   // What a byte does in a token: nothing (0), escapes the next one, or stops.
   static constexpr std::uint8_t escapes = FormatConfig::token_escape;
@@ -38,23 +36,8 @@ class StopSet {
   const char* find(const char* p, const char* const end) const noexcept { return scan_.find(p, end); }
 
  private:
-  // At most five stop bytes and the escape.
-  static constexpr std::size_t most = 6;
-
-  struct Members {
-    std::array<std::uint8_t, most> bytes{};
-    std::size_t count = 0;
-    operator std::span<const std::uint8_t>() const noexcept { return {bytes.data(), count}; }
-  };
-  static Members members(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) noexcept {
-    Members m;
-    for (const std::uint8_t b : stops) m.bytes[m.count++] = b;
-    m.bytes[m.count++] = escape;
-    return m;
-  }
-
-  FormatConfig::TokenTable table_;
-  ByteSet<most> scan_;
+  const FormatConfig::TokenTable& table_;
+  const FormatConfig::TokenScan& scan_;
 };
 
 class Reader {
@@ -65,9 +48,9 @@ class Reader {
         begin_(text.data()),
         config_(config),
         d_(config),
-        top_key_stops_(config.top_key_stops(), {byte(d_.kv_sep)}, byte(d_.escape)),
-        object_key_stops_(config.object_key_stops(), {byte(d_.kv_sep), byte(d_.obj_close)}, byte(d_.escape)),
-        scalar_stops_(make_scalar_stops(config)) {
+        top_key_stops_(config.top_key_stops(), config.top_key_scan()),
+        object_key_stops_(config.object_key_stops(), config.object_key_scan()),
+        scalar_stops_(config.scalar_stops(), config.scalar_scan()) {
     if (Spares* spares = spare::ThreadSpares<Spares>::find()) {
       spare::take(spares->open, open_);
       spare::take(spares->items, items_);
@@ -107,11 +90,6 @@ class Reader {
 
  private:
   static constexpr std::uint8_t byte(char c) noexcept { return static_cast<std::uint8_t>(c); }
-
-  static StopSet make_scalar_stops(const FormatConfig& config) {
-    const auto& t = config.scalar_terminators();
-    return StopSet(config.scalar_stops(), {t[0], t[1], t[2], t[3], t[4]}, byte(config.byte(Delimiter::escape)));
-  }
 
   // token := (escape char | ordinary char)*, ending before a stop byte or
   // at the end of the text; an escape as the very last byte is dropped.
