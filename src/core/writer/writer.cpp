@@ -358,11 +358,9 @@ class Writer {
   OutputBuffer scratch_;
 };
 
-// Runs `write` on a writer made for the configuration, and hands over
-// what it wrote.
+// Runs `write` on a writer made for the configuration, writing into `out`.
 template <class Write>
-OwnedText with_writer(const FormatConfig& config, Write&& write) {
-  OutputBuffer out;
+void write_into(const FormatConfig& config, OutputBuffer& out, Write&& write) {
   if (config.numbers_need_escaping()) {
     Writer<true> writer(config, out);
     write(writer);
@@ -370,6 +368,13 @@ OwnedText with_writer(const FormatConfig& config, Write&& write) {
     Writer<false> writer(config, out);
     write(writer);
   }
+}
+
+// As write_into, handing over what it wrote.
+template <class Write>
+OwnedText with_writer(const FormatConfig& config, Write&& write) {
+  OutputBuffer out;
+  write_into(config, out, write);
   return std::move(out).finish();
 }
 
@@ -377,6 +382,10 @@ OwnedText with_writer(const FormatConfig& config, Write&& write) {
 
 OwnedText write_document(const Document& document, const FormatConfig& config) {
   return with_writer(config, [&](auto& writer) { writer.document(document); });
+}
+
+void write_document(const Document& document, const FormatConfig& config, OutputBuffer& out) {
+  write_into(config, out, [&](auto& writer) { writer.document(document); });
 }
 
 OwnedText write_value(const Value& value, const FormatConfig& config) {
