@@ -47,7 +47,9 @@ std::uint64_t short_key_bytes(std::string_view key) noexcept {
     return first | (std::uint64_t{last} >> (8 * (8 - n))) << 32;
   }
   if (n == 0) return 0;
-  const auto at = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(data[i])} << (8 * i); };
+  const auto at = [&](std::size_t i) {
+    return std::uint64_t{static_cast<unsigned char>(data[i])} << (8 * i);
+  };
   return at(0) | at(n / 2) | at(n - 1);
 }
 

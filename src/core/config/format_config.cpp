@@ -118,7 +118,8 @@ FormatConfig::FormatConfig(FormatFields fields)
   object_key_stops_[kv_sep] = token_stop;
   object_key_stops_[static_cast<std::uint8_t>(delimiter(Delimiter::obj_close))] = token_stop;
   for (const std::uint8_t b : scalar_terminators_) scalar_stops_[b] = token_stop;
-  for (TokenTable* table : {&top_key_stops_, &object_key_stops_, &scalar_stops_}) (*table)[escape] = token_escape;
+  for (TokenTable* table : {&top_key_stops_, &object_key_stops_, &scalar_stops_})
+    (*table)[escape] = token_escape;
   for (const char c : std::string_view("0123456789-.Nainf")) {
     if (is_special(static_cast<unsigned char>(c))) numbers_need_escaping_ = true;
   }
