@@ -25,17 +25,29 @@ namespace {
 constexpr std::size_t longest_key = 64;
 constexpr std::size_t slot_count = 512;
 
+// A key's length and its first and last eight bytes. For a key of up to
+// sixteen bytes these hold every byte (see short_key_bytes), so equal
+// words are equal keys, with no comparison of bytes.
+struct KeyWords {
+  std::uint64_t head;
+  std::uint64_t tail;
+  std::size_t size;
+
+  friend bool operator==(const KeyWords&, const KeyWords&) noexcept = default;
+};
+
 struct Slot {
   PyObject* str;  // strong reference, or NULL while the slot is empty
-  std::uint32_t size;
+  KeyWords words;
   char bytes[longest_key];
 };
 
 constinit std::array<Slot, slot_count> slots{};
 
 // The bytes of a key shorter than eight as one little-endian number,
-// zero-padded: fixed-size loads that overlap, where a copy of the exact
-// length would be slower. An empty key's data may be null: never read.
+// zero-padded, every byte in a place of its own: fixed-size loads that
+// overlap, where a copy of the exact length would be slower. An empty
+// key's data may be null: never read.
 std::uint64_t short_key_bytes(std::string_view key) noexcept {
   const char* const data = key.data();
   const std::size_t n = key.size();
@@ -53,20 +65,30 @@ std::uint64_t short_key_bytes(std::string_view key) noexcept {
   return at(0) | at(n / 2) | at(n - 1);
 }
 
-// Length and the first and last eight bytes: enough to spread the keys
-// of a few documents, and cheap for the short keys that documents repeat.
-std::size_t slot_of(std::string_view key) noexcept {
+KeyWords words_of(std::string_view key) noexcept {
   const std::size_t n = key.size();
-  std::uint64_t head;
-  std::uint64_t tail;
+  KeyWords words{0, 0, n};
   if (n >= 8) {
-    std::memcpy(&head, key.data(), 8);
-    std::memcpy(&tail, key.data() + n - 8, 8);
+    std::memcpy(&words.head, key.data(), 8);
+    std::memcpy(&words.tail, key.data() + n - 8, 8);
   } else {
-    head = tail = short_key_bytes(key);
+    words.head = words.tail = short_key_bytes(key);
   }
-  const std::uint64_t h = (head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ n;
+  return words;
+}
+
+// The words spread the keys of a few documents well enough, and are cheap
+// to have for the short keys that documents repeat.
+std::size_t slot_of(const KeyWords& w) noexcept {
+  const std::uint64_t h = (w.head * 0x9E3779B97F4A7C15u) ^ (w.tail * 0xC2B2AE3D27D4EB4Fu) ^ w.size;
   return static_cast<std::size_t>((h ^ (h >> 32)) % slot_count);
+}
+
+// Whether the slot holds `key`, whose words are `words`. Past sixteen
+// bytes, the bytes between the two words are compared too.
+bool holds(const Slot& slot, const KeyWords& words, std::string_view key) noexcept {
+  if (slot.str == nullptr || !(slot.words == words)) return false;
+  return key.size() <= 16 || std::memcmp(slot.bytes + 8, key.data() + 8, key.size() - 16) == 0;
 }
 
 PyObject* new_str(std::string_view text) { return str_from_utf8(text).release(); }
@@ -75,10 +97,9 @@ PyObject* new_str(std::string_view text) { return str_from_utf8(text).release();
 
 PyObject* cached_key(std::string_view key) {
   if (key.size() > longest_key) return new_str(key);
-  Slot& slot = slots[slot_of(key)];
-  // An empty key's data may be null, which memcmp must not be given.
-  if (slot.str != nullptr && slot.size == key.size() &&
-      (key.empty() || std::memcmp(slot.bytes, key.data(), key.size()) == 0)) {
+  const KeyWords words = words_of(key);
+  Slot& slot = slots[slot_of(words)];
+  if (holds(slot, words, key)) {
     Py_INCREF(slot.str);
     return slot.str;
   }
@@ -88,7 +109,8 @@ PyObject* cached_key(std::string_view key) {
   PyObject* const old = slot.str;
   Py_INCREF(str);
   slot.str = str;
-  slot.size = static_cast<std::uint32_t>(key.size());
+  slot.words = words;
+  // An empty key's data may be null, which memcpy must not be given.
   if (!key.empty()) std::memcpy(slot.bytes, key.data(), key.size());
   Py_XDECREF(old);
   return str;
