@@ -7,6 +7,7 @@
 #include "binding/arguments.h"
 #include "binding/text.h"
 #include "failure.h"
+#include "support/spare.h"
 
 namespace vardelquin {
 namespace {
@@ -36,7 +37,23 @@ struct Frame {
 // is kept in failure_ and ends the walk.
 class Converter {
  public:
-  explicit Converter(PyDocument& out) : out_(out) {}
+  explicit Converter(PyDocument& out) : out_(out) {
+    if (Spares* spares = spare::ThreadSpares<Spares>::find()) {
+      spare::take(spares->frames, frames_);
+      spare::take(spares->items, items_);
+      spare::take(spares->members, members_);
+    }
+  }
+  // The stacks go back emptied, holding no reference: the thread's spares
+  // may be destroyed at its exit, when the interpreter lock is not held.
+  ~Converter() {
+    Spares& spares = spare::ThreadSpares<Spares>::get();
+    spare::give(spares.frames, frames_);
+    spare::give(spares.items, items_);
+    spare::give(spares.members, members_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
 
   PyResult<Ok> convert(PyHandle top) {
     open(top, true);
@@ -219,6 +236,13 @@ class Converter {
     out_.owners.push_back(made ? std::move(made) : PyRef::borrow(str));
     return text;
   }
+
+  // The stacks of the last conversion on this thread (see support/spare.h).
+  struct Spares {
+    std::vector<Frame> frames;
+    std::vector<Value> items;
+    std::vector<Member> members;
+  };
 
   PyDocument& out_;
   const Utf8Lender lender_;

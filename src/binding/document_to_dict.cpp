@@ -1,14 +1,14 @@
 #include "binding/document_to_dict.h"
 
-#include <array>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "binding/collector_pause.h"
+#include "binding/key_cache.h"
 #include "binding/text.h"
+#include "support/spare.h"
 
 namespace vardelquin {
 namespace {
@@ -24,11 +24,15 @@ bool is_container(const Value& value) noexcept {
 // of loads' hottest paths, and this class is the RAII owner instead.
 class ObjectStack {
  public:
-  ObjectStack() = default;
+  ObjectStack() {
+    if (Spares* spares = spare::ThreadSpares<Spares>::find()) spare::take(spares->objects, objects_);
+  }
   ObjectStack(const ObjectStack&) = delete;
   ObjectStack& operator=(const ObjectStack&) = delete;
   ~ObjectStack() {
     for (PyObject* object : objects_) Py_DECREF(object);
+    objects_.clear();
+    spare::give(spare::ThreadSpares<Spares>::get().objects, objects_);
   }
 
   std::size_t size() const noexcept { return objects_.size(); }
@@ -56,6 +60,11 @@ class ObjectStack {
 
  private:
   std::vector<PyObject*> objects_;
+  // The storage of the last stack on this thread (see support/spare.h);
+  // it goes back empty, so the thread's spare holds no reference.
+  struct Spares {
+    std::vector<PyObject*> objects;
+  };
 };
 
 // One list or object whose children are being made. A list's finished
@@ -81,6 +90,13 @@ struct Frame {
 // into a container, a PyRef or the stack owns it.
 class Builder {
  public:
+  Builder() {
+    if (Spares* spares = spare::ThreadSpares<Spares>::find()) spare::take(spares->frames, frames_);
+  }
+  ~Builder() { spare::give(spare::ThreadSpares<Spares>::get().frames, frames_); }
+  Builder(const Builder&) = delete;
+  Builder& operator=(const Builder&) = delete;
+
   // The top level goes through the same walk as a nested object, but its
   // entries keep the text's order, and a key that repeats keeps its first
   // place in the dict and takes the last value.
@@ -181,7 +197,7 @@ class Builder {
   // Value first, then key; takes over `value`.
   bool store(const Frame& frame, std::string_view key, PyObject* value) {
     const PyRef item = PyRef::steal(value);
-    const PyRef name = PyRef::steal(cached_key(key));
+    const PyRef name = PyRef::steal(created(cached_key(key)));
     if (!name) return false;
     if (PyDict_SetItem(stack_.at(frame.base - 1).get(), name.get(), item.get()) < 0) {
       fail(fetch_exception);
@@ -228,66 +244,9 @@ class Builder {
 
   PyObject* make_str(std::string_view text) { return created(str_from_utf8(text).release()); }
 
-  // Documents repeat their keys: records in a list share one set. Reusing
-  // the str made for an earlier occurrence saves making it again, and the
-  // dict store reuses the hash cached in it. Direct-mapped, for one call;
-  // the keys it compares are bytes of the document, which outlives it.
-  PyObject* cached_key(std::string_view key) {
-    if (key.size() > longest_cached_key) return make_str(key);
-    KeySlot& slot = key_slots_[slot_of(key)];
-    if (slot.str && slot.key == key) return slot.str.new_reference();
-    PyObject* str = make_str(key);
-    if (str != nullptr) {
-      slot.key = key;
-      slot.str = PyRef::borrow(PyHandle(str));
-    }
-    return str;
-  }
-
-  static constexpr std::size_t longest_cached_key = 64;
-  static constexpr std::size_t key_slot_count = 512;
-
-  // Length and the first and last eight bytes: enough to spread the keys
-  // of one document, and cheap for the short keys that documents repeat.
-  static std::size_t slot_of(std::string_view key) noexcept {
-    const std::size_t n = key.size();
-    std::uint64_t head;
-    std::uint64_t tail;
-    if (n >= 8) {
-      std::memcpy(&head, key.data(), 8);
-      std::memcpy(&tail, key.data() + n - 8, 8);
-    } else {
-      head = tail = short_key_bytes(key);
-    }
-    const std::uint64_t h = (head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ n;
-    return static_cast<std::size_t>((h ^ (h >> 32)) % key_slot_count);
-  }
-
-  // The bytes of a key shorter than eight as one little-endian number,
-  // zero-padded: fixed-size loads that overlap, where a copy of the exact
-  // length would be slower. An empty key's data may be null: never read.
-  static std::uint64_t short_key_bytes(std::string_view key) noexcept {
-    const char* const data = key.data();
-    const std::size_t n = key.size();
-    if (n >= 4) {
-      std::uint32_t first;
-      std::uint32_t last;
-      std::memcpy(&first, data, 4);
-      std::memcpy(&last, data + n - 4, 4);
-      return first | (std::uint64_t{last} >> (8 * (8 - n))) << 32;
-    }
-    if (n == 0) return 0;
-    const auto at = [&](std::size_t i) {
-      return std::uint64_t{static_cast<unsigned char>(data[i])} << (8 * i);
-    };
-    return at(0) | at(n / 2) | at(n - 1);
-  }
-
-  struct KeySlot {
-    std::string_view key;
-    PyRef str;
+  struct Spares {  // see support/spare.h
+    std::vector<Frame> frames;
   };
-  std::array<KeySlot, key_slot_count> key_slots_;
   std::vector<Frame> frames_;
   ObjectStack stack_;
   std::optional<PendingException> failure_;

@@ -12,6 +12,7 @@
 #include "binding/text.h"
 #include "failure.h"
 #include "reader/reader.h"
+#include "support/spare.h"
 #include "writer/writer.h"
 
 namespace vardelquin {
@@ -58,6 +59,11 @@ PendingException reader_failure(const Failure& read_failure) {
   return PendingException::fetched(PyRef::borrow(PyHandle(PyExc_ValueError)), std::move(exception), PyRef());
 }
 
+// The text buffer of the last dumps on this thread (see support/spare.h).
+struct OutputSpares {
+  OutputBuffer text;
+};
+
 }  // namespace
 
 PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -74,8 +80,12 @@ PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!config) return failure(std::move(config).error());
     PyResult<PyDocument> converted = document_from_dict(obj);
     if (!converted) return failure(std::move(converted).error());
-    const OwnedText text = write_document(converted->document, *config->record);
-    return checked_str_from_utf8(text.view());
+    OutputBuffer text;
+    if (OutputSpares* spares = spare::ThreadSpares<OutputSpares>::find()) spare::take(spares->text, text);
+    write_document(converted->document, *config->record, text);
+    PyResult<PyRef> result = checked_str_from_utf8(text.view());
+    spare::give(spare::ThreadSpares<OutputSpares>::get().text, text);
+    return result;
   });
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
 namespace vardelquin {
 namespace {
@@ -71,6 +73,26 @@ TEST(FormatConfigCreate, DerivesLookupTablesFromTheDelimiters) {
   EXPECT_EQ(config->scalar_terminators(), (std::array<std::uint8_t, 5>{'\0', ':', ',', '>', ')'}));
   EXPECT_EQ(config->fields().keywords, fields.keywords);
   EXPECT_EQ(config->fields().delimiters, fields.delimiters);
+
+  // The reader's token tables: the escape marked in each, and each kind of
+  // token stopping at its own delimiters and nowhere else.
+  // Their scan sets hold the same bytes, and the writer's set the eight
+  // delimiters.
+  const std::tuple<const FormatConfig::TokenTable*, const FormatConfig::TokenScan*, std::string> tokens[] = {
+      {&config->top_key_stops(), &config->top_key_scan(), ":"},
+      {&config->object_key_stops(), &config->object_key_scan(), ":)"},
+      {&config->scalar_stops(), &config->scalar_scan(), std::string("\0:,>)", 5)},
+  };
+  for (const auto& [table, scan, stops] : tokens) {
+    FormatConfig::TokenTable expected{};
+    for (const char c : stops) expected[static_cast<unsigned char>(c)] = FormatConfig::token_stop;
+    expected['%'] = FormatConfig::token_escape;
+    EXPECT_EQ(*table, expected) << stops;
+    for (unsigned c = 0; c < 256; ++c) EXPECT_EQ((*scan)[static_cast<unsigned char>(c)], expected[c] != 0) << c;
+  }
+  for (unsigned c = 0; c < 256; ++c) {
+    EXPECT_EQ(config->delimiter_scan()[static_cast<unsigned char>(c)], special[c]) << c;
+  }
 }
 
 // The characters that written numbers consist of, and no others, make the

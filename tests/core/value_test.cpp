@@ -6,6 +6,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -69,6 +70,49 @@ TEST(ArenaTest, LargeAndManyAllocationsStayIntact) {
   std::vector<std::string_view> kept;
   for (std::size_t n : {1u, 5000u, 3u, 1u << 20, 7u}) kept.push_back(own.copy(std::string(n, 'x')));
   for (const std::string_view text : kept) EXPECT_EQ(text, std::string(text.size(), 'x'));
+}
+
+// Storage passes from a document that goes to the next one made on the
+// same thread: documents alive at once, moved, made one after another and
+// on other threads must each keep their own contents.
+TEST(DocumentTest, DocumentsThatReuseStorageKeepTheirOwnContents) {
+  const auto fill = [](Document& document, char c, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::string text(i % 7 + 1, c);
+      document.append(document.arena().copy(text), make_string(document.arena(), text));
+    }
+  };
+  const auto intact = [](const Document& document, char c, std::size_t n) {
+    if (document.size() != n) return false;
+    std::size_t i = 0;
+    for (const Member& member : document) {
+      const std::string text(i++ % 7 + 1, c);
+      if (member.key != text || member.value.as_str() != text) return false;
+    }
+    return true;
+  };
+  const auto rounds = [&](char c) {
+    for (std::size_t n : {3u, 200u, 1u, 5000u, 2u}) {
+      Document outer;
+      fill(outer, c, n);
+      {
+        Document inner;  // made while outer is alive: storage of its own
+        fill(inner, static_cast<char>(c + 1), n + 1);
+        if (!intact(inner, static_cast<char>(c + 1), n + 1)) return false;
+      }
+      Document moved = std::move(outer);
+      Document next;
+      fill(next, static_cast<char>(c + 2), 4);
+      if (!intact(moved, c, n) || !intact(next, static_cast<char>(c + 2), 4)) return false;
+    }
+    return true;
+  };
+  bool other_thread = false;
+  std::thread thread([&] { other_thread = rounds('k'); });
+  const bool this_thread = rounds('a');
+  thread.join();
+  EXPECT_TRUE(this_thread);
+  EXPECT_TRUE(other_thread);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "config/format_config.h"
 
 #include <optional>
+#include <span>
 
 #include "support/utf8.h"
 
@@ -73,7 +74,36 @@ FormatFields FormatFields::default_values() {
   return FormatFields{{U';', U'=', U'[', U']', U'|', U'{', U'}', U'\\'}, {"null", "true", "false"}};
 }
 
-FormatConfig::FormatConfig(FormatFields fields) : fields_(std::move(fields)) {
+namespace {
+
+std::uint8_t byte_of(const FormatFields& f, Delimiter d) {
+  return static_cast<std::uint8_t>(f.delimiters[static_cast<std::size_t>(d)]);
+}
+
+// A token's stops and then the escape, for its scan set.
+FormatConfig::TokenScan token_scan(const FormatFields& f, std::initializer_list<Delimiter> stops) {
+  std::array<std::uint8_t, FormatConfig::most_token_stops> bytes{};
+  std::size_t count = 0;
+  for (const Delimiter d : stops) bytes[count++] = byte_of(f, d);
+  bytes[count++] = byte_of(f, Delimiter::escape);
+  return FormatConfig::TokenScan(std::span<const std::uint8_t>(bytes.data(), count));
+}
+
+FormatConfig::DelimiterScan delimiter_scan_of(const FormatFields& f) {
+  std::array<std::uint8_t, delimiter_count> bytes{};
+  for (std::size_t i = 0; i < delimiter_count; ++i) bytes[i] = static_cast<std::uint8_t>(f.delimiters[i]);
+  return FormatConfig::DelimiterScan(bytes);
+}
+
+}  // namespace
+
+FormatConfig::FormatConfig(FormatFields fields)
+    : fields_(std::move(fields)),
+      top_key_scan_(token_scan(fields_, {Delimiter::kv_sep})),
+      object_key_scan_(token_scan(fields_, {Delimiter::kv_sep, Delimiter::obj_close})),
+      scalar_scan_(token_scan(fields_, {Delimiter::field_sep, Delimiter::kv_sep, Delimiter::list_sep,
+                                        Delimiter::list_close, Delimiter::obj_close})),
+      delimiter_scan_(delimiter_scan_of(fields_)) {
   for (char32_t d : fields_.delimiters) special_table_[d] = 1;
   scalar_terminators_ = {
       static_cast<std::uint8_t>(delimiter(Delimiter::field_sep)),
@@ -82,6 +112,14 @@ FormatConfig::FormatConfig(FormatFields fields) : fields_(std::move(fields)) {
       static_cast<std::uint8_t>(delimiter(Delimiter::list_close)),
       static_cast<std::uint8_t>(delimiter(Delimiter::obj_close)),
   };
+  const auto escape = static_cast<std::uint8_t>(delimiter(Delimiter::escape));
+  const auto kv_sep = static_cast<std::uint8_t>(delimiter(Delimiter::kv_sep));
+  top_key_stops_[kv_sep] = token_stop;
+  object_key_stops_[kv_sep] = token_stop;
+  object_key_stops_[static_cast<std::uint8_t>(delimiter(Delimiter::obj_close))] = token_stop;
+  for (const std::uint8_t b : scalar_terminators_) scalar_stops_[b] = token_stop;
+  for (TokenTable* table : {&top_key_stops_, &object_key_stops_, &scalar_stops_})
+    (*table)[escape] = token_escape;
   for (const char c : std::string_view("0123456789-.Nainf")) {
     if (is_special(static_cast<unsigned char>(c))) numbers_need_escaping_ = true;
   }

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "failure.h"
+#include "support/byte_set.h"
 #include "support/expected.h"
 
 namespace vardelquin {
@@ -82,6 +83,31 @@ class FormatConfig {
   // list_close, obj_close.
   const std::array<std::uint8_t, 5>& scalar_terminators() const noexcept { return scalar_terminators_; }
 
+  // What each byte does inside a token the reader cuts: nothing, escape the
+  // next byte, or end the token. One table per kind of token: a top-level
+  // key ends at kv_sep; a key in an object also at obj_close; a scalar at
+  // any of scalar_terminators(). Built with the record, so a call that
+  // reads text finds them ready.
+  static constexpr std::uint8_t token_byte = 0;
+  static constexpr std::uint8_t token_escape = 1;
+  static constexpr std::uint8_t token_stop = 2;
+  using TokenTable = std::array<std::uint8_t, 256>;
+  const TokenTable& top_key_stops() const noexcept { return top_key_stops_; }
+  const TokenTable& object_key_stops() const noexcept { return object_key_stops_; }
+  const TokenTable& scalar_stops() const noexcept { return scalar_stops_; }
+
+  // The same stops, and the escape, as the sets that the reader's scan
+  // looks for; and the eight delimiters as the set the writer escapes.
+  // Each holds a table and the vectors the scan compares against, made
+  // here once rather than by every call.
+  static constexpr std::size_t most_token_stops = 6;  // five stops and the escape
+  using TokenScan = ByteSet<most_token_stops>;
+  using DelimiterScan = ByteSet<delimiter_count>;
+  const TokenScan& top_key_scan() const noexcept { return top_key_scan_; }
+  const TokenScan& object_key_scan() const noexcept { return object_key_scan_; }
+  const TokenScan& scalar_scan() const noexcept { return scalar_scan_; }
+  const DelimiterScan& delimiter_scan() const noexcept { return delimiter_scan_; }
+
   // Whether a delimiter is one of the characters that numbers are written
   // with (the digits, '-', '.', and the letters of NaN and inf). Only then
   // must the writer escape inside numbers; decided once, here, so that the
@@ -92,8 +118,16 @@ class FormatConfig {
   explicit FormatConfig(FormatFields fields);
 
   FormatFields fields_;
+  // Made from fields_, so declared after it.
+  TokenScan top_key_scan_;
+  TokenScan object_key_scan_;
+  TokenScan scalar_scan_;
+  DelimiterScan delimiter_scan_;
   std::array<std::uint8_t, 256> special_table_{};
   std::array<std::uint8_t, 5> scalar_terminators_{};
+  TokenTable top_key_stops_{};
+  TokenTable object_key_stops_{};
+  TokenTable scalar_stops_{};
   bool numbers_need_escaping_ = false;
 };
 

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <span>
 #include <string>
 #include <utility>
@@ -13,6 +12,7 @@
 
 #include "reader/scalar.h"
 #include "support/byte_set.h"
+#include "support/spare.h"
 
 namespace vardelquin {
 namespace {
@@ -22,37 +22,22 @@ namespace {
 // run of ordinary bytes never splits a character.
 class StopSet {
  public:
-  StopSet(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) : scan_(members(stops, escape)) {
-    for (const std::uint8_t b : stops) table_[b] = stop;
-    table_[escape] = escapes;
-  }
+  // `kinds` and `scan` are one kind of token's table and scan set, both
+  // built with the record.
+  StopSet(const FormatConfig::TokenTable& kinds, const FormatConfig::TokenScan& scan) noexcept
+      : table_(kinds), scan_(scan) {}
 
   // What a byte does in a token: nothing (0), escapes the next one, or stops.
-  static constexpr std::uint8_t escapes = 1;
-  static constexpr std::uint8_t stop = 2;
+  static constexpr std::uint8_t escapes = FormatConfig::token_escape;
+  static constexpr std::uint8_t stop = FormatConfig::token_stop;
   std::uint8_t kind(char c) const noexcept { return table_[static_cast<unsigned char>(c)]; }
 
   // The first byte in [p, end) that stops a token or escapes, else end.
   const char* find(const char* p, const char* const end) const noexcept { return scan_.find(p, end); }
 
  private:
-  // At most five stop bytes and the escape.
-  static constexpr std::size_t most = 6;
-
-  struct Members {
-    std::array<std::uint8_t, most> bytes{};
-    std::size_t count = 0;
-    operator std::span<const std::uint8_t>() const noexcept { return {bytes.data(), count}; }
-  };
-  static Members members(std::initializer_list<std::uint8_t> stops, std::uint8_t escape) noexcept {
-    Members m;
-    for (const std::uint8_t b : stops) m.bytes[m.count++] = b;
-    m.bytes[m.count++] = escape;
-    return m;
-  }
-
-  std::array<std::uint8_t, 256> table_{};
-  ByteSet<most> scan_;
+  const FormatConfig::TokenTable& table_;
+  const FormatConfig::TokenScan& scan_;
 };
 
 class Reader {
@@ -63,9 +48,25 @@ class Reader {
         begin_(text.data()),
         config_(config),
         d_(config),
-        top_key_stops_({byte(d_.kv_sep)}, byte(d_.escape)),
-        object_key_stops_({byte(d_.kv_sep), byte(d_.obj_close)}, byte(d_.escape)),
-        scalar_stops_(make_scalar_stops(config)) {}
+        top_key_stops_(config.top_key_stops(), config.top_key_scan()),
+        object_key_stops_(config.object_key_stops(), config.object_key_scan()),
+        scalar_stops_(config.scalar_stops(), config.scalar_scan()) {
+    if (Spares* spares = spare::ThreadSpares<Spares>::find()) {
+      spare::take(spares->open, open_);
+      spare::take(spares->items, items_);
+      spare::take(spares->members, members_);
+      spare::take(spares->scratch, scratch_);
+    }
+  }
+  ~Reader() {
+    Spares& spares = spare::ThreadSpares<Spares>::get();
+    spare::give(spares.open, open_);
+    spare::give(spares.items, items_);
+    spare::give(spares.members, members_);
+    spare::give(spares.scratch, scratch_);
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
 
   // document := field_sep* (key kv_sep value field_sep? field_sep*)*
   // A key runs to the next kv_sep and may be empty; whatever follows a
@@ -89,11 +90,6 @@ class Reader {
 
  private:
   static constexpr std::uint8_t byte(char c) noexcept { return static_cast<std::uint8_t>(c); }
-
-  static StopSet make_scalar_stops(const FormatConfig& config) {
-    const auto& t = config.scalar_terminators();
-    return StopSet({t[0], t[1], t[2], t[3], t[4]}, byte(config.byte(Delimiter::escape)));
-  }
 
   // token := (escape char | ordinary char)*, ending before a stop byte or
   // at the end of the text; an escape as the very last byte is dropped.
@@ -275,6 +271,13 @@ class Reader {
   std::string scratch_;
   bool failed_ = false;
   Failure failure_{};
+  // The stacks of the last reader on this thread (see support/spare.h).
+  struct Spares {
+    std::vector<Open> open;
+    std::vector<Value> items;
+    std::vector<Member> members;
+    std::string scratch;
+  };
 };
 
 }  // namespace

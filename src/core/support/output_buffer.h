@@ -45,6 +45,8 @@ class OwnedText {
 
 class OutputBuffer {
  public:
+  using value_type = char;
+
   OutputBuffer() = default;
   OutputBuffer(OutputBuffer&&) noexcept = default;
   OutputBuffer& operator=(OutputBuffer&&) noexcept = default;
@@ -72,6 +74,7 @@ class OutputBuffer {
   }
 
   std::size_t size() const noexcept { return size_; }
+  std::size_t capacity() const noexcept { return capacity_; }
   std::string_view view() const noexcept { return {storage_.get(), size_}; }
   // Empties the text and keeps the storage for the next one.
   void clear() noexcept { size_ = 0; }

@@ -6,22 +6,41 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <span>
 #include <string_view>
 #include <type_traits>
-#include <vector>
+#include <utility>
 
 namespace vardelquin {
 
 class Arena {
  public:
   Arena() = default;
-  Arena(Arena&&) noexcept = default;
-  Arena& operator=(Arena&&) noexcept = default;
+  Arena(Arena&& other) noexcept
+      : last_(std::exchange(other.last_, nullptr)),
+        cursor_(std::exchange(other.cursor_, nullptr)),
+        end_(std::exchange(other.end_, nullptr)),
+        next_block_size_(std::exchange(other.next_block_size_, first_block)) {}
+  Arena& operator=(Arena&& other) noexcept {
+    if (this != &other) {
+      release();
+      last_ = std::exchange(other.last_, nullptr);
+      cursor_ = std::exchange(other.cursor_, nullptr);
+      end_ = std::exchange(other.end_, nullptr);
+      next_block_size_ = std::exchange(other.next_block_size_, first_block);
+    }
+    return *this;
+  }
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
+  ~Arena() {
+    if (last_ != nullptr) release();
+  }
+
+  // Frees every block but one of the first size, which goes to
+  // `spare_block` if that is empty; the arena is empty afterwards.
+  void release(void*& spare_block) noexcept;
 
   // Memory for `count` objects of a trivially destructible type.
   template <class T>
@@ -64,19 +83,22 @@ class Arena {
   }
 
   // Out of line and cold: it runs once per block, not once per value.
-  [[gnu::noinline, gnu::cold]] void* allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
-    std::size_t size = next_block_size_;
-    while (size < bytes + alignment) size *= 2;
-    if (next_block_size_ < largest_block) next_block_size_ *= 2;
-    blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(size));
-    cursor_ = blocks_.back().get();
-    end_ = cursor_ + size;
-    return allocate_bytes(bytes, alignment);
-  }
+  [[gnu::noinline, gnu::cold]] void* allocate_in_new_block(std::size_t bytes, std::size_t alignment);
+  void release() noexcept;
+
+  // Each block starts with this header; the blocks form a list, newest
+  // first, so that the arena itself needs no allocation to track them.
+  // The first block of a size of first_block is handed back to a spare of
+  // the thread's when the arena goes, and taken by the next arena made on
+  // that thread, so that a small call allocates no block at all.
+  struct alignas(16) Block {
+    Block* previous;
+    std::size_t size;  // usable bytes after the header
+  };
 
   // Blocks double in size up to a cap, so a tree costs few allocations
   // and a small call stays small.
-  std::vector<std::unique_ptr<std::byte[]>> blocks_;
+  Block* last_ = nullptr;
   std::byte* cursor_ = nullptr;
   std::byte* end_ = nullptr;
   std::size_t next_block_size_ = first_block;

@@ -124,6 +124,15 @@ class Document {
  public:
   using const_iterator = std::vector<Member>::const_iterator;
 
+  // A document takes its entries' storage from the last document that
+  // went on the same thread, and leaves its own for the next.
+  Document() noexcept;
+  ~Document();
+  Document(Document&&) noexcept = default;
+  Document& operator=(Document&&) noexcept = default;
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+
   Arena& arena() noexcept { return arena_; }
 
   // The key must live as long as the document.

@@ -189,8 +189,7 @@ void put_float(OutputBuffer& sink, double value) {
 class EscapeSet {
  public:
   explicit EscapeSet(const FormatConfig& config)
-      : marked_(std::span<const std::uint8_t>(delimiter_bytes(config))),
-        escape_(config.byte(Delimiter::escape)) {}
+      : marked_(config.delimiter_scan()), escape_(config.byte(Delimiter::escape)) {}
 
   void put(OutputBuffer& sink, std::string_view text) const {
     // Worst case every byte is escaped; the block loop may also store up to
@@ -223,14 +222,6 @@ class EscapeSet {
   }
 
  private:
-  static std::array<std::uint8_t, delimiter_count> delimiter_bytes(const FormatConfig& config) {
-    std::array<std::uint8_t, delimiter_count> bytes;
-    for (std::size_t i = 0; i < delimiter_count; ++i) {
-      bytes[i] = static_cast<std::uint8_t>(config.fields().delimiters[i]);
-    }
-    return bytes;
-  }
-
   // Branch-free: the escape is always stored and kept only when marked.
   char* put_bytes(char* out, const char* in, const char* end) const {
     for (; in != end; ++in) {
@@ -242,7 +233,7 @@ class EscapeSet {
     return out;
   }
 
-  ByteSet<delimiter_count> marked_;
+  const FormatConfig::DelimiterScan& marked_;  // built with the record
   char escape_;
 };
 
@@ -367,11 +358,9 @@ class Writer {
   OutputBuffer scratch_;
 };
 
-// Runs `write` on a writer made for the configuration, and hands over
-// what it wrote.
+// Runs `write` on a writer made for the configuration, writing into `out`.
 template <class Write>
-OwnedText with_writer(const FormatConfig& config, Write&& write) {
-  OutputBuffer out;
+void write_into(const FormatConfig& config, OutputBuffer& out, Write&& write) {
   if (config.numbers_need_escaping()) {
     Writer<true> writer(config, out);
     write(writer);
@@ -379,6 +368,13 @@ OwnedText with_writer(const FormatConfig& config, Write&& write) {
     Writer<false> writer(config, out);
     write(writer);
   }
+}
+
+// As write_into, handing over what it wrote.
+template <class Write>
+OwnedText with_writer(const FormatConfig& config, Write&& write) {
+  OutputBuffer out;
+  write_into(config, out, write);
   return std::move(out).finish();
 }
 
@@ -386,6 +382,10 @@ OwnedText with_writer(const FormatConfig& config, Write&& write) {
 
 OwnedText write_document(const Document& document, const FormatConfig& config) {
   return with_writer(config, [&](auto& writer) { writer.document(document); });
+}
+
+void write_document(const Document& document, const FormatConfig& config, OutputBuffer& out) {
+  write_into(config, out, [&](auto& writer) { writer.document(document); });
 }
 
 OwnedText write_value(const Value& value, const FormatConfig& config) {

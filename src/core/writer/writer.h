@@ -22,6 +22,9 @@ namespace vardelquin {
 
 // The writer cannot fail. The tree must be no deeper than max_nesting_depth.
 OwnedText write_document(const Document& document, const FormatConfig& config);
+// Appends the text to `out`, for a caller that keeps its buffer for the
+// next document.
+void write_document(const Document& document, const FormatConfig& config, OutputBuffer& out);
 OwnedText write_value(const Value& value, const FormatConfig& config);
 OwnedText escape_text(std::string_view text, const FormatConfig& config);
 
