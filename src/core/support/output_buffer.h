@@ -48,8 +48,17 @@ class OutputBuffer {
   using value_type = char;
 
   OutputBuffer() = default;
-  OutputBuffer(OutputBuffer&&) noexcept = default;
-  OutputBuffer& operator=(OutputBuffer&&) noexcept = default;
+  // A moved-from buffer is empty, with no room: it may be written again.
+  OutputBuffer(OutputBuffer&& other) noexcept
+      : storage_(std::move(other.storage_)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  OutputBuffer& operator=(OutputBuffer&& other) noexcept {
+    storage_ = std::move(other.storage_);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    return *this;
+  }
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
 
