@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "binding/text.h"
+#include "support/little_endian.h"
 
 namespace vardelquin {
 namespace {
@@ -52,10 +53,8 @@ std::uint64_t short_key_bytes(std::string_view key) noexcept {
   const char* const data = key.data();
   const std::size_t n = key.size();
   if (n >= 4) {
-    std::uint32_t first;
-    std::uint32_t last;
-    std::memcpy(&first, data, 4);
-    std::memcpy(&last, data + n - 4, 4);
+    const std::uint32_t first = load_le32(data);
+    const std::uint32_t last = load_le32(data + n - 4);
     return first | (std::uint64_t{last} >> (8 * (8 - n))) << 32;
   }
   if (n == 0) return 0;
@@ -69,8 +68,8 @@ KeyWords words_of(std::string_view key) noexcept {
   const std::size_t n = key.size();
   KeyWords words{0, 0, n};
   if (n >= 8) {
-    std::memcpy(&words.head, key.data(), 8);
-    std::memcpy(&words.tail, key.data() + n - 8, 8);
+    words.head = load_le64(key.data());
+    words.tail = load_le64(key.data() + n - 8);
   } else {
     words.head = words.tail = short_key_bytes(key);
   }

@@ -1,0 +1,26 @@
+// Fixed-size loads of unaligned bytes as little-endian numbers, on any
+// host: code that shifts the loaded words to pick out bytes then means the
+// same bytes everywhere.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace vardelquin {
+
+inline std::uint32_t load_le32(const char* p) noexcept {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return v;
+}
+
+inline std::uint64_t load_le64(const char* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+}  // namespace vardelquin
