@@ -27,8 +27,8 @@ class StopSet {
   StopSet(const FormatConfig::TokenTable& kinds, const FormatConfig::TokenScan& scan) noexcept
       : table_(kinds), scan_(scan) {}
 
-  // What a byte does in a token: nothing (0), escapes the next one, or stops.
-  static constexpr std::uint8_t escapes = FormatConfig::token_escape;
+  // What a byte does in a token: nothing (0), escapes the next one
+  // (FormatConfig::token_escape), or stops.
   static constexpr std::uint8_t stop = FormatConfig::token_stop;
   std::uint8_t kind(char c) const noexcept { return table_[static_cast<unsigned char>(c)]; }
 
@@ -119,6 +119,7 @@ class Reader {
     while (p != end) {
       const std::uint8_t kind = stops.kind(*p);
       if (kind == StopSet::stop) break;
+      static_assert(FormatConfig::token_escape == 1, "an escape's kind is the step past it");
       p += kind;  // past an escape
       if (p == end) break;
       if (length == capacity) {
