@@ -90,19 +90,17 @@ bool holds(const Slot& slot, const KeyWords& words, std::string_view key) noexce
   return key.size() <= 16 || std::memcmp(slot.bytes + 8, key.data() + 8, key.size() - 16) == 0;
 }
 
-PyObject* new_str(std::string_view text) { return str_from_utf8(text).release(); }
-
 }  // namespace
 
 PyObject* cached_key(std::string_view key) {
-  if (key.size() > longest_key) return new_str(key);
+  if (key.size() > longest_key) return str_from_utf8(key).release();
   const KeyWords words = words_of(key);
   Slot& slot = slots[slot_of(words)];
   if (holds(slot, words, key)) {
     Py_INCREF(slot.str);
     return slot.str;
   }
-  PyObject* str = new_str(key);
+  PyObject* str = str_from_utf8(key).release();
   if (str == nullptr) return nullptr;
   // The slot is whole again before the str it held is dropped.
   PyObject* const old = slot.str;
