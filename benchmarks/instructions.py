@@ -2,6 +2,7 @@
 """Instructions per call on the records workload, counted by callgrind.
 
     python benchmarks/instructions.py [--calls N] [--quick] [--markdown]
+    python benchmarks/instructions.py --corpus [DIR] [--calls N] [--markdown]
 
 Needs valgrind (Debian: apt-get install valgrind, which also brings the
 header valgrind/callgrind.h) and a C compiler. Wall-clock figures on a
@@ -17,6 +18,11 @@ the constant cost of entering and leaving the loop taken out; the loop's
 own cost per iteration (a call of the builtin id() measures it) stays in
 and is reported apart. The collector is on, so a call's share of the
 collections its allocations trigger is counted too.
+
+With --corpus the cells are the corpus documents instead of the records
+(DIR as for run.py; stand-ins replace missing documents), N defaults to 2,
+and only vardelquin, json, orjson and orjson_sorted_str are counted: a few
+minutes.
 """
 
 from __future__ import annotations
@@ -39,12 +45,15 @@ from typing import Any, Callable, Dict, List, Optional, Tuple
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
+import libraries  # noqa: E402
 import records  # noqa: E402
+import workloads  # noqa: E402
 from report import Table  # noqa: E402
 
 MARKS_SOURCE = os.path.join(HERE, "callgrind_marks.c")
 LOOP = "loop"  # the library name of the loop-cost cells
 TRIGGER = "desc: Trigger: Client Request: "  # a dump's line that carries its name
+CORPUS_LIBRARIES = ("vardelquin", "json", "orjson", libraries.SORTED_STR)
 
 
 def log(msg: str) -> None:
@@ -60,13 +69,17 @@ def run_loop(fn: Callable[[Any], Any], arg: Any, n: int) -> None:
         fn(arg)
 
 
-def drive(marks_path: str, calls: int, warmup: int) -> None:
+def drive(marks_path: str, calls: int, warmup: int, corpus: Optional[str]) -> None:
     """Runs every cell under callgrind and prints the cells and the skipped-peer notes as JSON."""
     marks = ctypes.CDLL(marks_path)
     toggle, dump = marks.marks_toggle_collect, marks.marks_dump
     dump.argtypes = [ctypes.c_char_p]
     libs, skipped = records.load_libraries()
-    recs = records.all_records()
+    if corpus is None:
+        recs: List[Any] = records.all_records()
+    else:
+        libs = [lib for lib in libs if lib.name in CORPUS_LIBRARIES]
+        recs = workloads.load_corpus(corpus if os.path.isdir(corpus) else None)
     args = records.inputs(recs, libs)
     cells: List[Tuple[str, str, str, Callable[[Any], Any], Any]] = []
     for rec in recs:
@@ -89,6 +102,11 @@ def drive(marks_path: str, calls: int, warmup: int) -> None:
 
 
 # --- outside -----------------------------------------------------------------
+
+def run_default_corpus() -> str:
+    return os.environ.get("VARDELQUIN_CORPUS") or os.path.normpath(os.path.join(HERE, "..", "..", "shared", "data",
+                                                                                   "corpus"))
+
 
 def build_marks(tmp: str) -> str:
     cc = os.environ.get("CC") or shutil.which("cc") or shutil.which("gcc") or shutil.which("clang")
@@ -119,7 +137,8 @@ def read_dumps(tmp: str) -> Dict[str, int]:
     return counts
 
 
-def count(calls: int, warmup: int) -> Tuple[Dict[Tuple[str, str, str], float], List[str], float]:
+def count(calls: int, warmup: int,
+          corpus: Optional[str]) -> Tuple[Dict[Tuple[str, str, str], float], List[str], float]:
     """Instructions per call of every (record, op, library) cell, the skipped-peer notes, and the seconds taken."""
     if not shutil.which("valgrind"):
         raise SystemExit("valgrind not found (Debian: apt-get install valgrind)")
@@ -129,7 +148,7 @@ def count(calls: int, warmup: int) -> Tuple[Dict[Tuple[str, str, str], float], L
         cmd = ["valgrind", "--tool=callgrind", "--collect-atstart=no", "--instr-atstart=no",
                "--dump-instr=no", "--dump-line=no", f"--callgrind-out-file={tmp}/callgrind.out.%p",
                sys.executable, os.path.abspath(__file__), "--drive", marks, "--calls", str(calls),
-               "--warmup", str(warmup)]
+               "--warmup", str(warmup), *(["--corpus", corpus] if corpus is not None else [])]
         # A fixed string hash seed makes the counts repeat from run to run.
         env = dict(os.environ, PYTHONHASHSEED="0")
         proc = subprocess.run(cmd, capture_output=True, text=True, env=env)
@@ -147,11 +166,12 @@ def count(calls: int, warmup: int) -> Tuple[Dict[Tuple[str, str, str], float], L
     return per_call, result["skipped"], time.perf_counter() - started
 
 
-def table(per_call: Dict[Tuple[str, str, str], float], calls: int) -> Table:
+def table(per_call: Dict[Tuple[str, str, str], float], calls: int, what: str) -> Table:
     recs = list(dict.fromkeys(k[0] for k in per_call))
     names = [n for n in records.NAMES if any(k[2] == n for k in per_call)]
-    t = Table(f"records: instructions per call (callgrind; loops of {calls:,} and {2 * calls:,} calls; "
-              "peer / vardelquin in parentheses)", ["record", "op", *names, "loop"])
+    first = "record" if what == "records" else "document"
+    t = Table(f"{what}: instructions per call (callgrind; loops of {calls:,} and {2 * calls:,} calls; "
+              "peer / vardelquin in parentheses)", [first, "op", *names, "loop"])
     for rec in recs:
         for op in records.OPS:
             mine = per_call.get((rec, op, records.SUBJECT))
@@ -176,17 +196,22 @@ def main(argv: Optional[List[str]] = None) -> int:
     ap.add_argument("--calls", type=int, default=None, help="N, the shorter loop's calls (default 200, quick 40)")
     ap.add_argument("--quick", action="store_true", help="short loops: a smoke run, the figures are rougher")
     ap.add_argument("--markdown", action="store_true", help="print the table as Markdown")
+    ap.add_argument("--corpus", metavar="DIR", nargs="?", const=run_default_corpus(),
+                    help="count the corpus documents instead of the records (default DIR: as run.py's)")
     ap.add_argument("--drive", metavar="MARKS", help=argparse.SUPPRESS)  # inside valgrind
     ap.add_argument("--warmup", type=int, default=None, help=argparse.SUPPRESS)
     args = ap.parse_args(argv)
-    calls = args.calls or (40 if args.quick else 200)
-    warmup = args.warmup or (20 if args.quick else 100)
+    if args.corpus is not None:
+        calls, warmup = args.calls or 2, args.warmup or 1
+    else:
+        calls = args.calls or (40 if args.quick else 200)
+        warmup = args.warmup or (20 if args.quick else 100)
     if args.drive:
-        drive(args.drive, calls, warmup)
+        drive(args.drive, calls, warmup, args.corpus)
         return 0
 
     log("counting instructions under callgrind")
-    per_call, skipped, seconds = count(calls, warmup)
+    per_call, skipped, seconds = count(calls, warmup, args.corpus)
     header = [
         f"Python: {platform.python_implementation()} {sys.version.split()[0]}; "
         f"{platform.system()} {platform.machine()}; {time.strftime('%Y-%m-%d')}; {seconds:.0f} s",
@@ -195,11 +220,14 @@ def main(argv: Optional[List[str]] = None) -> int:
         "itself (a call of the builtin id()), which every cell includes.",
         *skipped,
     ]
-    t = table(per_call, calls)
+    what = "records" if args.corpus is None else "corpus"
+    if args.corpus is not None:
+        header.append(f"Corpus: {args.corpus}")
+    t = table(per_call, calls, what)
     if args.markdown:
         print("\n".join([*(f"- {h}" for h in header), "", t.markdown()]))
     else:
-        print("\n".join(["vardelquin records: instructions per call", *(f"  {h}" for h in header), "", t.text()]))
+        print("\n".join([f"vardelquin {what}: instructions per call", *(f"  {h}" for h in header), "", t.text()]))
     return 0
 
 

@@ -16,7 +16,6 @@ The peers are optional: one that is not installed is left out with a note.
 from __future__ import annotations
 
 import gc
-import importlib
 import itertools
 import statistics
 import sys
@@ -29,7 +28,7 @@ from report import Table
 
 OPS = ("dumps", "loads")
 SUBJECT = libraries.SUBJECT
-SORTED_STR = "orjson_sorted_str"
+SORTED_STR = libraries.SORTED_STR
 # Column order of every records table.
 NAMES = ("vardelquin", "orjson", SORTED_STR, "json", "ujson", "msgspec")
 
@@ -104,61 +103,32 @@ def all_records() -> List[Record]:
 
 # --- the libraries -----------------------------------------------------------
 
-@dataclass
-class RecordLibrary:
-    name: str
-    dumps: Callable[[Any], Any]
-    loads: Optional[Callable[[Any], Any]]  # None: its loads is another column's
-    version: str
-    call: str
-
-
-def _sorted_str(base: libraries.Library) -> RecordLibrary:
-    # What vardelquin's dumps does: sorted keys and a str result. Its loads
-    # would be orjson's again, so it has no column of its own there.
-    orjson = importlib.import_module("orjson")
-    dumps = orjson.dumps
-    option = orjson.OPT_SORT_KEYS
-
-    def sorted_to_str(obj: Any) -> str:
-        return dumps(obj, option=option).decode()
-
-    return RecordLibrary(SORTED_STR, sorted_to_str, None, base.version,
-                         "orjson.dumps(obj, option=OPT_SORT_KEYS).decode() (dumps only)")
-
-
-def load_libraries() -> Tuple[List[RecordLibrary], List[str]]:
+def load_libraries() -> Tuple[List[libraries.Library], List[str]]:
     """The libraries that import, and a note for each peer that does not.
 
     vardelquin itself must import (ImportError otherwise).
     """
-    libs: List[RecordLibrary] = []
+    libs: List[libraries.Library] = []
     skipped: List[str] = []
     for name in libraries.NAMES:
         try:
             base = libraries.load(name)
-        except ImportError:
+        except ImportError as e:
             if name == SUBJECT:
                 raise
-            skipped.append(f"{name} is not installed (pip install -r benchmarks/requirements.txt); its columns are "
-                           "left out")
+            skipped.append(f"{e.name or name} is not installed (pip install -r benchmarks/requirements.txt); "
+                           f"the columns of {name} are left out")
             continue
-        libs.append(RecordLibrary(base.name, base.dumps, base.loads, base.version, base.call))
-        if name == "orjson":
-            libs.append(_sorted_str(base))
+        libs.append(base)
     order = {n: i for i, n in enumerate(NAMES)}
     libs.sort(key=lambda lib: order[lib.name])
     return libs, skipped
 
 
-def operations(lib: RecordLibrary) -> Dict[str, Callable[[Any], Any]]:
-    ops = {"dumps": lib.dumps}
-    if lib.loads is not None:
-        ops["loads"] = lib.loads
-    return ops
+operations = libraries.operations
 
 
-def inputs(records: List[Record], libs: List[RecordLibrary]) -> Dict[Tuple[str, str, str], Any]:
+def inputs(records: List[Record], libs: List[libraries.Library]) -> Dict[Tuple[str, str, str], Any]:
     """The argument of each (record, op, library) cell: the record, or the text that library wrote."""
     args: Dict[Tuple[str, str, str], Any] = {}
     for rec in records:
@@ -204,7 +174,7 @@ def _calls_per_batch(fn: Callable[[Any], Any], arg: Any, target: float, clock: C
     return n
 
 
-def time_records(records: List[Record], libs: List[RecordLibrary], args: Dict[Tuple[str, str, str], Any],
+def time_records(records: List[Record], libs: List[libraries.Library], args: Dict[Tuple[str, str, str], Any],
                  repeats: int, target: float, clock_name: str) -> Samples:
     """Every cell of a record once per repeat, round-robin, starting from a different cell each repeat.
 
@@ -238,7 +208,7 @@ def _ns(seconds: Optional[float]) -> str:
     return "-" if seconds is None else f"{seconds * 1e9:,.0f} ns"
 
 
-def tables(records: List[Record], libs: List[RecordLibrary], res: Samples, repeats: int) -> List[Table]:
+def tables(records: List[Record], libs: List[libraries.Library], res: Samples, repeats: int) -> List[Table]:
     names = [lib.name for lib in libs]
     out = []
     for op in OPS:

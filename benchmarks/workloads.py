@@ -112,6 +112,45 @@ def non_ascii(n_strings: int, length: int, rng: random.Random) -> Dict[str, Any]
     return doc
 
 
+def short_strings(n: int, rng: random.Random) -> Dict[str, Any]:
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    return {"strings": ["".join(rng.choice(letters) for _ in range(10)) for _ in range(n)]}
+
+
+def long_text(n_strings: int, length: int, rng: random.Random, delimiter_at: Optional[str]) -> Dict[str, Any]:
+    # Greek and Cyrillic letters with spaces (two UTF-8 bytes each), and one
+    # ';' (written escaped) at the start, the middle or the end of each.
+    pool = "αβγδεζηθικλμνξοπρστυφχψωабвгдежзийклмнопрстуфхцчшщыэюя "
+    doc = {}
+    for i in range(n_strings):
+        chars = [rng.choice(pool) for _ in range(length - (delimiter_at is not None))]
+        if delimiter_at is not None:
+            at = {"first": 0, "middle": len(chars) // 2, "last": len(chars)}[delimiter_at]
+            chars.insert(at, ";")
+        doc[f"t{i:04d}"] = "".join(chars)
+    return doc
+
+
+def ints_and_nulls(n: int, rng: random.Random) -> Dict[str, Any]:
+    return {"cells": [None if rng.random() < 0.4 else rng.randint(0, 99_999) for _ in range(n)]}
+
+
+def mesh(n_vertices: int, rng: random.Random) -> Dict[str, Any]:
+    # A 3-D mesh: float coordinates and integer triangles, as lists of 3.
+    vertices = [[round(rng.uniform(-100, 100), 4) for _ in range(3)] for _ in range(n_vertices)]
+    faces = [[rng.randrange(n_vertices) for _ in range(3)] for _ in range(2 * n_vertices)]
+    return {"mesh": {"vertices": vertices, "faces": faces}}
+
+
+def versions(n: int, rng: random.Random) -> Dict[str, Any]:
+    # Strings that start like numbers but are not (3.10.2, 2.0.0-rc1).
+    doc = {}
+    for i in range(n):
+        v = f"{rng.randint(0, 12)}.{rng.randint(0, 40)}.{rng.randint(0, 99)}"
+        doc[f"package-{i:05d}"] = v + ("-rc1" if rng.random() < 0.1 else "")
+    return {"versions": doc}
+
+
 def deep(levels: int) -> Dict[str, Any]:
     # Lists and objects alternate; each level also holds a small scalar.
     value: Any = "leaf"
@@ -145,6 +184,32 @@ def synthetic(quick: bool) -> List[Workload]:
         Workload(
             "non_ascii", "synthetic", non_ascii(1000 // scale, 100, rng),
             f"{1000 // scale} strings of 100 chars: Latin-1, Greek, Cyrillic, CJK, emoji",
+        ),
+        Workload(
+            "short_strings", "synthetic", short_strings(300_000 // scale, rng),
+            f"list of {300_000 // scale:,} strings of 10 ASCII letters",
+        ),
+        *(
+            Workload(
+                name, "synthetic", long_text(1000 // scale, 1000, rng, at),
+                f"{1000 // scale} strings of 1,000 Greek and Cyrillic chars"
+                + (f", a ';' (escaped) {where} each" if at else ", no delimiters"),
+            )
+            for name, at, where in (("long_text", None, ""), ("escape_first", "first", "at the start of"),
+                                    ("escape_middle", "middle", "in the middle of"),
+                                    ("escape_last", "last", "at the end of"))
+        ),
+        Workload(
+            "ints_nulls", "synthetic", ints_and_nulls(200_000 // scale, rng),
+            f"list of {200_000 // scale:,} values: ints below 100,000, 40% None",
+        ),
+        Workload(
+            "mesh", "synthetic", mesh(30_000 // scale, rng),
+            f"3-D mesh: {30_000 // scale:,} float vertices and {60_000 // scale:,} int triangles, lists of 3",
+        ),
+        Workload(
+            "versions", "synthetic", versions(20_000 // scale, rng),
+            f"a dict of {20_000 // scale:,} version strings (3.10.2, 2.0.0-rc1)",
         ),
         Workload(
             "deep", "synthetic", deep(500),

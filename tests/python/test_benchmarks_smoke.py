@@ -58,7 +58,8 @@ def test_quick_run_prints_the_tables():
     assert out.startswith("vardelquin benchmark") and "CPU:" in out and "Python:" in out and "targets" in out
     for op in ("dumps", "loads"):
         assert any(line.startswith(f"{op}: ") and "per call" in line for line in lines), op
-    workloads = ("record3", "escapes", "ints", "floats", "non_ascii", "deep")
+    workloads = ("record3", "escapes", "ints", "floats", "non_ascii", "short_strings", "long_text", "escape_first",
+                 "escape_middle", "escape_last", "ints_nulls", "mesh", "versions", "deep")
     for part in ("output size of dumps", "dumps: peak memory of one call, tracemalloc",
                  "loads: peak memory of one call, tracemalloc", *CONSTANTS["NAMES"], *(f"\n{w} " for w in workloads)):
         assert part in out, part
@@ -94,6 +95,18 @@ def test_records_run_prints_every_record_and_operation():
         assert len([line for line in lines if line.startswith((f"{record} min ", f"{record} median "))]) == 4, record
     for name in PEERS_MISSING:
         assert f"{name} is not installed" in out
+
+
+def test_scale_run_prints_time_and_memory_per_size():
+    proc = subprocess.run([sys.executable, BENCH / "run.py", "--scale", "--quick"], capture_output=True, text=True,
+                          timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    lines = proc.stdout.splitlines()
+    assert any(line.startswith("dumps of one string: thread CPU time per byte") for line in lines)
+    assert any(line.startswith("dumps of one string: resident high-water growth") for line in lines)
+    assert [line.split()[:2] for line in lines if line.endswith("x") and line[:1].isdigit()] == [["1", "MB"],
+                                                                                              ["10", "MB"]]
+    assert len([line for line in lines if line.strip().startswith(("PASS", "FAIL"))]) == 2
 
 
 def test_records_match_their_description():
