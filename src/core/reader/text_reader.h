@@ -99,9 +99,9 @@ class TextReader {
         object_key_stops_(config.object_key_stops(), config.object_key_scan()),
         scalar_stops_(config.scalar_stops(), config.scalar_scan()),
         sink_(sink) {
-    if (reading::Spares* spares = spare::ThreadSpares<reading::Spares>::find()) {
-      spare::take(spares->scratch, scratch_);
-    }
+    // Made now, not at the end of the call, where their first making
+    // could meet a shortage of memory that the C library cannot report.
+    spare::take(spare::ThreadSpares<reading::Spares>::get().scratch, scratch_);
   }
   ~TextReader() { spare::give(spare::ThreadSpares<reading::Spares>::get().scratch, scratch_); }
   TextReader(const TextReader&) = delete;
