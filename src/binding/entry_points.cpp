@@ -88,7 +88,7 @@ PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!text) return failure(wrap_argument_error("s", std::move(text).error()));
     PyResult<WorkingConfig> config = settle_config(slots[1]);
     if (!config) return failure(std::move(config).error());
-    return dict_from_text(text->text(), *config->record);
+    return dict_from_text(s, text->text(), *config->record);
   });
 }
 

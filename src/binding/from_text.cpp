@@ -12,7 +12,9 @@
 #include "binding/key_cache.h"
 #include "binding/text.h"
 #include "reader/text_reader.h"
+#include "support/pod_stack.h"
 #include "support/spare.h"
+#include "support/utf8.h"
 #include "value/arena.h"
 
 namespace vardelquin {
@@ -49,16 +51,18 @@ class ObjectStack {
   }
   // The references from `base` on, for the caller to take over with forget_from.
   std::span<PyObject* const> from(std::size_t base) const noexcept {
-    return std::span(objects_).subspan(base);
+    return {objects_.data() + base, objects_.size() - base};
   }
-  void forget_from(std::size_t base) noexcept { objects_.resize(base); }
+  void forget_from(std::size_t base) noexcept { objects_.shrink_to(base); }
 
  private:
-  std::vector<PyObject*> objects_;
+  // A long list's items all wait here: a PodStack does not copy them, nor
+  // take fresh pages for all of them, at each doubling.
+  PodStack<PyObject*> objects_;
   // The storage of the last stack on this thread (see support/spare.h);
   // it goes back empty, so the thread's spare holds no reference.
   struct Spares {
-    std::vector<PyObject*> objects;
+    PodStack<PyObject*> objects;
   };
 };
 
@@ -135,7 +139,14 @@ class ObjectSink {
   // ends: the first use on a thread registers their destructor with the C
   // library, which ends the process if it finds no memory for that, and
   // the end of a call is where memory is most likely to have run out.
-  ObjectSink() { spare::take(spare::ThreadSpares<Spares>::get().frames, frames_); }
+  // `text` is the UTF-8 of `source`, a str.
+  ObjectSink(PyHandle source, std::string_view text)
+      : text_(text.data()),
+        // As long in UTF-8 bytes as in characters: ASCII.
+        ascii_source_(
+            PyUnicode_GetLength(source.get()) == static_cast<Py_ssize_t>(text.size()) ? source : PyHandle()) {
+    spare::take(spare::ThreadSpares<Spares>::get().frames, frames_);
+  }
   ~ObjectSink() { spare::give(spare::ThreadSpares<Spares>::get().frames, frames_); }
   ObjectSink(const ObjectSink&) = delete;
   ObjectSink& operator=(const ObjectSink&) = delete;
@@ -155,14 +166,14 @@ class ObjectSink {
     members_.push(key.lasting || key.text.empty() ? key.text : keys_.copy(key.text));
     return true;
   }
-  bool scalar(Value value, bool /*lasting: its bytes are copied at once*/) {
+  bool scalar(Value value, bool lasting) {
     PyObject* made = nullptr;
     switch (value.tag()) {
       case ValueTag::Null: made = new_reference(Py_None); break;
       case ValueTag::Bool: made = new_reference(value.as_bool() ? Py_True : Py_False); break;
       case ValueTag::Int: made = PyLong_FromLongLong(value.as_int()); break;
       case ValueTag::Float: made = PyFloat_FromDouble(value.as_float()); break;
-      case ValueTag::Str: made = str_from_utf8(value.as_str()).release(); break;
+      case ValueTag::Str: made = make_str(value.as_str(), lasting); break;
       case ValueTag::List:
       case ValueTag::Object:
         fail([] { return PendingException::internal("unknown value tag"); });
@@ -236,6 +247,23 @@ class ObjectSink {
     return true;
   }
 
+  // Strings are most of many texts, short ones above all, so the cheapest
+  // way to each is taken. Out of an ASCII str, a part of the str itself,
+  // which the interpreter copies without looking at its characters. From
+  // other ASCII bytes, the Latin-1 decoder, which does less per call than
+  // the UTF-8 one; a long string is not worth the test for it, as the
+  // UTF-8 decoder goes through ASCII runs quickly itself.
+  PyObject* make_str(std::string_view text, bool lasting) const {
+    constexpr std::size_t short_string = 64;
+    if (ascii_source_.get() != nullptr) {
+      if (!lasting) return str_from_ascii(text).release();
+      const auto start = static_cast<Py_ssize_t>(text.data() - text_);
+      return PyUnicode_Substring(ascii_source_.get(), start, start + static_cast<Py_ssize_t>(text.size()));
+    }
+    if (text.size() <= short_string && utf8::is_ascii(text)) return str_from_ascii(text).release();
+    return str_from_utf8(text).release();
+  }
+
   static PyObject* new_reference(PyObject* singleton) { return PyRef::borrow(PyHandle(singleton)).release(); }
 
   PyObject* created(PyObject* object) {
@@ -255,6 +283,9 @@ class ObjectSink {
   struct Spares {  // see support/spare.h
     std::vector<Frame> frames;
   };
+  const char* const text_;
+  // The str read, when it is ASCII: a character's index is then its byte's.
+  const PyHandle ascii_source_;
   std::vector<Frame> frames_;
   ObjectStack items_;
   MemberStack members_;
@@ -282,9 +313,9 @@ PendingException reader_failure(const Failure& read_failure) {
 
 }  // namespace
 
-PyResult<PyRef> dict_from_text(std::string_view text, const FormatConfig& config) {
+PyResult<PyRef> dict_from_text(PyHandle source, std::string_view text, const FormatConfig& config) {
   const CollectorPause pause;
-  ObjectSink sink;
+  ObjectSink sink(source, text);
   if (!sink.start()) return failure(sink.take_failure());
   TextReader reader(text, config, sink);
   switch (reader.read()) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -34,6 +36,22 @@ constexpr Decoded decode(std::string_view text) noexcept {
     cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3Fu);
   }
   return {cp, length};
+}
+
+// Whether every byte is below 0x80, eight at a time. Byte order does not
+// matter to a test of every byte's top bit.
+inline bool is_ascii(std::string_view text) noexcept {
+  constexpr std::uint64_t top_bits = 0x8080808080808080u;
+  const char* p = text.data();
+  std::size_t n = text.size();
+  std::uint64_t seen = 0;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    seen |= word;
+  }
+  for (; n > 0; ++p, --n) seen |= static_cast<unsigned char>(*p);
+  return (seen & top_bits) == 0;
 }
 
 inline void append(std::string& out, char32_t cp) {
