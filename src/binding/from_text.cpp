@@ -140,11 +140,13 @@ class ObjectSink {
   // library, which ends the process if it finds no memory for that, and
   // the end of a call is where memory is most likely to have run out.
   // `text` is the UTF-8 of `source`, a str.
-  ObjectSink(PyHandle source, std::string_view text)
-      : text_(text.data()),
-        // As long in UTF-8 bytes as in characters: ASCII.
-        ascii_source_(
-            PyUnicode_GetLength(source.get()) == static_cast<Py_ssize_t>(text.size()) ? source : PyHandle()) {
+  ObjectSink(PyHandle source, std::string_view text) : source_(source), text_(text.data()), text_view_(text) {
+    const auto characters = static_cast<std::size_t>(PyUnicode_GetLength(source.get()));
+    // As long in UTF-8 bytes as in characters: ASCII.
+    if (characters == text.size()) ascii_source_ = source;
+    // Parts of the str are worth taking only where multi-byte characters
+    // abound (a quarter more bytes than characters), which few texts have.
+    if (4 * text.size() < 5 * characters) parts_worth_taking_ = false;
     spare::take(spare::ThreadSpares<Spares>::get().frames, frames_);
   }
   ~ObjectSink() { spare::give(spare::ThreadSpares<Spares>::get().frames, frames_); }
@@ -247,21 +249,42 @@ class ObjectSink {
     return true;
   }
 
-  // Strings are most of many texts, short ones above all, so the cheapest
-  // way to each is taken. Out of an ASCII str, a part of the str itself,
-  // which the interpreter copies without looking at its characters. From
-  // other ASCII bytes, the Latin-1 decoder, which does less per call than
-  // the UTF-8 one; a long string is not worth the test for it, as the
-  // UTF-8 decoder goes through ASCII runs quickly itself.
-  PyObject* make_str(std::string_view text, bool lasting) const {
+  // Strings are most of many texts, short ones above all, so each is made
+  // the cheapest way there is. A string read straight from an ASCII str
+  // is a part of that str (a character's index is its byte's), which the
+  // interpreter copies without decoding. Other ASCII strings are decoded as
+  // Latin-1, which costs less per call than UTF-8 (beyond a short string
+  // the test is not worth it). A long string of mostly multi-byte
+  // characters is a part of the str too, where that str is not one of four
+  // bytes a character, from which the interpreter narrows parts slowly: the
+  // characters up to it are counted from where the last such string ended.
+  // Everything else is decoded from UTF-8.
+  PyObject* make_str(std::string_view text, bool lasting) {
     constexpr std::size_t short_string = 64;
-    if (ascii_source_.get() != nullptr) {
-      if (!lasting) return str_from_ascii(text).release();
+    const bool ascii_text = ascii_source_.get() != nullptr;
+    if (lasting && ascii_text) {
       const auto start = static_cast<Py_ssize_t>(text.data() - text_);
       return PyUnicode_Substring(ascii_source_.get(), start, start + static_cast<Py_ssize_t>(text.size()));
     }
-    if (text.size() <= short_string && utf8::is_ascii(text)) return str_from_ascii(text).release();
-    return str_from_utf8(text).release();
+    if (ascii_text || (text.size() <= short_string && utf8::is_ascii(text)))
+      return str_from_ascii(text).release();
+    if (!lasting || text.size() <= short_string || !parts_worth_taking())
+      return str_from_utf8(text).release();
+    const std::size_t length = utf8::count_characters(text);
+    if (2 * text.size() < 3 * length) return str_from_utf8(text).release();
+    const auto start = static_cast<std::size_t>(text.data() - text_);
+    characters_read_ += utf8::count_characters({text_ + bytes_read_, start - bytes_read_});
+    const auto first = static_cast<Py_ssize_t>(characters_read_);
+    bytes_read_ = start + text.size();
+    characters_read_ += length;
+    return PyUnicode_Substring(source_.get(), first, first + static_cast<Py_ssize_t>(length));
+  }
+
+  // Settled by the text's length for most texts, else by a scan of the
+  // text the first time it matters.
+  bool parts_worth_taking() {
+    if (!parts_worth_taking_) parts_worth_taking_ = !utf8::has_four_byte_characters(text_view_);
+    return *parts_worth_taking_;
   }
 
   static PyObject* new_reference(PyObject* singleton) { return PyRef::borrow(PyHandle(singleton)).release(); }
@@ -283,9 +306,16 @@ class ObjectSink {
   struct Spares {  // see support/spare.h
     std::vector<Frame> frames;
   };
+  const PyHandle source_;
   const char* const text_;
+  const std::string_view text_view_;
   // The str read, when it is ASCII: a character's index is then its byte's.
-  const PyHandle ascii_source_;
+  PyHandle ascii_source_;
+  std::optional<bool> parts_worth_taking_;
+  // Where in the text the last string made as a part of source_ ended, in
+  // bytes and in characters.
+  std::size_t bytes_read_ = 0;
+  std::size_t characters_read_ = 0;
   std::vector<Frame> frames_;
   ObjectStack items_;
   MemberStack members_;

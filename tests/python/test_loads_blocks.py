@@ -5,6 +5,7 @@ at the 15th, 16th and 17th byte of a run and at the end of the text. Every text 
 model's reading of it.
 """
 import gc
+import random
 
 import pytest
 
@@ -131,3 +132,20 @@ def test_no_container_is_seen_unfinished_while_reading():
         if not was_enabled:
             gc.disable()
     assert list(result) == ["first", "l", "o", "last"] and len(result["o"]["k"]) == 3000
+
+
+@pytest.mark.parametrize("alphabet", ["\u4e2d\u6587\u00e9ab", "\u4e2d\u6587\u00e9ab\U0001f600", "\u00e9\u00e8abc"])
+def test_strings_among_multi_byte_characters(alphabet):
+    """Long and short strings, plain and escaped, keys and numbers between them: each string where it was."""
+    rng = random.Random(len(alphabet))
+    expected, items = {}, []
+    for i in range(400):
+        length = rng.choice([0, 1, 5, 21, 22, 65, 300])
+        value = "".join(rng.choice(alphabet + (";" if i % 4 == 0 else "")) for _ in range(length))
+        key = "k\u6587%d" % i if i % 3 else "k%d" % i
+        expected[key] = [value, i] if i % 5 == 0 else {"z": value} if i % 7 == 0 else value
+        text = value.replace(";", "\\;")
+        items.append("%s=%s" % (key, "[%s|%d]" % (text, i) if i % 5 == 0 else "{z=%s}" % text if i % 7 == 0 else text))
+    text = ";".join(items)
+    assert loads(text) == expected
+    assert shape(loads(text)) == shape(model.loads(text))
