@@ -9,6 +9,9 @@
 #include <system_error>
 #include <utility>
 
+#include "support/little_endian.h"
+#include "support/simd.h"
+
 namespace vardelquin {
 namespace {
 
@@ -212,6 +215,34 @@ constexpr int safe_digits = 19;
 // parse_float, which settles overflow and underflow first.
 constexpr std::int64_t modest_exponent = 10'000;
 
+// Appends the run of digits at p to `mantissa`, counting them in `digits`,
+// and returns where the run ends. Past 19 digits the mantissa wraps around,
+// and callers look at `digits` before trusting it.
+[[gnu::always_inline]] inline const char* take_mantissa_digits(const char* p, const char* const end,
+                                                               std::uint64_t& mantissa, int& digits) {
+#if VARDELQUIN_SWAR
+  // Eight at a time while they fit: each byte minus '0' is a digit when
+  // neither it nor it plus 6 carries into the upper half of the byte; the
+  // eight are then combined in pairs, fours and the whole in three steps.
+  constexpr std::uint64_t zeros = 0x3030303030303030u;
+  constexpr std::uint64_t high_halves = 0xF0F0F0F0F0F0F0F0u;
+  while (end - p >= 8 && digits <= safe_digits - 8) {
+    std::uint64_t word = load_le64(p);  // the first digit in the lowest byte
+    if ((word & high_halves) != zeros || ((word + 0x0606060606060606u) & high_halves) != zeros) break;
+    word -= zeros;
+    word = word * 10 + (word >> 8);  // pairs, in every other byte
+    word = ((word & 0x000000FF000000FFu) * (100 + (std::uint64_t{1000000} << 32)) +
+            ((word >> 16) & 0x000000FF000000FFu) * (1 + (std::uint64_t{10000} << 32))) >>
+           32;
+    mantissa = mantissa * 100'000'000 + word;
+    digits += 8;
+    p += 8;
+  }
+#endif
+  for (; p != end && is_digit(*p); ++p, ++digits) mantissa = mantissa * 10 + digit_value(*p);
+  return p;
+}
+
 // A token that starts like a number, typed and converted in one pass over
 // its bytes: an integer when it is one and fits, else a float when the
 // float grammar takes the whole token, else nothing (a string). The
@@ -228,7 +259,7 @@ std::optional<Value> decode_number(std::string_view token) {
 
   std::uint64_t mantissa = 0;
   int digits = 0;  // mantissa digits, leading zeros included
-  for (; p != end && is_digit(*p); ++p, ++digits) mantissa = mantissa * 10 + digit_value(*p);
+  p = take_mantissa_digits(p, end, mantissa, digits);
   if (p == end) {
     if (digits == 0) return std::nullopt;  // a sign alone
     if (digits <= safe_digits) {
@@ -248,8 +279,9 @@ std::optional<Value> decode_number(std::string_view token) {
 
   int fraction_digits = 0;
   if (p != end && *p == '.') {
-    for (++p; p != end && is_digit(*p); ++p, ++fraction_digits) mantissa = mantissa * 10 + digit_value(*p);
-    digits += fraction_digits;
+    const int integer_digits = digits;
+    p = take_mantissa_digits(p + 1, end, mantissa, digits);
+    fraction_digits = digits - integer_digits;
     if (digits == 0) return std::nullopt;  // "." or a sign and "."
   }
   std::int64_t exponent = 0;
