@@ -64,10 +64,9 @@ class StopSet {
   StopSet(const FormatConfig::TokenTable& kinds, const FormatConfig::TokenScan& scan) noexcept
       : table_(kinds), scan_(scan) {}
 
-  // Whether a byte, found by find, stops the token (else it escapes).
-  bool stops(char c) const noexcept {
-    return table_[static_cast<unsigned char>(c)] == FormatConfig::token_stop;
-  }
+  // What a byte does in a token: nothing (FormatConfig::token_byte),
+  // escapes the next one (token_escape), or stops (token_stop).
+  std::uint8_t kind(char c) const noexcept { return table_[static_cast<unsigned char>(c)]; }
 
   // The first byte in [p, end) that stops a token or escapes, else end.
   const char* find(const char* p, const char* const end) const noexcept { return scan_.find(p, end); }
@@ -141,28 +140,49 @@ class TextReader {
     return {read_escaped_token(stops, run), false};
   }
 
-  // From the first escape on: the byte after each escape is copied
-  // whatever it is, and the run from there to the next stop or escape is
-  // found by the same block scan and copied at once. The continuation
-  // bytes of an escaped multi-byte character never stop a token, so they
-  // start the next run; a lone escape at the end is dropped. scratch_
-  // only grows; its size is its capacity.
+  // From the first escape on, byte by byte while escapes come thick: an
+  // escape is skipped without a branch and the byte after it copied
+  // whatever it is. A block scan pays its set-up at each start, so only a
+  // run of ordinary bytes that fills a whole batch is left to it, found
+  // and copied at once. The continuation bytes of a multi-byte character never
+  // stop a token, so they follow as ordinary bytes; a lone escape at the
+  // end is dropped. scratch_ only grows; its size is its capacity.
   std::string_view read_escaped_token(const reading::StopSet& stops, const char* run) {
-    std::size_t length = 0;
-    const char* p = pos_;  // at an escape
+    constexpr std::size_t batch = 16;
+    std::size_t length = static_cast<std::size_t>(pos_ - run);
+    char* out = room(length + batch);
+    std::memcpy(out, run, length);
+    const char* p = pos_;
+    const char* const end = end_;
     for (;;) {
-      // [run, p) is ordinary; p is at the end, a stop or an escape.
-      const auto run_length = static_cast<std::size_t>(p - run);
-      char* out = room(length + run_length + 1);
-      std::memcpy(out + length, run, run_length);
+      // Up to a batch of bytes, with room for them made beforehand.
+      out = room(length + batch);
+      std::uint8_t escapes = 0;
+      for (std::size_t n = 0; n < batch && p != end; ++n) {
+        const std::uint8_t kind = stops.kind(*p);
+        if (kind == FormatConfig::token_stop) {
+          pos_ = p;
+          return {out, length};
+        }
+        static_assert(FormatConfig::token_escape == 1 && FormatConfig::token_byte == 0,
+                      "a byte's kind is the step past it");
+        p += kind;  // past an escape
+        if (p == end) break;
+        out[length++] = *p++;
+        escapes |= kind;
+      }
+      if (p == end) break;
+      if (escapes != 0) continue;
+      // A batch without an escape: the rest of the run by blocks.
+      const char* const start = p;
+      p = stops.find(p, end);
+      const auto run_length = static_cast<std::size_t>(p - start);
+      out = room(length + run_length);
+      std::memcpy(out + length, start, run_length);
       length += run_length;
-      if (p == end_ || stops.stops(*p) || ++p == end_) break;
-      out[length++] = *p++;
-      run = p;
-      p = stops.find(p, end_);
     }
     pos_ = p;
-    return {scratch_.data(), length};
+    return {out, length};
   }
 
   // scratch_, with room for at least `size` bytes.
