@@ -7,11 +7,10 @@
 
 #include "binding/arguments.h"
 #include "binding/document_from_dict.h"
-#include "binding/document_to_dict.h"
 #include "binding/format_config_type.h"
+#include "binding/from_text.h"
 #include "binding/text.h"
 #include "failure.h"
-#include "reader/reader.h"
 #include "support/spare.h"
 #include "writer/writer.h"
 
@@ -43,20 +42,6 @@ PyResult<WorkingConfig> settle_config(PyHandle config) {
   if (!hold) return failure(wrap_argument_error("config", std::move(hold).error()));
   const FormatConfig* record = &hold->record();
   return WorkingConfig{record, std::move(*hold)};
-}
-
-// A text that does not read: ValueError(message), whose `pos` attribute
-// holds the failure's byte offset, so that callers need not parse it out
-// of the message. The exception is made here, not when it is raised, to
-// set the attribute on it.
-PendingException reader_failure(const Failure& read_failure) {
-  PyRef text = str_from_utf8(failure_message(read_failure));
-  if (!text) return api_call_failed();
-  PyRef exception = PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_ValueError, text.get(), nullptr));
-  if (!exception) return api_call_failed();
-  PyRef pos = PyRef::steal(PyLong_FromSize_t(read_failure.offset));
-  if (!pos || PyObject_SetAttrString(exception.get(), "pos", pos.get()) != 0) return api_call_failed();
-  return PendingException::fetched(PyRef::borrow(PyHandle(PyExc_ValueError)), std::move(exception), PyRef());
 }
 
 // The text buffer of the last dumps on this thread (see support/spare.h).
@@ -103,9 +88,7 @@ PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!text) return failure(wrap_argument_error("s", std::move(text).error()));
     PyResult<WorkingConfig> config = settle_config(slots[1]);
     if (!config) return failure(std::move(config).error());
-    auto document = parse_document(text->text(), *config->record);
-    if (!document) return failure(reader_failure(document.error()));
-    return document_to_dict(*document);
+    return dict_from_text(s, text->text(), *config->record);
   });
 }
 

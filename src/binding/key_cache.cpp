@@ -6,6 +6,7 @@
 
 #include "binding/text.h"
 #include "support/little_endian.h"
+#include "support/utf8.h"
 
 namespace vardelquin {
 namespace {
@@ -100,7 +101,7 @@ PyObject* cached_key(std::string_view key) {
     Py_INCREF(slot.str);
     return slot.str;
   }
-  PyObject* str = str_from_utf8(key).release();
+  PyObject* str = (utf8::is_ascii(key) ? str_from_ascii(key) : str_from_utf8(key)).release();
   if (str == nullptr) return nullptr;
   // The slot is whole again before the str it held is dropped.
   PyObject* const old = slot.str;

@@ -63,6 +63,41 @@ void expect_matches_reference(const std::string& token) {
   ASSERT_EQ(bits(*parsed), bits(std::strtod(token.c_str(), nullptr))) << token.substr(0, 80);
 }
 
+// decode_scalar types and converts a number in one pass of its own, with a
+// shortcut for the commonest floats; it must agree with the two grammars,
+// whose reference is strtod, token for token. The boundaries are those of
+// the shortcut (2^53, 10^22, 19 digits), of the 64-bit integers, and of
+// the exponents that the general converter is trusted with.
+TEST(DecodeScalar, NumbersAgreeWithTheGrammars) {
+  const auto by_grammars = [](const std::string& token) {
+    if (const auto i = parse_integer(token)) return Value::integer(*i);
+    if (const auto f = parse_float(token)) return Value::floating(*f);
+    return Value::string(token);
+  };
+  std::vector<std::string> tokens = {
+      "9007199254740992", "9007199254740993.0", "9007199254740992e22", "9007199254740993e22",
+      "9007199254740992e-22", "9007199254740992e23", "1e22", "1e23", "1e-22", "1e-23", "0.1", "0.3",
+      "-65.613616999999977", "123456789012345678.9", "1234567890123456789.0", "12345678901234567890.0",
+      "1844674407370955161.5", "-0.0", "+0e0", "-0e-400", "00000000000000000000000000001.5",
+      "0000000000000000000000000000042", "-00000000000000000000009223372036854775808",
+      "9223372036854775807", "9223372036854775808", "-9223372036854775808", "-9223372036854775809",
+      "18446744073709551616", "99999999999999999999", "1e10000", "1e9999", "1e-9999", "1e-10000",
+      "0e99999999999", "5e-324", "2.5e-324", "2.4703282292062328e-324", "1.7976931348623159e308",
+      "1" + std::string(400, '0'), "0." + std::string(400, '0') + "1", "5.", ".5", "-.5e1", "5.e3",
+      "1e", "1e+", "1.5x", ".", "-.", "+", "-", ".e5", "e5", "1_0", "0x10", "infin", "-Infinity", "+nan"};
+  std::mt19937_64 rng(14);
+  std::uniform_int_distribution<int> digit(0, 9), exponent(-30, 30);
+  for (int i = 0; i < 20000; ++i) {
+    const int n = std::uniform_int_distribution<int>(1, 22)(rng);
+    const int point = std::uniform_int_distribution<int>(0, i % 2 == 0 ? n : n + 5)(rng);
+    std::string token = i % 3 == 0 ? "-" : i % 7 == 0 ? "+" : "";
+    for (int k = 0; k < n; ++k) token += (k == point ? "." : "") + std::to_string(digit(rng));
+    if (i % 4 == 1) token.append(i % 8 == 1 ? "E" : "e").append(std::to_string(exponent(rng)));
+    tokens.push_back(token);
+  }
+  for (const std::string& token : tokens) EXPECT_EQ(decode_scalar(token, defaults), by_grammars(token)) << token;
+}
+
 // Boundaries of the range and of subnormals, digits that balance a huge
 // explicit exponent, then random decimals: mostly short mantissas, some far
 // past the seventeen digits a double holds.

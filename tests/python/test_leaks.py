@@ -54,6 +54,8 @@ CASES = [  # (name, call, the exception it raises or None)
     ("dumps-too-deep", lambda: dumps({"k": LONG, "d": deep(1001)}), RecursionError),
     ("cycle", lambda: dumps({"s": SELF}, CFG), RecursionError), ("at-pos", lambda: loads(TEXT + "x={b}"), ValueError),
     ("loads-too-deep", lambda: loads("a=" + "{k=" * 1001, CFG), ValueError),
+    # Text ending inside open lists and objects: every object made so far, and the escaped keys kept, go.
+    ("loads-ends-open", lambda: loads("a={z\\;=1;y=[2|" + RECORDS[2:-1] + "|{k=[x|{q\\;=1.5;p=s"), ValueError),
     ("new-type", lambda: FormatConfig(5), TypeError), ("new-length", lambda: FormatConfig("ab"), ValueError),
     ("new-surrogate", lambda: FormatConfig("\ud800"), UnicodeEncodeError),
     ("rule", lambda: FormatConfig(*NEW, "a;b"), ValueError), ("del", lambda: delattr(CFG, "escape"), AttributeError),

@@ -1,4 +1,6 @@
-// Reads text into a document in one forward pass, without recursion.
+// Reads text into a document in one forward pass, without recursion (see
+// text_reader.h, which reports what it reads to any sink; this one
+// gathers a value tree).
 //   document := F* (key K value F*)*      key runs to the next K
 //   value    := LO list | OO object | scalar
 //   list     := LC | value (LS value)* LC

@@ -1,12 +1,16 @@
 #include "reader/scalar.h"
 
 #include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cstddef>
 #include <limits>
 #include <string>
 #include <system_error>
 #include <utility>
+
+#include "support/little_endian.h"
+#include "support/simd.h"
 
 namespace vardelquin {
 namespace {
@@ -197,6 +201,125 @@ std::optional<double> parse_float(std::string_view token) {
   return with_sign(convert(*number), negative);
 }
 
+namespace {
+
+// 10^0 to 10^22: every one of them is exact in a double.
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::int64_t largest_exact_power = 22;
+constexpr std::uint64_t largest_exact_mantissa = std::uint64_t{1} << 53;
+// Digits that a uint64 holds whatever they are: 19 nines are below 2^64.
+constexpr int safe_digits = 19;
+// Past this explicit exponent the general converter's work is left to
+// parse_float, which settles overflow and underflow first.
+constexpr std::int64_t modest_exponent = 10'000;
+
+// Appends the run of digits at p to `mantissa`, counting them in `digits`,
+// and returns where the run ends. Past 19 digits the mantissa wraps around,
+// and callers look at `digits` before trusting it.
+[[gnu::always_inline]] inline const char* take_mantissa_digits(const char* p, const char* const end,
+                                                               std::uint64_t& mantissa, int& digits) {
+#if VARDELQUIN_SWAR
+  // Eight at a time while they fit: each byte minus '0' is a digit when
+  // neither it nor it plus 6 carries into the upper half of the byte; the
+  // eight are then combined in pairs, fours and the whole in three steps.
+  constexpr std::uint64_t zeros = 0x3030303030303030u;
+  constexpr std::uint64_t high_halves = 0xF0F0F0F0F0F0F0F0u;
+  while (end - p >= 8 && digits <= safe_digits - 8) {
+    std::uint64_t word = load_le64(p);  // the first digit in the lowest byte
+    if ((word & high_halves) != zeros || ((word + 0x0606060606060606u) & high_halves) != zeros) break;
+    word -= zeros;
+    word = word * 10 + (word >> 8);  // pairs, in every other byte
+    word = ((word & 0x000000FF000000FFu) * (100 + (std::uint64_t{1000000} << 32)) +
+            ((word >> 16) & 0x000000FF000000FFu) * (1 + (std::uint64_t{10000} << 32))) >>
+           32;
+    mantissa = mantissa * 100'000'000 + word;
+    digits += 8;
+    p += 8;
+  }
+#endif
+  for (; p != end && is_digit(*p); ++p, ++digits) mantissa = mantissa * 10 + digit_value(*p);
+  return p;
+}
+
+// A token that starts like a number, typed and converted in one pass over
+// its bytes: an integer when it is one and fits, else a float when the
+// float grammar takes the whole token, else nothing (a string). The
+// commonest floats, whose digits and power of ten are both exact doubles,
+// come out of one multiplication or division, which rounds once and so
+// gives the nearest double; the rest go to std::from_chars, and the
+// unusual (huge exponents, words) to parse_float.
+std::optional<Value> decode_number(std::string_view token) {
+  const char* p = token.data();
+  const char* const end = p + token.size();
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  const char* const unsigned_begin = p;
+
+  std::uint64_t mantissa = 0;
+  int digits = 0;  // mantissa digits, leading zeros included
+  p = take_mantissa_digits(p, end, mantissa, digits);
+  if (p == end) {
+    if (digits == 0) return std::nullopt;  // a sign alone
+    if (digits <= safe_digits) {
+      const std::uint64_t limit = (std::uint64_t{1} << 63) - (negative ? 0 : 1);
+      if (mantissa <= limit)
+        return Value::integer(static_cast<std::int64_t>(negative ? 0 - mantissa : mantissa));
+      // Beyond 64 bits: a float, by the general route below.
+    } else if (const auto i = parse_integer(token)) {  // leading zeros
+      return Value::integer(*i);
+    }
+  }
+  if (digits == 0 && (p == end || *p != '.')) {
+    // No digit first: a word (inf, nan), or no number at all.
+    if (const auto f = parse_float(token)) return Value::floating(*f);
+    return std::nullopt;
+  }
+
+  int fraction_digits = 0;
+  if (p != end && *p == '.') {
+    const int integer_digits = digits;
+    p = take_mantissa_digits(p + 1, end, mantissa, digits);
+    fraction_digits = digits - integer_digits;
+    if (digits == 0) return std::nullopt;  // "." or a sign and "."
+  }
+  std::int64_t exponent = 0;
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool exponent_negative = false;
+    if (p != end && (*p == '+' || *p == '-')) exponent_negative = *p++ == '-';
+    if (p == end || !is_digit(*p)) return std::nullopt;
+    for (; p != end && is_digit(*p); ++p) {
+      if (exponent <= modest_exponent) exponent = exponent * 10 + digit_value(*p);
+    }
+    if (exponent_negative) exponent = -exponent;
+  }
+  if (p != end) return std::nullopt;
+
+  // The digits wrapped around past 19 of them; the value is exact below.
+  // Only where doubles are computed as doubles: extended intermediates
+  // would round twice.
+  if (FLT_EVAL_METHOD == 0 && digits <= safe_digits && mantissa <= largest_exact_mantissa) {
+    const std::int64_t power = exponent - fraction_digits;
+    if (power >= -largest_exact_power && power <= largest_exact_power) {
+      const auto m = static_cast<double>(mantissa);
+      const double magnitude = power >= 0 ? m * exact_powers_of_ten[power] : m / exact_powers_of_ten[-power];
+      return Value::floating(with_sign(magnitude, negative));
+    }
+  }
+  if (exponent > -modest_exponent && exponent < modest_exponent) {
+    double magnitude = 0.0;
+    const auto [rest, error] = std::from_chars(unsigned_begin, end, magnitude);
+    if (error == std::errc() && rest == end) return Value::floating(with_sign(magnitude, negative));
+  }
+  // Out of range either way, or an exponent too long for the converter.
+  if (const auto f = parse_float(token)) return Value::floating(*f);
+  return std::nullopt;
+}
+
+}  // namespace
+
 Value decode_scalar(std::string_view token, const FormatConfig& config) {
   if (equals(token, config.null_str())) return Value::null();
   if (equals(token, config.true_str())) return Value::boolean(true);
@@ -208,8 +331,7 @@ Value decode_scalar(std::string_view token, const FormatConfig& config) {
   switch (token.front()) {
     case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8':
     case '9': case '+': case '-': case '.': case 'i': case 'I': case 'n': case 'N':
-      if (const auto i = parse_integer(token)) return Value::integer(*i);
-      if (const auto f = parse_float(token)) return Value::floating(*f);
+      if (const auto number = decode_number(token)) return *number;
       break;
     default:
       break;

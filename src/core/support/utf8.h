@@ -2,7 +2,10 @@
 // interpreter's strict encoder or from this code base's own writer.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -34,6 +37,58 @@ constexpr Decoded decode(std::string_view text) noexcept {
     cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3Fu);
   }
   return {cp, length};
+}
+
+// Whether every byte is below 0x80, eight at a time. Byte order does not
+// matter to a test of every byte's top bit.
+inline bool is_ascii(std::string_view text) noexcept {
+  constexpr std::uint64_t top_bits = 0x8080808080808080u;
+  const char* p = text.data();
+  std::size_t n = text.size();
+  std::uint64_t seen = 0;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    seen |= word;
+  }
+  for (; n > 0; ++p, --n) seen |= static_cast<unsigned char>(*p);
+  return (seen & top_bits) == 0;
+}
+
+// The number of characters: of bytes that do not continue a sequence
+// (10xxxxxx), eight at a time. A byte's bit 6, shifted up one, lands on its
+// own bit 7, so neither byte order nor the bits shifted across bytes
+// matter under the mask.
+inline std::size_t count_characters(std::string_view text) noexcept {
+  constexpr std::uint64_t top_bits = 0x8080808080808080u;
+  const char* p = text.data();
+  std::size_t n = text.size();
+  std::size_t continuations = 0;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    continuations += static_cast<std::size_t>(std::popcount(word & ~(word << 1) & top_bits));
+  }
+  for (; n > 0; ++p, --n) continuations += (static_cast<unsigned char>(*p) & 0xC0) == 0x80;
+  return text.size() - continuations;
+}
+
+// Whether any character takes four bytes (lead byte 11110xxx): whether a
+// str of these characters needs four bytes a character.
+inline bool has_four_byte_characters(std::string_view text) noexcept {
+  constexpr std::uint64_t top_bits = 0x8080808080808080u;
+  const char* p = text.data();
+  std::size_t n = text.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    // Bit 7 of each byte ends up set only where its bits 7 to 4 all are.
+    if ((word & (word << 1) & (word << 2) & (word << 3) & top_bits) != 0) return true;
+  }
+  for (; n > 0; ++p, --n) {
+    if ((static_cast<unsigned char>(*p) & 0xF0) == 0xF0) return true;
+  }
+  return false;
 }
 
 inline void append(std::string& out, char32_t cp) {

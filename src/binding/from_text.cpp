@@ -1,0 +1,359 @@
+#include "binding/from_text.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binding/collector_pause.h"
+#include "binding/key_cache.h"
+#include "binding/text.h"
+#include "reader/text_reader.h"
+#include "support/pod_stack.h"
+#include "support/spare.h"
+#include "support/utf8.h"
+#include "value/arena.h"
+
+namespace vardelquin {
+namespace {
+
+// New references on their way into a list, stacked for all levels at
+// once. It owns what it holds: what is not handed on is dropped with it.
+// The references are bare pointers rather than PyRefs so that handing a
+// run of them to a new list leaves nothing to destroy: the stack is one
+// of loads' hottest paths, and this class is the RAII owner instead.
+class ObjectStack {
+ public:
+  ObjectStack() {
+    // get, not find: see ObjectSink.
+    spare::take(spare::ThreadSpares<Spares>::get().objects, objects_);
+  }
+  ObjectStack(const ObjectStack&) = delete;
+  ObjectStack& operator=(const ObjectStack&) = delete;
+  ~ObjectStack() {
+    for (PyObject* object : objects_) Py_DECREF(object);
+    objects_.clear();
+    spare::give(spare::ThreadSpares<Spares>::get().objects, objects_);
+  }
+
+  std::size_t size() const noexcept { return objects_.size(); }
+  // Takes over a new reference, which is dropped if there is no room.
+  void push(PyObject* object) {
+    try {
+      objects_.push_back(object);
+    } catch (...) {
+      Py_DECREF(object);
+      throw;
+    }
+  }
+  // The references from `base` on, for the caller to take over with forget_from.
+  std::span<PyObject* const> from(std::size_t base) const noexcept {
+    return {objects_.data() + base, objects_.size() - base};
+  }
+  void forget_from(std::size_t base) noexcept { objects_.shrink_to(base); }
+
+ private:
+  // A long list's items all wait here: a PodStack does not copy them, nor
+  // take fresh pages for all of them, at each doubling.
+  PodStack<PyObject*> objects_;
+  // The storage of the last stack on this thread (see support/spare.h);
+  // it goes back empty, so the thread's spare holds no reference.
+  struct Spares {
+    PodStack<PyObject*> objects;
+  };
+};
+
+// A member of an object still open: its key's bytes and, once it is made,
+// its value (a new reference).
+struct PendingMember {
+  std::string_view key;
+  PyObject* value;
+};
+
+// The members of an object still open, for all levels at once. Owns the
+// values it holds, as ObjectStack does.
+class MemberStack {
+ public:
+  MemberStack() { spare::take(spare::ThreadSpares<Spares>::get().members, members_); }
+  MemberStack(const MemberStack&) = delete;
+  MemberStack& operator=(const MemberStack&) = delete;
+  ~MemberStack() {
+    for (const PendingMember& member : members_) Py_XDECREF(member.value);
+    members_.clear();
+    spare::give(spare::ThreadSpares<Spares>::get().members, members_);
+  }
+
+  std::size_t size() const noexcept { return members_.size(); }
+  void push(std::string_view key) { members_.push_back(PendingMember{key, nullptr}); }
+  // Takes over a new reference, the value of the last member pushed.
+  void set_last(PyObject* value) noexcept { members_.back().value = value; }
+  std::span<PendingMember> from(std::size_t base) noexcept { return std::span(members_).subspan(base); }
+  // The members from `base` on must have handed over their values.
+  void forget_from(std::size_t base) noexcept { members_.resize(base); }
+
+ private:
+  std::vector<PendingMember> members_;
+  struct Spares {  // see support/spare.h
+    std::vector<PendingMember> members;
+  };
+};
+
+// Orders members by key bytes (unsigned, a shorter prefix first), equal
+// keys in text order, so that storing them in turn leaves each key once,
+// in order, with its last value. Objects are small and often in order
+// already: a stable insertion sort up to a few dozen, std::stable_sort
+// beyond.
+void order_by_key(std::span<PendingMember> members) {
+  const std::size_t n = members.size();
+  if (n <= 32) {
+    for (std::size_t i = 1; i < n; ++i) {
+      if (!(members[i].key < members[i - 1].key)) continue;
+      const PendingMember moving = members[i];
+      std::size_t j = i;
+      do {
+        members[j] = members[j - 1];
+      } while (--j > 0 && moving.key < members[j - 1].key);
+      members[j] = moving;
+    }
+    return;
+  }
+  std::stable_sort(members.begin(), members.end(),
+                   [](const PendingMember& a, const PendingMember& b) { return a.key < b.key; });
+}
+
+// Makes the Python objects of what the reader reports (see text_reader.h).
+//
+// A list is made only once all of its items exist, at its final size, and
+// filled at once: nothing between the two allocates or runs code, so no
+// code that the collector runs (callbacks, finalisers) ever sees one with
+// an empty slot. A nested object is made when it closes, from its members
+// in key order. The top-level dict is made first and takes each entry as
+// its value is complete. Until an object is stored into a container, one
+// of the stacks here owns it, and drops it if the read ends early.
+class ObjectSink {
+ public:
+  // The thread's spares are made when the call starts rather than when it
+  // ends: the first use on a thread registers their destructor with the C
+  // library, which ends the process if it finds no memory for that, and
+  // the end of a call is where memory is most likely to have run out.
+  // `text` is the UTF-8 of `source`, a str.
+  ObjectSink(PyHandle source, std::string_view text) : source_(source), text_(text.data()), text_view_(text) {
+    const auto characters = static_cast<std::size_t>(PyUnicode_GetLength(source.get()));
+    // As long in UTF-8 bytes as in characters: ASCII.
+    if (characters == text.size()) ascii_source_ = source;
+    // Parts of the str are worth taking only where multi-byte characters
+    // abound (a quarter more bytes than characters), which few texts have.
+    if (4 * text.size() < 5 * characters) parts_worth_taking_ = false;
+    spare::take(spare::ThreadSpares<Spares>::get().frames, frames_);
+  }
+  ~ObjectSink() { spare::give(spare::ThreadSpares<Spares>::get().frames, frames_); }
+  ObjectSink(const ObjectSink&) = delete;
+  ObjectSink& operator=(const ObjectSink&) = delete;
+
+  // False with the failure recorded if the dict cannot be made.
+  bool start() {
+    result_ = PyRef::steal(created(PyDict_New()));
+    return static_cast<bool>(result_);
+  }
+
+  bool entry_key(Token key) {
+    entry_key_ = key.lasting ? key.text : entry_key_copy_.assign(key.text);
+    return true;
+  }
+  bool member_key(Token key) {
+    // A key read from scratch must outlive the tokens up to its object's end.
+    members_.push(key.lasting || key.text.empty() ? key.text : keys_.copy(key.text));
+    return true;
+  }
+  bool scalar(Value value, bool lasting) {
+    PyObject* made = nullptr;
+    switch (value.tag()) {
+      case ValueTag::Null: made = new_reference(Py_None); break;
+      case ValueTag::Bool: made = new_reference(value.as_bool() ? Py_True : Py_False); break;
+      case ValueTag::Int: made = PyLong_FromLongLong(value.as_int()); break;
+      case ValueTag::Float: made = PyFloat_FromDouble(value.as_float()); break;
+      case ValueTag::Str: made = make_str(value.as_str(), lasting); break;
+      case ValueTag::List:
+      case ValueTag::Object:
+        fail([] { return PendingException::internal("unknown value tag"); });
+        return false;
+    }
+    return complete(created(made));
+  }
+  bool open_list() {
+    frames_.push_back(Frame{true, items_.size()});
+    return true;
+  }
+  bool open_object() {
+    frames_.push_back(Frame{false, members_.size()});
+    return true;
+  }
+  bool close_list() {
+    const std::size_t base = frames_.back().base;
+    frames_.pop_back();
+    const std::span<PyObject* const> items = items_.from(base);
+    PyObject* list = created(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    if (list == nullptr) return false;  // the items stay on the stack, which drops them
+    for (std::size_t i = 0; i < items.size(); ++i) PyList_SetItem(list, static_cast<Py_ssize_t>(i), items[i]);
+    items_.forget_from(base);
+    return complete(list);
+  }
+  bool close_object() {
+    const std::size_t base = frames_.back().base;
+    frames_.pop_back();
+    const std::span<PendingMember> members = members_.from(base);
+    order_by_key(members);
+    PyRef dict = PyRef::steal(created(PyDict_New()));
+    if (!dict) return false;
+    for (PendingMember& member : members) {
+      if (!store(dict.get(), member.key, member.value)) return false;
+      Py_DECREF(std::exchange(member.value, nullptr));
+    }
+    members_.forget_from(base);
+    return complete(dict.release());
+  }
+
+  PyRef take_result() { return std::move(result_); }
+  PendingException take_failure() { return std::move(*failure_); }
+
+ private:
+  // Takes over `value` (a new reference, or NULL after a failure) and
+  // hands it to the innermost open container, else to the entry whose key
+  // came last.
+  bool complete(PyObject* value) {
+    if (value == nullptr) return false;
+    if (frames_.empty()) {
+      const bool stored = store(result_.get(), entry_key_, value);
+      Py_DECREF(value);
+      return stored;
+    }
+    if (frames_.back().is_list) {
+      items_.push(value);
+    } else {
+      members_.set_last(value);
+    }
+    return true;
+  }
+
+  // Stores `value` (borrowed) under `key` in `dict`.
+  bool store(PyObject* dict, std::string_view key, PyObject* value) {
+    const PyRef name = PyRef::steal(created(cached_key(key)));
+    if (!name) return false;
+    if (PyDict_SetItem(dict, name.get(), value) < 0) {
+      fail(fetch_exception);
+      return false;
+    }
+    return true;
+  }
+
+  // Strings are most of many texts, short ones above all, so each is made
+  // the cheapest way there is. A string read straight from an ASCII str
+  // is a part of that str (a character's index is its byte's), which the
+  // interpreter copies without decoding. Other ASCII strings are decoded as
+  // Latin-1, which costs less per call than UTF-8 (beyond a short string
+  // the test is not worth it). A long string of mostly multi-byte
+  // characters is a part of the str too, where that str is not one of four
+  // bytes a character, from which the interpreter narrows parts slowly: the
+  // characters up to it are counted from where the last such string ended.
+  // Everything else is decoded from UTF-8.
+  PyObject* make_str(std::string_view text, bool lasting) {
+    constexpr std::size_t short_string = 64;
+    const bool ascii_text = ascii_source_.get() != nullptr;
+    if (lasting && ascii_text) {
+      const auto start = static_cast<Py_ssize_t>(text.data() - text_);
+      return PyUnicode_Substring(ascii_source_.get(), start, start + static_cast<Py_ssize_t>(text.size()));
+    }
+    if (ascii_text || (text.size() <= short_string && utf8::is_ascii(text)))
+      return str_from_ascii(text).release();
+    if (!lasting || text.size() <= short_string || !parts_worth_taking())
+      return str_from_utf8(text).release();
+    const std::size_t length = utf8::count_characters(text);
+    if (2 * text.size() < 3 * length) return str_from_utf8(text).release();
+    const auto start = static_cast<std::size_t>(text.data() - text_);
+    characters_read_ += utf8::count_characters({text_ + bytes_read_, start - bytes_read_});
+    const auto first = static_cast<Py_ssize_t>(characters_read_);
+    bytes_read_ = start + text.size();
+    characters_read_ += length;
+    return PyUnicode_Substring(source_.get(), first, first + static_cast<Py_ssize_t>(length));
+  }
+
+  // Settled by the text's length for most texts, else by a scan of the
+  // text the first time it matters.
+  bool parts_worth_taking() {
+    if (!parts_worth_taking_) parts_worth_taking_ = !utf8::has_four_byte_characters(text_view_);
+    return *parts_worth_taking_;
+  }
+
+  static PyObject* new_reference(PyObject* singleton) { return PyRef::borrow(PyHandle(singleton)).release(); }
+
+  PyObject* created(PyObject* object) {
+    if (object == nullptr) [[unlikely]]
+      fail(api_call_failed);
+    return object;
+  }
+
+  [[gnu::noinline, gnu::cold]] void fail(PendingException (*make)()) { failure_.emplace(make()); }
+
+  // One list or object still open; its children wait on items_ or
+  // members_ from `base` on.
+  struct Frame {
+    bool is_list;
+    std::size_t base;
+  };
+  struct Spares {  // see support/spare.h
+    std::vector<Frame> frames;
+  };
+  const PyHandle source_;
+  const char* const text_;
+  const std::string_view text_view_;
+  // The str read, when it is ASCII: a character's index is then its byte's.
+  PyHandle ascii_source_;
+  std::optional<bool> parts_worth_taking_;
+  // Where in the text the last string made as a part of source_ ended, in
+  // bytes and in characters.
+  std::size_t bytes_read_ = 0;
+  std::size_t characters_read_ = 0;
+  std::vector<Frame> frames_;
+  ObjectStack items_;
+  MemberStack members_;
+  // Member keys read from scratch, kept until the end of the call.
+  Arena keys_;
+  std::string_view entry_key_;
+  std::string entry_key_copy_;
+  PyRef result_;
+  std::optional<PendingException> failure_;
+};
+
+// A text that does not read: ValueError(message), whose `pos` attribute
+// holds the failure's byte offset, so that callers need not parse it out
+// of the message. The exception is made here, not when it is raised, to
+// set the attribute on it.
+PendingException reader_failure(const Failure& read_failure) {
+  PyRef text = str_from_utf8(failure_message(read_failure));
+  if (!text) return api_call_failed();
+  PyRef exception = PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_ValueError, text.get(), nullptr));
+  if (!exception) return api_call_failed();
+  PyRef pos = PyRef::steal(PyLong_FromSize_t(read_failure.offset));
+  if (!pos || PyObject_SetAttrString(exception.get(), "pos", pos.get()) != 0) return api_call_failed();
+  return PendingException::fetched(PyRef::borrow(PyHandle(PyExc_ValueError)), std::move(exception), PyRef());
+}
+
+}  // namespace
+
+PyResult<PyRef> dict_from_text(PyHandle source, std::string_view text, const FormatConfig& config) {
+  const CollectorPause pause;
+  ObjectSink sink(source, text);
+  if (!sink.start()) return failure(sink.take_failure());
+  TextReader reader(text, config, sink);
+  switch (reader.read()) {
+    case ReadEnd::complete: return sink.take_result();
+    case ReadEnd::malformed: return failure(reader_failure(reader.failure()));
+    case ReadEnd::stopped: break;
+  }
+  return failure(sink.take_failure());
+}
+
+}  // namespace vardelquin

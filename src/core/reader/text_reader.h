@@ -1,0 +1,299 @@
+// Reads text in one forward pass, without recursion, and reports what it
+// reads to a sink as it goes:
+//   document := F* (key K value F*)*      key runs to the next K
+//   value    := LO list | OO object | scalar
+//   list     := LC | value (LS value)* LC
+//   object   := OC | key K value (F key K value)* OC
+// Scalars end at F, K, LS, LC or OC; the escape character makes the next
+// character literal. A failure comes back as data, with its byte offset.
+//
+// The sink is a template parameter, so that its calls inline into the
+// reading loop. It has these members, each returning false to stop the
+// read (the sink keeps its own record of why):
+//   bool entry_key(Token key)    a top-level key; its value follows
+//   bool member_key(Token key)   a key in the innermost open object
+//   bool scalar(Value value, bool lasting)
+//                                a value other than a list or an object; a
+//                                Str's bytes last as a Token's do
+//   bool open_list(), close_list(), open_object(), close_object()
+// A complete value (a scalar, or a container at its close) belongs to the
+// innermost open container, or to the last entry key when none is open;
+// the sink follows nesting itself. A failure can come at any point, with
+// containers left open: the sink then drops what it holds.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "config/format_config.h"
+#include "failure.h"
+#include "reader/scalar.h"
+#include "support/spare.h"
+#include "value/value.h"
+
+namespace vardelquin {
+
+// A key or scalar as read, escapes removed. A lasting token is a view of
+// the text itself, and lives as long as the text; any other lives only
+// until the next token is read.
+struct Token {
+  std::string_view text;
+  bool lasting;
+};
+
+enum class ReadEnd : std::uint8_t {
+  complete,
+  malformed,  // failure() says how and where
+  stopped,    // the sink returned false
+};
+
+namespace reading {
+
+// The bytes at which a token stops, plus the escape character. Every
+// delimiter is ASCII, so bytes of multi-byte characters never match and a
+// run of ordinary bytes never splits a character.
+class StopSet {
+ public:
+  // `kinds` and `scan` are one kind of token's table and scan set, both
+  // built with the record.
+  StopSet(const FormatConfig::TokenTable& kinds, const FormatConfig::TokenScan& scan) noexcept
+      : table_(kinds), scan_(scan) {}
+
+  // What a byte does in a token: nothing (FormatConfig::token_byte),
+  // escapes the next one (token_escape), or stops (token_stop).
+  std::uint8_t kind(char c) const noexcept { return table_[static_cast<unsigned char>(c)]; }
+
+  // The first byte in [p, end) that stops a token or escapes, else end.
+  const char* find(const char* p, const char* const end) const noexcept { return scan_.find(p, end); }
+
+ private:
+  const FormatConfig::TokenTable& table_;
+  const FormatConfig::TokenScan& scan_;
+};
+
+// The scratch buffer of the last reader on this thread (see
+// support/spare.h), shared by every kind of sink.
+struct Spares {
+  std::string scratch;
+};
+
+}  // namespace reading
+
+template <class Sink>
+class TextReader {
+ public:
+  // `text` must be well-formed UTF-8.
+  TextReader(std::string_view text, const FormatConfig& config, Sink& sink)
+      : pos_(text.data()),
+        end_(text.data() + text.size()),
+        begin_(text.data()),
+        config_(config),
+        d_(config),
+        top_key_stops_(config.top_key_stops(), config.top_key_scan()),
+        object_key_stops_(config.object_key_stops(), config.object_key_scan()),
+        scalar_stops_(config.scalar_stops(), config.scalar_scan()),
+        sink_(sink) {
+    // Made now, not at the end of the call, where their first making
+    // could meet a shortage of memory that the C library cannot report.
+    spare::take(spare::ThreadSpares<reading::Spares>::get().scratch, scratch_);
+  }
+  ~TextReader() { spare::give(spare::ThreadSpares<reading::Spares>::get().scratch, scratch_); }
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  // document := field_sep* (key kv_sep value field_sep? field_sep*)*
+  // A key runs to the next kv_sep and may be empty; whatever follows a
+  // value other than field_sep starts the next key.
+  ReadEnd read() {
+    for (;;) {
+      while (pos_ != end_ && *pos_ == d_.field_sep) ++pos_;
+      if (pos_ == end_) return ReadEnd::complete;
+      const Token key = read_token(top_key_stops_);
+      if (pos_ == end_) return fail(FailureKind::key_runs_to_end);
+      ++pos_;
+      if (!sink_.entry_key(key)) return ReadEnd::stopped;
+      if (const ReadEnd end = read_value(); end != ReadEnd::complete) return end;
+      if (pos_ != end_ && *pos_ == d_.field_sep) ++pos_;
+    }
+  }
+
+  // Set when read() returned ReadEnd::malformed.
+  const Failure& failure() const noexcept { return failure_; }
+
+ private:
+  static constexpr std::uint8_t byte(char c) noexcept { return static_cast<std::uint8_t>(c); }
+
+  // token := (escape char | ordinary char)*, ending before a stop byte or
+  // at the end of the text; an escape as the very last byte is dropped.
+  // A token without escapes is a view of the text itself. Otherwise it is
+  // gathered in scratch_, and the view is of scratch_ until the next token.
+  Token read_token(const reading::StopSet& stops) {
+    const char* run = pos_;
+    pos_ = stops.find(pos_, end_);
+    if (pos_ == end_ || *pos_ != d_.escape) [[likely]]
+      return {{run, static_cast<std::size_t>(pos_ - run)}, true};
+    return {read_escaped_token(stops, run), false};
+  }
+
+  // From the first escape on, byte by byte while escapes come thick: an
+  // escape is skipped without a branch and the byte after it copied
+  // whatever it is. A block scan pays its set-up at each start, so only a
+  // run of ordinary bytes that fills a whole batch is left to it, found
+  // and copied at once. The continuation bytes of a multi-byte character never
+  // stop a token, so they follow as ordinary bytes; a lone escape at the
+  // end is dropped. scratch_ only grows; its size is its capacity.
+  std::string_view read_escaped_token(const reading::StopSet& stops, const char* run) {
+    constexpr std::size_t batch = 16;
+    std::size_t length = static_cast<std::size_t>(pos_ - run);
+    char* out = room(length + batch);
+    std::memcpy(out, run, length);
+    const char* p = pos_;
+    const char* const end = end_;
+    for (;;) {
+      // Up to a batch of bytes, with room for them made beforehand.
+      out = room(length + batch);
+      std::uint8_t escapes = 0;
+      for (std::size_t n = 0; n < batch && p != end; ++n) {
+        const std::uint8_t kind = stops.kind(*p);
+        if (kind == FormatConfig::token_stop) {
+          pos_ = p;
+          return {out, length};
+        }
+        static_assert(FormatConfig::token_escape == 1 && FormatConfig::token_byte == 0,
+                      "a byte's kind is the step past it");
+        p += kind;  // past an escape
+        if (p == end) break;
+        out[length++] = *p++;
+        escapes |= kind;
+      }
+      if (p == end) break;
+      if (escapes != 0) continue;
+      // A batch without an escape: the rest of the run by blocks.
+      const char* const start = p;
+      p = stops.find(p, end);
+      const auto run_length = static_cast<std::size_t>(p - start);
+      out = room(length + run_length);
+      std::memcpy(out + length, start, run_length);
+      length += run_length;
+    }
+    pos_ = p;
+    return {out, length};
+  }
+
+  // scratch_, with room for at least `size` bytes.
+  char* room(std::size_t size) {
+    if (scratch_.size() < size) [[unlikely]]
+      scratch_.resize(std::max(size, 2 * scratch_.size()));
+    return scratch_.data();
+  }
+
+  // value  := list_open list | obj_open object | scalar
+  // list   := list_close | value (list_sep value)* list_close
+  // object := obj_close | key kv_sep value (field_sep key kv_sep value)* obj_close
+  // A key in an object also ends at obj_close, which is then an error.
+  //
+  // Nesting is followed on an explicit stack of open lists and objects,
+  // not by recursion, so that no depth of text can exhaust the native
+  // stack. Its bound is small, so the stack is a fixed array.
+  ReadEnd read_value() {
+    for (;;) {
+      if (pos_ != end_ && (*pos_ == d_.list_open || *pos_ == d_.obj_open)) {
+        // Every open container encloses this one.
+        if (depth_ >= max_nesting_depth) return fail(FailureKind::nesting_too_deep_to_read);
+        if (*pos_++ == d_.list_open) {
+          if (!sink_.open_list()) return ReadEnd::stopped;
+          if (pos_ == end_ || *pos_ != d_.list_close) {
+            open_is_list_[depth_++] = true;
+            continue;  // to the first item
+          }
+          ++pos_;
+          if (!sink_.close_list()) return ReadEnd::stopped;
+        } else {
+          if (!sink_.open_object()) return ReadEnd::stopped;
+          if (pos_ == end_ || *pos_ != d_.obj_close) {
+            open_is_list_[depth_++] = false;
+            if (const ReadEnd end = read_member_key(); end != ReadEnd::complete) return end;
+            continue;  // to the first value
+          }
+          ++pos_;
+          if (!sink_.close_object()) return ReadEnd::stopped;
+        }
+      } else {
+        const Token token = read_token(scalar_stops_);
+        if (!sink_.scalar(decode_scalar(token.text, config_), token.lasting)) return ReadEnd::stopped;
+      }
+      // The value just completed may complete its container in turn, up
+      // to the next value to read.
+      for (;;) {
+        if (depth_ == 0) return ReadEnd::complete;
+        if (open_is_list_[depth_ - 1]) {
+          if (pos_ == end_) return fail(FailureKind::list_unterminated);
+          const char c = *pos_;
+          if (c == d_.list_sep) {
+            ++pos_;
+            break;
+          }
+          if (c != d_.list_close) return fail(FailureKind::list_unexpected_byte, byte(c));
+          ++pos_;
+          if (!sink_.close_list()) return ReadEnd::stopped;
+        } else {
+          if (pos_ == end_) return fail(FailureKind::object_unterminated);
+          const char c = *pos_;
+          if (c == d_.field_sep) {
+            ++pos_;
+            if (const ReadEnd end = read_member_key(); end != ReadEnd::complete) return end;
+            break;
+          }
+          if (c != d_.obj_close) return fail(FailureKind::object_unexpected_byte, byte(c));
+          ++pos_;
+          if (!sink_.close_object()) return ReadEnd::stopped;
+        }
+        --depth_;
+      }
+    }
+  }
+
+  // key kv_sep, in an object; its value follows.
+  ReadEnd read_member_key() {
+    const Token key = read_token(object_key_stops_);
+    if (pos_ == end_) return fail(FailureKind::key_runs_to_end);
+    if (*pos_ != d_.kv_sep) return fail(FailureKind::key_ends_without_kv_sep, byte(*pos_));
+    ++pos_;
+    return sink_.member_key(key) ? ReadEnd::complete : ReadEnd::stopped;
+  }
+
+  std::size_t offset() const noexcept { return static_cast<std::size_t>(pos_ - begin_); }
+
+  // Failures record where reading stopped. A byte found there is kept as
+  // the character of the same number, which is how its message shows it
+  // (a lead byte of a multi-byte character as a Latin-1 letter).
+  [[gnu::noinline, gnu::cold]] ReadEnd fail(FailureKind kind, char32_t found = 0) {
+    const bool about_a_key =
+        kind == FailureKind::key_runs_to_end || kind == FailureKind::key_ends_without_kv_sep;
+    failure_ = Failure{.kind = kind,
+                       .character = found,
+                       .expected = about_a_key ? config_.delimiter(Delimiter::kv_sep) : 0,
+                       .offset = offset()};
+    return ReadEnd::malformed;
+  }
+
+  const char* pos_;
+  const char* const end_;
+  const char* const begin_;
+  const FormatConfig& config_;
+  const DelimiterBytes d_;
+  const reading::StopSet top_key_stops_, object_key_stops_, scalar_stops_;
+  Sink& sink_;
+  std::string scratch_;
+  Failure failure_{};
+  // Which of the open containers, outermost first, are lists.
+  std::size_t depth_ = 0;
+  std::array<bool, max_nesting_depth> open_is_list_;
+};
+
+}  // namespace vardelquin

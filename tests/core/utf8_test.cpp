@@ -1,0 +1,58 @@
+#include "support/utf8.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+
+#include "support/pod_stack.h"
+
+namespace vardelquin {
+namespace {
+
+// The word-at-a-time helpers against a byte loop, on texts whose special
+// bytes sit at every position of a word and of the tail after the words.
+TEST(Utf8, WordHelpersAgreeWithByteLoops) {
+  const std::string characters[] = {"a", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "\x7F"};
+  for (std::size_t length = 0; length < 40; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      for (const std::string& special : characters) {
+        const std::string text = std::string(at, 'x') + special + std::string(length - at, 'y');
+        std::size_t count = 0;
+        bool ascii = true, four = false;
+        for (const char c : text) {
+          const auto b = static_cast<unsigned char>(c);
+          count += (b & 0xC0) != 0x80;
+          ascii = ascii && b < 0x80;
+          four = four || (b & 0xF0) == 0xF0;
+        }
+        EXPECT_EQ(utf8::count_characters(text), count) << text;
+        EXPECT_EQ(utf8::is_ascii(text), ascii) << text;
+        EXPECT_EQ(utf8::has_four_byte_characters(text), four) << text;
+      }
+    }
+  }
+  EXPECT_EQ(utf8::count_characters(""), 0u);
+  EXPECT_TRUE(utf8::is_ascii(""));
+}
+
+TEST(PodStack, GrowsKeepingItsItemsAndSwaps) {
+  PodStack<std::size_t> stack, other;
+  for (std::size_t i = 0; i < 100'000; ++i) stack.push_back(i);
+  stack.shrink_to(70'000);
+  stack.push_back(7);
+  ASSERT_EQ(stack.size(), 70'001u);
+  for (std::size_t i = 0; i < 70'000; ++i) ASSERT_EQ(stack.data()[i], i);
+  EXPECT_EQ(stack.back(), 7u);
+  const std::size_t capacity = stack.capacity();
+  swap(stack, other);
+  EXPECT_TRUE(stack.empty());
+  EXPECT_EQ(stack.capacity(), 0u);
+  EXPECT_EQ(other.capacity(), capacity);
+  other.clear();
+  EXPECT_TRUE(other.empty());
+  EXPECT_EQ(other.capacity(), capacity);
+}
+
+}  // namespace
+}  // namespace vardelquin
