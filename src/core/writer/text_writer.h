@@ -1,0 +1,142 @@
+// Writes the text format as a walker meets the values, with no tree in
+// between. The walker calls, in document order:
+//   document := (entry(key) value)*
+//   value    := null() | boolean(b) | integer(i) | floating(x) | string(s)
+//             | open_list() value* close()
+//             | open_object() (member(key) value)* close()
+// and the writer puts in every delimiter: kv_sep after each key, field_sep
+// after each top-level entry and between the members of an object,
+// list_sep between list items, the brackets, and the escapes.
+//
+// The members of an object come out in ascending byte order of their keys,
+// whatever order they were met in, and of keys with equal text only the
+// last one met stays, in its sorted place. Members are written as they
+// come; at close, an object whose keys did not come strictly ascending (the
+// usual case does) has its text rearranged in place.
+//
+// The writer cannot fail. It keeps its working storage between calls on
+// the same thread (see support/spare.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "config/format_config.h"
+#include "support/output_buffer.h"
+#include "writer/escape.h"
+#include "writer/numbers.h"
+
+namespace vardelquin {
+
+class TextWriter {
+ public:
+  // Appends to `out`, which must outlive the writer.
+  TextWriter(const FormatConfig& config, OutputBuffer& out);
+  ~TextWriter();
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
+
+  // A top-level entry's key; its value comes next.
+  void entry(std::string_view key) {
+    escapes_.put(sink_, key);
+    sink_.put(d_.kv_sep);
+  }
+  // A member's key inside the innermost open object; its value comes next.
+  void member(std::string_view key);
+
+  void null() { keyword(null_str_); }
+  void boolean(bool value) { keyword(value ? true_str_ : false_str_); }
+  void integer(std::int64_t value) {
+    if (escape_numbers_) [[unlikely]] {
+      escaped_number(value);
+    } else {
+      put_integer(sink_, value);
+    }
+    end_value();
+  }
+  void floating(double value) {
+    if (escape_numbers_) [[unlikely]] {
+      escaped_number(value);
+    } else {
+      put_float(sink_, value);
+    }
+    end_value();
+  }
+  void string(std::string_view text) {
+    escapes_.put(sink_, text);
+    end_value();
+  }
+
+  void open_list() { open(false, d_.list_open, d_.list_sep); }
+  void open_object() { open(true, d_.obj_open, d_.field_sep); }
+  // Closes the innermost open list or object.
+  void close();
+
+  // Lists and objects open now.
+  std::size_t depth() const noexcept { return levels_.size(); }
+
+ private:
+  // Every value is followed by its container's separator (the top level's
+  // field_sep terminates each entry); close() turns the last one into the
+  // bracket, since inside brackets values are separated, not terminated.
+  void end_value() { sink_.put(terminator_); }
+  void keyword(std::string_view text) {
+    sink_.put(text);
+    end_value();
+  }
+  void open(bool is_object, char bracket, char separator);
+  void escaped_number(std::int64_t value);
+  void escaped_number(double value);
+
+  // Where a member's text and its key's bytes are. The key is read from
+  // the text itself unless escaping changed it; then a copy of its bytes
+  // lies in keys_.
+  struct MemberSpan {
+    std::size_t start;  // of its key in the text
+    std::size_t key_at;
+    std::size_t key_size;
+    bool key_copied;
+  };
+  struct Level {
+    std::size_t open_at;  // of the bracket in the text
+    std::size_t first_member;
+    std::size_t first_key_byte;
+    bool is_object;
+    bool in_order;  // its keys so far strictly ascending
+  };
+  struct SortKey {
+    std::uint64_t prefix;
+    std::size_t index;
+  };
+
+  std::string_view key_of(const MemberSpan& member) noexcept;
+  void put_in_key_order(const Level& level);
+
+  // The working storage of the last writer on this thread.
+  struct Spares {
+    std::vector<Level> levels;
+    std::vector<MemberSpan> members;
+    std::vector<SortKey> order;
+    OutputBuffer keys;
+    OutputBuffer moved;
+  };
+
+  OutputBuffer& sink_;
+  const EscapeSet escapes_;
+  const std::string_view null_str_;
+  const std::string_view true_str_;
+  const std::string_view false_str_;
+  const DelimiterBytes d_;
+  const bool escape_numbers_;
+  char terminator_;
+  std::vector<Level> levels_;
+  std::vector<MemberSpan> members_;  // of every open object, innermost last
+  std::vector<SortKey> order_;
+  OutputBuffer keys_;   // copies of keys that escaping changed
+  OutputBuffer moved_;  // an object's text while it is rearranged
+  OutputBuffer spelling_;
+};
+
+}  // namespace vardelquin
