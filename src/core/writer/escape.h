@@ -42,6 +42,12 @@ class EscapeSet {
     const char* in = text.data();
     const char* const end = in + text.size();
 #if VARDELQUIN_SSE2
+    // Most keys and strings are short and free of delimiters: one read
+    // tests them whole, and one store copies them.
+    if (text.size() < 16 && !text.empty() && marked_.copy_if_clear(in, text.size(), out)) {
+      sink.commit(out + text.size());
+      return;
+    }
     // Text is mostly free of delimiters: test 16 bytes at once, store them
     // whole and keep the part before the first marked byte.
     while (end - in >= 16) {

@@ -10,15 +10,18 @@
 namespace vardelquin {
 namespace {
 
-// The first eight bytes at `p` as a big-endian number, the bytes past
-// `size` masked to zero; eight bytes must be readable at `p`.
-std::uint64_t key_prefix(const char* p, std::size_t size) noexcept {
+// Eight bytes at `p` as a big-endian number, the bytes past `size` masked
+// to zero; eight bytes must be readable at `p`.
+std::uint64_t key_word(const char* p, std::size_t size) noexcept {
   const std::uint64_t word = load_be64(p);
   return size >= 8 ? word : word & ~(~std::uint64_t{0} >> (8 * size));
 }
 
-// Makes eight bytes past the text readable, and defined, for key_prefix.
-void pad_for_prefixes(OutputBuffer& buffer) { std::memset(buffer.reserve(8), 0, 8); }
+// Makes the bytes past the text readable, and defined, for key_word.
+void pad_for_prefixes(OutputBuffer& buffer) {
+  constexpr std::size_t pad = 16;
+  std::memset(buffer.reserve(pad), 0, pad);
+}
 
 }  // namespace
 
@@ -113,11 +116,14 @@ void TextWriter::put_in_key_order(const Level& level) {
   order_.clear();
   for (std::size_t i = 0; i < members.size(); ++i) {
     const std::string_view key = key_of(members[i]);
-    order_.push_back(SortKey{key_prefix(key.data(), key.size()), i});
+    const std::uint64_t high = key_word(key.data(), key.size());
+    const std::uint64_t low = key.size() > 8 ? key_word(key.data() + 8, key.size() - 8) : 0;
+    order_.push_back(SortKey{high, low, i});
   }
   // The index breaks ties, so that of equal keys the last met sorts last.
   const auto same_or_before = [&](const SortKey& a, const SortKey& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix ? -1 : 1;
+    if (a.high != b.high) return a.high < b.high ? -1 : 1;
+    if (a.low != b.low) return a.low < b.low ? -1 : 1;
     const int order = key_of(members[a.index]).compare(key_of(members[b.index]));
     return order < 0 ? -1 : order > 0 ? 1 : 0;
   };

@@ -106,8 +106,12 @@ class TextWriter {
     bool is_object;
     bool in_order;  // its keys so far strictly ascending
   };
+  // A key's first sixteen bytes as two big-endian numbers, zero-padded:
+  // they settle most comparisons; equal ones fall back to the bytes (a
+  // padded zero looks like a real one).
   struct SortKey {
-    std::uint64_t prefix;
+    std::uint64_t high;
+    std::uint64_t low;
     std::size_t index;
   };
 
