@@ -182,5 +182,40 @@ TEST(TextWriterTest, RearrangedObjectsMatchTheirSortedTrees) {
   }
 }
 
+// Objects of a few shapes, again and again, in one writer and the next:
+// the order found for one shape serves the next object of that shape only,
+// not one whose keys differ past their sixteenth byte, in their length, or
+// in whether a key repeats.
+TEST(TextWriterTest, ObjectsOfRepeatedShapes) {
+  const std::vector<std::vector<std::string>> shapes = {
+      {"profile_background_color", "id", "profile_background_colour", "a;"},
+      {"profile_background_colour", "id", "profile_background_color", "a;"},
+      {"profile_background_color", "id", "profile_background_color", "a;"},
+      {"id", "a;", "ab", "a"},
+      {"id", "a;", "ab", "a", ""},
+      {"id", "a<", "ab", "a"},
+  };
+  for (int call = 0; call < 2; ++call) {
+    Document expected;
+    const std::string text = written([&](TextWriter& w) {
+      for (std::size_t n = 0; n < 60; ++n) {
+        const std::vector<std::string>& keys = shapes[(n * 7) % shapes.size()];
+        std::vector<Member> members;
+        w.entry("e");
+        w.open_object();
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+          const auto value = static_cast<std::int64_t>(n * 10 + i);
+          w.member(keys[i]);
+          w.integer(value);
+          members.push_back(Member{testing::arena().copy(keys[i]), Value::integer(value)});
+        }
+        w.close();
+        expected.append("e", make_object(testing::arena(), members));
+      }
+    });
+    ASSERT_EQ(text, write_document(expected, defaults).view()) << call;
+  }
+}
+
 }  // namespace
 }  // namespace vardelquin

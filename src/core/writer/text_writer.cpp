@@ -40,6 +40,7 @@ TextWriter::TextWriter(const FormatConfig& config, OutputBuffer& out)
     spare::take(spares->order, order_);
     spare::take(spares->keys, keys_);
     spare::take(spares->moved, moved_);
+    known_orders_ = std::move(spares->known_orders);
   }
 }
 
@@ -52,6 +53,7 @@ TextWriter::~TextWriter() {
   spare::give(spares.order, order_);
   spare::give(spares.keys, keys_);
   spare::give(spares.moved, moved_);
+  if (!spares.known_orders) spares.known_orders = std::move(known_orders_);
 }
 
 void TextWriter::member(std::string_view key) {
@@ -103,22 +105,37 @@ void TextWriter::close() {
   end_value();
 }
 
-// Sorts the object's members by key (its keys were not met in order), then
-// copies its text aside and writes the members back in that order, each
-// followed by field_sep as before, leaving out all but the last met of
-// keys with equal text. The sort keys and the copy live in storage that
-// the writer reuses, so no object allocates its own.
-void TextWriter::put_in_key_order(const Level& level) {
-  const std::span<const MemberSpan> members(members_.data() + level.first_member,
-                                            members_.size() - level.first_member);
-  pad_for_prefixes(sink_);
-  pad_for_prefixes(keys_);
-  order_.clear();
+// Whether the members' keys are, one by one, those of the known sequence;
+// order_ holds their sort keys, as met.
+bool TextWriter::is_known(const KnownOrder& known, std::span<const MemberSpan> members,
+                          std::uint64_t hash) noexcept {
+  if (known.hash != hash || known.keys.size() != members.size()) return false;
+  const char* tail = known.tails.data();
   for (std::size_t i = 0; i < members.size(); ++i) {
-    const std::string_view key = key_of(members[i]);
-    const std::uint64_t high = key_word(key.data(), key.size());
-    const std::uint64_t low = key.size() > 8 ? key_word(key.data() + 8, key.size() - 8) : 0;
-    order_.push_back(SortKey{high, low, i});
+    const SortKey& met = order_[i];
+    const SortKey& was = known.keys[i];
+    const std::size_t size = members[i].key_size;
+    if (met.high != was.high || met.low != was.low || size != was.index) return false;
+    if (size > 16) {
+      if (std::memcmp(key_of(members[i]).data() + 16, tail, size - 16) != 0) return false;
+      tail += size - 16;
+    }
+  }
+  return true;
+}
+
+// Sorts order_ (the members' sort keys as met) into key order, keeping of
+// keys with equal text only the last met; and, given a place to remember
+// it, keeps the sequence and its order there.
+void TextWriter::sort_members(std::span<const MemberSpan> members, KnownOrder* remember) {
+  if (remember != nullptr) {
+    remember->keys.clear();
+    remember->tails.clear();
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      const std::string_view key = key_of(members[i]);
+      remember->keys.push_back(SortKey{order_[i].high, order_[i].low, key.size()});
+      if (key.size() > 16) remember->tails.append(key.substr(16));
+    }
   }
   // The index breaks ties, so that of equal keys the last met sorts last.
   const auto same_or_before = [&](const SortKey& a, const SortKey& b) {
@@ -131,27 +148,97 @@ void TextWriter::put_in_key_order(const Level& level) {
     const int order = same_or_before(a, b);
     return order != 0 ? order < 0 : a.index < b.index;
   });
-
-  // Of keys with equal text, only the last met (sorted last) stays.
   std::size_t kept = 0;
   for (std::size_t k = 0; k < order_.size(); ++k) {
     if (k + 1 < order_.size() && same_or_before(order_[k], order_[k + 1]) == 0) continue;
     order_[kept++] = order_[k];
   }
   order_.resize(kept);
+  if (remember != nullptr) {
+    remember->order.clear();
+    for (const SortKey& sorted : order_) remember->order.push_back(sorted.index);
+  }
+}
 
-  // The text between the brackets, without the last member's separator.
+// Puts the object's members in key order (its keys were not met in
+// order), each followed by field_sep as before, leaving out all but the
+// last met of keys with equal text. The sort keys and the copy live in storage that
+// the writer reuses, so no object allocates its own.
+void TextWriter::put_in_key_order(const Level& level) {
+  const std::span<const MemberSpan> members(members_.data() + level.first_member,
+                                            members_.size() - level.first_member);
+  pad_for_prefixes(sink_);
+  pad_for_prefixes(keys_);
+  order_.clear();
+  std::uint64_t hash = members.size();
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    const std::string_view key = key_of(members[i]);
+    const std::uint64_t high = key_word(key.data(), key.size());
+    const std::uint64_t low = key.size() > 8 ? key_word(key.data() + 8, key.size() - 8) : 0;
+    order_.push_back(SortKey{high, low, i});
+    constexpr std::uint64_t odd = 0x9E3779B97F4A7C15;
+    hash = (hash ^ high) * odd;
+    hash = (hash ^ low ^ key.size()) * odd;
+  }
+  if (!known_orders_) known_orders_ = std::make_unique<KnownOrders>();
+  KnownOrder& known = known_orders_->known[(hash >> 32) % KnownOrders::slots];
+  if (is_known(known, members, hash)) {
+    order_.clear();
+    for (const std::size_t i : known.order) order_.push_back(SortKey{0, 0, i});
+  } else {
+    sort_members(members, members.size() <= KnownOrders::most_members ? &known : nullptr);
+    if (members.size() <= KnownOrders::most_members) known.hash = hash;
+  }
+
+  // The members move through a copy of the text, all but the longest,
+  // which moves once, within the text, straight to its sorted place: an
+  // object with one large member beside a few short ones (a long list of
+  // numbers and its name) then costs little more than that one move.
   const std::size_t body_at = level.open_at + 1;
-  const std::size_t body_end = sink_.size() - 1;
+  const std::size_t body_end = sink_.size() - 1;  // without the last separator
+  const auto start_of = [&](std::size_t i) { return members[i].start; };
+  const auto end_of = [&](std::size_t i) {
+    return i + 1 < members.size() ? members[i + 1].start - 1 : body_end;
+  };
+  // A small object is simply copied whole: finding its longest member
+  // would cost more than the copy saves.
+  constexpr std::size_t small_body = 4096;
+  std::size_t longest = order_.size();  // in order_, if any
+  std::size_t longest_size = 0;
+  std::size_t longest_at = body_end;  // where it goes
+  std::size_t big = members.size();   // its index in members
+  std::size_t big_start = body_end;   // and its place in the text
+  std::size_t big_end = body_end;
+  if (body_end - body_at > small_body) {
+    for (std::size_t k = 0, place = body_at; k < order_.size(); ++k) {
+      const std::size_t size = end_of(order_[k].index) - start_of(order_[k].index);
+      if (size > longest_size) {
+        longest = k;
+        longest_size = size;
+        longest_at = place;
+      }
+      place += size + 1;
+    }
+    big = order_[longest].index;
+    big_start = start_of(big);
+    big_end = end_of(big);
+  }
   moved_.clear();
-  moved_.put(sink_.view().substr(body_at, body_end - body_at));
-  char* out = sink_.data() + body_at;
-  for (const SortKey& sorted : order_) {
-    const std::size_t i = sorted.index;
-    const std::size_t start = members[i].start;
-    const std::size_t end = i + 1 < members.size() ? members[i + 1].start - 1 : body_end;
-    std::memcpy(out, moved_.data() + (start - body_at), end - start);
-    out += end - start;
+  moved_.put(sink_.view().substr(body_at, big_start - body_at));
+  moved_.put(sink_.view().substr(big_end, body_end - big_end));
+  char* const text = sink_.data();
+  if (longest_size != 0) std::memmove(text + longest_at, text + big_start, longest_size);
+  char* out = text + body_at;
+  for (std::size_t k = 0; k < order_.size(); ++k) {
+    const std::size_t i = order_[k].index;
+    const std::size_t size = end_of(i) - start_of(i);
+    if (k != longest) {
+      // Its offset in the copy, which lacks the longest member.
+      const std::size_t from =
+          i < big ? start_of(i) - body_at : (big_start - body_at) + (start_of(i) - big_end);
+      std::memcpy(out, moved_.data() + from, size);
+    }
+    out += size;
     *out++ = d_.field_sep;
   }
   sink_.commit(out);

@@ -18,8 +18,12 @@
 // the same thread (see support/spare.h).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -115,8 +119,26 @@ class TextWriter {
     std::size_t index;
   };
 
+  // The key order of a few key sequences met lately, so that the objects
+  // of one shape (records of one kind, nested in a document many times
+  // over) are sorted once: a sequence is found by its length and a hash
+  // of its sort keys, and then checked key by key.
+  struct KnownOrder {
+    std::uint64_t hash = 0;
+    std::vector<SortKey> keys;       // as met; index holds each key's size
+    std::string tails;               // the bytes of longer keys past their sixteenth
+    std::vector<std::size_t> order;  // the members kept, in key order
+  };
+  struct KnownOrders {
+    static constexpr std::size_t slots = 16;
+    static constexpr std::size_t most_members = 64;  // longer sequences are not kept
+    std::array<KnownOrder, slots> known;
+  };
+
   std::string_view key_of(const MemberSpan& member) noexcept;
   void put_in_key_order(const Level& level);
+  void sort_members(std::span<const MemberSpan> members, KnownOrder* remember);
+  bool is_known(const KnownOrder& known, std::span<const MemberSpan> members, std::uint64_t hash) noexcept;
 
   // The working storage of the last writer on this thread.
   struct Spares {
@@ -125,6 +147,7 @@ class TextWriter {
     std::vector<SortKey> order;
     OutputBuffer keys;
     OutputBuffer moved;
+    std::unique_ptr<KnownOrders> known_orders;
   };
 
   OutputBuffer& sink_;
@@ -141,6 +164,7 @@ class TextWriter {
   OutputBuffer keys_;   // copies of keys that escaping changed
   OutputBuffer moved_;  // an object's text while it is rearranged
   OutputBuffer spelling_;
+  std::unique_ptr<KnownOrders> known_orders_;
 };
 
 }  // namespace vardelquin
