@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "support/simd.h"
 #include "writer/shortest_digits.h"
@@ -141,7 +142,8 @@ void put_fractional_float(OutputBuffer& sink, double value) {
   const std::uint64_t significand = decimal.significand;
   put_17_digits(digits, significand);
   constexpr std::uint64_t e8 = 100000000;
-  constexpr std::uint64_t powers_of_ten[18] = {
+  // Static: a local array would be built on the stack at every call.
+  static constexpr std::uint64_t powers_of_ten[18] = {
       1,          10,          100,          1000,          10000,    100000,
       1000000,    10000000,    e8,           10 * e8,       100 * e8, 1000 * e8,
       10000 * e8, 100000 * e8, 1000000 * e8, 10000000 * e8, e8 * e8,  10 * e8 * e8};
@@ -170,11 +172,21 @@ void put_fractional_float(OutputBuffer& sink, double value) {
   sink.commit(out);
 }
 
+// Whether x - trunc(x) == 0: false for NaN and the infinities, for which
+// it is NaN. Below 2^52 in magnitude the test is a round trip through a
+// 64-bit integer, far cheaper than trunc() without SSE4.1; from 2^52 up
+// every finite double is an integer.
+bool is_integral(double value) noexcept {
+  constexpr double two_to_52 = 4503599627370496.0;
+  const double magnitude = std::fabs(value);
+  if (magnitude < two_to_52) return static_cast<double>(static_cast<std::int64_t>(value)) == value;
+  return magnitude <= std::numeric_limits<double>::max();
+}
+
 }  // namespace
 
 void put_float(OutputBuffer& sink, double value) {
-  // NaN and the infinities fail this test, since x - trunc(x) is NaN for them.
-  if (value - std::trunc(value) == 0.0) {
+  if (is_integral(value)) {
     put_integral_float(sink, value);
   } else if (std::isnan(value)) {
     sink.put("NaN");

@@ -186,8 +186,15 @@ void TextWriter::put_in_key_order(const Level& level) {
     order_.clear();
     for (const std::size_t i : known.order) order_.push_back(SortKey{0, 0, i});
   } else {
-    sort_members(members, members.size() <= KnownOrders::most_members ? &known : nullptr);
-    if (members.size() <= KnownOrders::most_members) known.hash = hash;
+    // Sequences of many or long keys are not kept: what is kept stays
+    // small, for the thread's life.
+    bool keep = members.size() <= KnownOrders::most_members;
+    for (std::size_t i = 0, bytes = 0; keep && i < members.size(); ++i) {
+      bytes += members[i].key_size;
+      keep = bytes <= KnownOrders::most_key_bytes;
+    }
+    sort_members(members, keep ? &known : nullptr);
+    if (keep) known.hash = hash;
   }
 
   // The members move through a copy of the text, all but the longest,
