@@ -112,6 +112,72 @@ TEST(TextWriterTest, NestedObjectsInsideListsInsideObjects) {
   EXPECT_EQ(text, "x={a={c=null;d={x={};y=1.5}};z=[{a=[];b=2\\;}|7]};");
 }
 
+// Objects out of order nested deep, each with large members of its own
+// and a key met twice, some through lists, inside an object in order with
+// others beside them: every level comes out sorted, the text between the
+// outermost rearranged objects closes up behind those that dropped a key,
+// and the entries after them are untouched.
+TEST(TextWriterTest, DeepNestingOfRearrangedObjectsWithLargeMembers) {
+  constexpr int depth = 200;
+  const auto big = [](int level) {
+    return std::string(static_cast<std::size_t>(1000 + level), static_cast<char>('a' + level % 26));
+  };
+  std::string inner = "end";
+  for (int level = 0; level < depth; ++level) {
+    const std::string nested = level % 3 == 1 ? "[" + inner + "|" + std::to_string(level) + "]" : inner;
+    inner = "{a=" + std::to_string(level) + ";m=" + big(level) + ";z=" + nested + "}";
+  }
+  const std::string side = "{b=1;c=" + big(7) + "}";
+  const std::string expected = "x={a=" + inner + ";b=" + side + ";c=" + inner + "};y=" + side + ";";
+
+  const std::function<void(TextWriter&, int)> nest = [&](TextWriter& w, int level) {
+    if (level < 0) {
+      w.string("end");
+      return;
+    }
+    w.open_object();
+    w.member("z");
+    if (level % 3 == 1) {
+      w.open_list();
+      nest(w, level - 1);
+      w.integer(level);
+      w.close();
+    } else {
+      nest(w, level - 1);
+    }
+    w.member("a");
+    w.integer(-1);
+    w.member("m");
+    w.string(big(level));
+    w.member("a");
+    w.integer(level);
+    w.close();
+  };
+  const auto side_object = [&](TextWriter& w) {
+    w.open_object();
+    w.member("c");
+    w.string(big(7));
+    w.member("b");
+    w.integer(1);
+    w.close();
+  };
+  const std::string text = written([&](TextWriter& w) {
+    w.entry("x");
+    w.open_object();
+    w.member("a");
+    nest(w, depth - 1);
+    w.member("b");
+    side_object(w);
+    w.member("c");
+    nest(w, depth - 1);
+    w.close();
+    w.entry("y");
+    side_object(w);
+  });
+  ASSERT_EQ(text.size(), expected.size());
+  EXPECT_TRUE(text == expected);
+}
+
 // Random trees, each member met in a random order with some keys met
 // twice, against the tree of the same members (make_object sorts them and
 // keeps the last of equal keys), which the writer writes without moving

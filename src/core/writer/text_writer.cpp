@@ -40,6 +40,10 @@ TextWriter::TextWriter(const FormatConfig& config, OutputBuffer& out)
     spare::take(spares->order, order_);
     spare::take(spares->keys, keys_);
     spare::take(spares->moved, moved_);
+    spare::take(spares->noted, noted_);
+    spare::take(spares->sorted_members, sorted_members_);
+    spare::take(spares->nested, nested_);
+    spare::take(spares->unclaimed, unclaimed_);
     known_orders_ = std::move(spares->known_orders);
   }
 }
@@ -53,6 +57,10 @@ TextWriter::~TextWriter() {
   spare::give(spares.order, order_);
   spare::give(spares.keys, keys_);
   spare::give(spares.moved, moved_);
+  spare::give(spares.noted, noted_);
+  spare::give(spares.sorted_members, sorted_members_);
+  spare::give(spares.nested, nested_);
+  spare::give(spares.unclaimed, unclaimed_);
   if (!spares.known_orders) spares.known_orders = std::move(known_orders_);
 }
 
@@ -81,21 +89,28 @@ std::string_view TextWriter::key_of(const MemberSpan& member) noexcept {
 }
 
 void TextWriter::open(bool is_object, char bracket, char separator) {
-  levels_.push_back(Level{sink_.size(), members_.size(), keys_.size(), is_object, true});
+  levels_.push_back(Level{sink_.size(), members_.size(), keys_.size(), is_object, true, false, 0});
   sink_.put(bracket);
   terminator_ = separator;
 }
 
 void TextWriter::close() {
-  const Level level = levels_.back();
-  levels_.pop_back();
+  Level& level = levels_.back();
   if (level.is_object) {
     if (!level.in_order) put_in_key_order(level);
     members_.resize(level.first_member);
     keys_.truncate(level.first_key_byte);
   }
+  // Only text moved in place can have left objects noted inside.
+  if (level.moved != 0 && levels_.size() > 1) {
+    Level& parent = levels_[levels_.size() - 2];
+    parent.holds_noted = parent.holds_noted || level.holds_noted;
+    parent.moved += level.moved;
+  }
+  const std::size_t open_at = level.open_at;
   const char bracket = level.is_object ? d_.obj_close : d_.list_close;
-  if (sink_.size() > level.open_at + 1) {
+  levels_.pop_back();
+  if (sink_.size() > open_at + 1) {
     // The last value's separator becomes the bracket.
     sink_.data()[sink_.size() - 1] = bracket;
   } else {
@@ -103,6 +118,7 @@ void TextWriter::close() {
   }
   terminator_ = levels_.empty() || levels_.back().is_object ? d_.field_sep : d_.list_sep;
   end_value();
+  if (levels_.empty() && !unclaimed_.empty()) gather(open_at);
 }
 
 // Whether the members' keys are, one by one, those of the known sequence;
@@ -161,10 +177,10 @@ void TextWriter::sort_members(std::span<const MemberSpan> members, KnownOrder* r
 }
 
 // Puts the object's members in key order (its keys were not met in
-// order), each followed by field_sep as before, leaving out all but the
-// last met of keys with equal text. The sort keys and the copy live in storage that
-// the writer reuses, so no object allocates its own.
-void TextWriter::put_in_key_order(const Level& level) {
+// order), leaving out all but the last met of keys with equal text. The
+// sort keys and the copy live in storage that the writer reuses, so no
+// object allocates its own.
+void TextWriter::put_in_key_order(Level& level) {
   const std::span<const MemberSpan> members(members_.data() + level.first_member,
                                             members_.size() - level.first_member);
   pad_for_prefixes(sink_);
@@ -196,7 +212,21 @@ void TextWriter::put_in_key_order(const Level& level) {
     sort_members(members, keep ? &known : nullptr);
     if (keep) known.hash = hash;
   }
+  const std::size_t size = sink_.size() - level.open_at;
+  if (level.holds_noted || level.moved > 4 * size) {
+    note_key_order(level, members);
+    level.holds_noted = true;
+  } else {
+    move_into_key_order(level, members);
+    level.moved += size;
+  }
+}
 
+// Moves the members, each followed by field_sep as before, into the key
+// order in order_, which leaves out all but the last met of keys with
+// equal text. No object inside it waits for gather(), whose notes hold
+// places in the text.
+void TextWriter::move_into_key_order(const Level& level, std::span<const MemberSpan> members) {
   // The members move through a copy of the text, all but the longest,
   // which moves once, within the text, straight to its sorted place: an
   // object with one large member beside a few short ones (a long list of
@@ -249,6 +279,105 @@ void TextWriter::put_in_key_order(const Level& level) {
     *out++ = d_.field_sep;
   }
   sink_.commit(out);
+}
+
+// Notes the key order in order_ for gather(), with the noted objects
+// inside this one, which are the last unclaimed ones opened after it.
+void TextWriter::note_key_order(const Level& level, std::span<const MemberSpan> members) {
+  const std::size_t body_at = level.open_at + 1;
+  const std::size_t body_end = sink_.size() - 1;  // the last separator, soon the bracket
+  Noted noted{body_at, body_end, sorted_members_.size(), order_.size(), nested_.size(), 0};
+  for (const SortKey& sorted : order_) {
+    const std::size_t i = sorted.index;
+    sorted_members_.push_back(
+        TextRange{members[i].start, i + 1 < members.size() ? members[i + 1].start - 1 : body_end});
+  }
+  std::size_t inside = unclaimed_.size();
+  while (inside > 0 && noted_[unclaimed_[inside - 1]].body_at > body_at) --inside;
+  nested_.insert(nested_.end(), unclaimed_.begin() + static_cast<std::ptrdiff_t>(inside), unclaimed_.end());
+  noted.nested_count = unclaimed_.size() - inside;
+  unclaimed_.resize(inside);
+  unclaimed_.push_back(noted_.size());
+  noted_.push_back(noted);
+}
+
+// Puts the noted objects of the top-level value that starts at `value_at`
+// in key order: each outermost one is gathered into moved_ and copied
+// back, and the text between them closes up behind (an object shrinks
+// when it drops keys of equal text).
+void TextWriter::gather(std::size_t value_at) {
+  char* const text = sink_.data();
+  std::size_t read = value_at;
+  std::size_t write = value_at;
+  for (const std::size_t outermost : unclaimed_) {
+    const Noted& noted = noted_[outermost];
+    const std::size_t between = noted.body_at - read;
+    if (write != read) std::memmove(text + write, text + read, between);
+    write += between;
+    moved_.clear();
+    gather_noted(outermost);
+    std::memcpy(text + write, moved_.data(), moved_.size());
+    write += moved_.size();
+    read = noted.body_end;
+  }
+  const std::size_t rest = sink_.size() - read;
+  if (write != read) std::memmove(text + write, text + read, rest);
+  sink_.truncate(write + rest);
+  noted_.clear();
+  sorted_members_.clear();
+  nested_.clear();
+  unclaimed_.clear();
+}
+
+// Appends to moved_ the body of a noted object in key order, and so on
+// for the noted objects inside it, on an explicit stack: each byte is
+// copied once.
+void TextWriter::gather_noted(std::size_t outermost) {
+  struct Step {
+    std::size_t noted;
+    std::size_t member;  // in key order
+    std::size_t at;      // of what is left of that member's text
+    std::size_t end;
+    std::size_t next_nested;
+  };
+  const char* const text = sink_.data();
+  // The first noted object (in nested_) at or after `at` in the text.
+  const auto nested_from = [&](const Noted& noted, std::size_t at) {
+    const auto first = nested_.begin() + static_cast<std::ptrdiff_t>(noted.first_nested);
+    const auto found = std::partition_point(first, first + static_cast<std::ptrdiff_t>(noted.nested_count),
+                                            [&](std::size_t n) { return noted_[n].body_at < at; });
+    return static_cast<std::size_t>(found - nested_.begin());
+  };
+  const auto start = [&](std::size_t n) {
+    const Noted& noted = noted_[n];
+    const TextRange first = sorted_members_[noted.first_sorted];
+    return Step{n, 0, first.begin, first.end, nested_from(noted, first.begin)};
+  };
+  std::vector<Step> steps{start(outermost)};
+  while (!steps.empty()) {
+    Step& step = steps.back();
+    const Noted& noted = noted_[step.noted];
+    if (step.next_nested < noted.first_nested + noted.nested_count) {
+      const std::size_t inner = nested_[step.next_nested];
+      if (noted_[inner].body_at < step.end) {
+        moved_.put(std::string_view(text + step.at, noted_[inner].body_at - step.at));
+        step.at = noted_[inner].body_end;
+        ++step.next_nested;
+        steps.push_back(start(inner));
+        continue;
+      }
+    }
+    moved_.put(std::string_view(text + step.at, step.end - step.at));
+    if (++step.member == noted.sorted_count) {
+      steps.pop_back();
+      continue;
+    }
+    moved_.put(d_.field_sep);
+    const TextRange next = sorted_members_[noted.first_sorted + step.member];
+    step.at = next.begin;
+    step.end = next.end;
+    step.next_nested = nested_from(noted, next.begin);
+  }
 }
 
 void TextWriter::escaped_number(std::int64_t value) {

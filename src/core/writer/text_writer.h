@@ -12,7 +12,14 @@
 // whatever order they were met in, and of keys with equal text only the
 // last one met stays, in its sorted place. Members are written as they
 // come; at close, an object whose keys did not come strictly ascending (the
-// usual case does) has its text rearranged in place.
+// usual case does) has its text rearranged in place, unless more of its
+// text was moved already than it has (moving the same text again at every
+// enclosing level would cost depth x size), or an object inside it was
+// noted. Such an object only notes its members' order, and when the
+// top-level value closes, the text of the objects noted is gathered in
+// one pass. So the bytes moved in place within any value stay under twice
+// its size, and each byte is gathered at most once, however deep the
+// nesting.
 //
 // The writer cannot fail. It keeps its working storage between calls on
 // the same thread (see support/spare.h).
@@ -108,7 +115,24 @@ class TextWriter {
     std::size_t first_member;
     std::size_t first_key_byte;
     bool is_object;
-    bool in_order;  // its keys so far strictly ascending
+    bool in_order;      // its keys so far strictly ascending
+    bool holds_noted;   // an object inside it waits for gather()
+    std::size_t moved;  // bytes moved in place inside it
+  };
+  // An object whose members are to be put in key order by gather(): its
+  // body, its members' text in key order (in sorted_members_), and the
+  // objects noted inside it, in text order (in nested_).
+  struct Noted {
+    std::size_t body_at;
+    std::size_t body_end;  // where its closing bracket is
+    std::size_t first_sorted;
+    std::size_t sorted_count;
+    std::size_t first_nested;
+    std::size_t nested_count;
+  };
+  struct TextRange {
+    std::size_t begin;
+    std::size_t end;
   };
   // A key's first sixteen bytes as two big-endian numbers, zero-padded:
   // they settle most comparisons; equal ones fall back to the bytes (a
@@ -137,7 +161,11 @@ class TextWriter {
   };
 
   std::string_view key_of(const MemberSpan& member) noexcept;
-  void put_in_key_order(const Level& level);
+  void put_in_key_order(Level& level);
+  void move_into_key_order(const Level& level, std::span<const MemberSpan> members);
+  void note_key_order(const Level& level, std::span<const MemberSpan> members);
+  void gather(std::size_t value_at);
+  void gather_noted(std::size_t noted);
   void sort_members(std::span<const MemberSpan> members, KnownOrder* remember);
   bool is_known(const KnownOrder& known, std::span<const MemberSpan> members, std::uint64_t hash) noexcept;
 
@@ -148,6 +176,10 @@ class TextWriter {
     std::vector<SortKey> order;
     OutputBuffer keys;
     OutputBuffer moved;
+    std::vector<Noted> noted;
+    std::vector<TextRange> sorted_members;
+    std::vector<std::size_t> nested;
+    std::vector<std::size_t> unclaimed;
     std::unique_ptr<KnownOrders> known_orders;
   };
 
@@ -165,6 +197,12 @@ class TextWriter {
   OutputBuffer keys_;   // copies of keys that escaping changed
   OutputBuffer moved_;  // an object's text while it is rearranged
   OutputBuffer spelling_;
+  std::vector<Noted> noted_;
+  std::vector<TextRange> sorted_members_;
+  std::vector<std::size_t> nested_;
+  // Noted objects not yet inside a noted object closed since, in text
+  // order: the outermost ones, once the top-level value closes.
+  std::vector<std::size_t> unclaimed_;
   std::unique_ptr<KnownOrders> known_orders_;
 };
 
