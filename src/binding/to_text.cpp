@@ -1,5 +1,6 @@
 #include "binding/to_text.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -199,11 +200,45 @@ class Walker {
   // The str's strict UTF-8 bytes, had as utf8_view has them, are written
   // at once, so nothing needs to keep them afterwards.
   void write_string(PyHandle str) {
+    const Py_ssize_t length = PyUnicode_GetLength(str.get());
+    if (length > piece_length) [[unlikely]] {
+      const bool lends = interpreter_api().unicode_as_utf8_and_size != nullptr && is_ascii_str(str);
+      if (!lends) return write_in_pieces(str, length);
+    }
     Py_ssize_t size = 0;
     PyRef made;
-    const char* data = lender_.utf8(str, size, made);
+    const char* data = lender_.utf8(str, length, size, made);
     if (data == nullptr) return fail(fetch_exception());
     writer_.string(std::string_view(data, static_cast<std::size_t>(size)));
+  }
+
+  // A large str that does not lend its bytes is encoded a piece at a time,
+  // each piece escaped straight into the text: a whole copy of its UTF-8
+  // would cost as much memory again as the text written. The caller's str
+  // gains no UTF-8 copy of its own.
+  static constexpr Py_ssize_t piece_length = Py_ssize_t{1} << 16;
+
+  void write_in_pieces(PyHandle str, Py_ssize_t length) {
+    for (Py_ssize_t at = 0; at < length; at += piece_length) {
+      const PyRef piece =
+          PyRef::steal(PyUnicode_Substring(str.get(), at, std::min(at + piece_length, length)));
+      if (!piece) return fail(fetch_exception());
+      const PyRef bytes = PyRef::steal(PyUnicode_AsUTF8String(piece.get()));
+      if (!bytes) return fail(whole_encoding_failure(str));
+      writer_.string_piece(std::string_view(PyBytes_AsString(bytes.get()),
+                                            static_cast<std::size_t>(PyBytes_Size(bytes.get()))));
+    }
+    writer_.end_string();
+  }
+
+  // A piece failed to encode (a lone surrogate). The failure reported is
+  // the one of encoding the whole str, as for any other str: its start,
+  // end and object are the caller's.
+  static PendingException whole_encoding_failure(PyHandle str) {
+    PyErr_Clear();
+    const PyRef whole = PyRef::steal(PyUnicode_AsUTF8String(str.get()));
+    if (!whole) return fetch_exception();
+    return PendingException::internal("a part of a str failed to encode, but not the whole");
   }
 
   // The stack of the last walk on this thread (see support/spare.h).

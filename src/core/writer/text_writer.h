@@ -79,6 +79,10 @@ class TextWriter {
     escapes_.put(sink_, text);
     end_value();
   }
+  // A string given in pieces, as string() would write the whole: each
+  // piece through string_piece(), then end_string().
+  void string_piece(std::string_view text) { escapes_.put(sink_, text); }
+  void end_string() { end_value(); }
 
   void open_list() { open(false, d_.list_open, d_.list_sep); }
   void open_object() { open(true, d_.obj_open, d_.field_sep); }
