@@ -101,6 +101,24 @@ TEST(WriterTest, EscapeMatchesByteRuleOnRandomText) {
   }
 }
 
+// Stretches of dense marked bytes between clean ones, of lengths around
+// the block size, so that dense runs taken byte by byte end anywhere: in
+// a clean stretch, at a block boundary, near the text's end.
+TEST(WriterTest, EscapeMatchesByteRuleOnDenseStretches) {
+  std::mt19937 random(5);
+  for (std::size_t i = 0; i < 400; ++i) {
+    std::string text, expected;
+    const std::size_t dense = 1 + random() % 80, clean = 1 + random() % 80, size = random() % 400;
+    for (std::size_t k = 0; k < size; ++k) {
+      const char c = k % (dense + clean) < dense ? ";=[x]|{}\\"[random() % 9] : 'x';
+      if (c != 'x') expected.push_back('\\');
+      text.push_back(c);
+      expected.push_back(c);
+    }
+    ASSERT_EQ(escape_text(text, defaults), expected) << i;
+  }
+}
+
 // Short texts are read sixteen bytes at a time where that stays within
 // the page: every length below 16, ending at and just past a page's end,
 // clean and with a marked byte at each place.

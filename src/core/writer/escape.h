@@ -60,16 +60,23 @@ class EscapeSet {
       }
       // A block with marked bytes: keep its clean head, then take the rest
       // of the block byte by byte, which costs the same however many of
-      // its bytes are marked.
+      // its bytes are marked. Where they are dense, the next blocks are
+      // likely marked too, and testing them would only add to their cost:
+      // they go byte by byte as well.
       const auto clean = std::countr_zero(mask);
       in += clean;
       out += clean;
-      out = put_bytes(out, in, in + (16 - clean));
-      in += 16 - clean;
+      std::size_t bytewise = 16 - static_cast<std::size_t>(clean);
+      if (std::popcount(mask) > 2 && static_cast<std::size_t>(end - in) >= bytewise + dense_run)
+        bytewise += dense_run;
+      out = put_bytes(out, in, in + bytewise);
+      in += bytewise;
     }
 #endif
     sink.commit(put_bytes(out, in, end));
   }
+
+  static constexpr std::size_t dense_run = 64;
 
   // Branch-free: the escape is always stored and kept only when marked.
   char* put_bytes(char* out, const char* in, const char* end) const {
