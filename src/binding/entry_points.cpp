@@ -6,13 +6,12 @@
 #include <string_view>
 
 #include "binding/arguments.h"
-#include "binding/document_from_dict.h"
 #include "binding/format_config_type.h"
 #include "binding/from_text.h"
 #include "binding/text.h"
+#include "binding/to_text.h"
 #include "failure.h"
 #include "support/spare.h"
-#include "writer/writer.h"
 
 namespace vardelquin {
 namespace {
@@ -63,12 +62,11 @@ PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     PyResult<WorkingConfig> config = settle_config(slots[1]);
     if (!config) return failure(std::move(config).error());
-    PyResult<PyDocument> converted = document_from_dict(obj);
-    if (!converted) return failure(std::move(converted).error());
     OutputBuffer text;
     if (OutputSpares* spares = spare::ThreadSpares<OutputSpares>::find()) spare::take(spares->text, text);
-    write_document(converted->document, *config->record, text);
-    PyResult<PyRef> result = checked_str_from_utf8(text.view());
+    PyResult<Ok> written = write_dict(obj, *config->record, text);
+    PyResult<PyRef> result =
+        written ? checked_str_from_utf8(text.view()) : failure(std::move(written).error());
     spare::give(spare::ThreadSpares<OutputSpares>::get().text, text);
     return result;
   });

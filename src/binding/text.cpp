@@ -31,6 +31,8 @@ const char* Utf8Lender::large_utf8(PyHandle str, Py_ssize_t& size, PyRef& made) 
   return is_ascii(str) ? as_utf8_(str.get(), &size) : encode(str, size, made);
 }
 
+bool is_ascii_str(PyHandle str) { return is_ascii(str); }
+
 PyResult<Utf8View> utf8_view(PyHandle str) {
   Utf8View view;
   Py_ssize_t size = 0;

@@ -60,6 +60,14 @@ class Utf8Lender {
       return as_utf8_(str.get(), &size);
     return large_utf8(str, size, made);
   }
+  // As utf8(), for a str whose length in characters the caller has.
+  const char* utf8(PyHandle str, Py_ssize_t length, Py_ssize_t& size, PyRef& made) const {
+    constexpr Py_ssize_t small = 4096;
+    if (as_utf8_ == nullptr) return encode(str, size, made);
+    if (length < small) [[likely]]
+      return as_utf8_(str.get(), &size);
+    return large_utf8(str, size, made);
+  }
 
  private:
   static const char* encode(PyHandle str, Py_ssize_t& size, PyRef& made) {
@@ -73,6 +81,11 @@ class Utf8Lender {
 
   const char* (*as_utf8_)(PyObject*, Py_ssize_t*);
 };
+
+// Whether `str` is an exact str of ASCII only, which lends its own bytes
+// without growing (see Utf8Lender). No for a subclass: asking it would run
+// its code.
+bool is_ascii_str(PyHandle str);
 
 // The strict UTF-8 bytes of a str, had by that policy, for as long as this
 // view lives.

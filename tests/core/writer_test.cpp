@@ -19,7 +19,9 @@
 namespace vardelquin {
 
 // Failed comparisons show the text, not its bytes.
-void PrintTo(const OwnedText& text, std::ostream* out) { ::testing::internal::UniversalPrint(std::string(text.view()), out); }
+void PrintTo(const OwnedText& text, std::ostream* out) {
+  ::testing::internal::UniversalPrint(std::string(text.view()), out);
+}
 
 namespace {
 
@@ -44,7 +46,9 @@ TEST(WriterTest, Documents) {
     f[Delimiter::field_sep] = U',';
     f[Delimiter::kv_sep] = U':';
   });
-  const FormatConfig own_keywords = make_config([](FormatFields& f) { f.keywords = {"nil", "\xC3\xBA", "no pe"}; });
+  const FormatConfig own_keywords = make_config([](FormatFields& f) {
+    f.keywords = {"nil", "\xC3\xBA", "no pe"};
+  });
   // A NUL escape must reach the text like any other byte.
   const FormatConfig nul_escape = make_config([](FormatFields& f) { f[Delimiter::escape] = U'\0'; });
   const struct {
@@ -66,7 +70,8 @@ TEST(WriterTest, Documents) {
        std::string("a\0b=\n\t\r\0\x7f;", 10)},
       {percent, document({{"x=y", str("50%;\\\xC3\xA9")}}), "x%=y=50%%%;\\\xC3\xA9;"},
       {colon_comma, document({{"x", object({{"b", str("a,b")}, {"a", str("=;")}})}}), "x:{a:=;,b:a\\,b},"},
-      {own_keywords, document({{"n", Value::null()}, {"t", Value::boolean(true)}, {"f", Value::boolean(false)}}),
+      {own_keywords,
+       document({{"n", Value::null()}, {"t", Value::boolean(true)}, {"f", Value::boolean(false)}}),
        "n=nil;t=\xC3\xBA;f=no pe;"},
       {nul_escape, document({{"k", str("a;b")}}), std::string("k=a\0;b;", 7)},
   };
@@ -92,6 +97,48 @@ TEST(WriterTest, EscapeMatchesByteRuleOnRandomText) {
         expected.push_back(c);
       }
       ASSERT_EQ(escape_text(text, *config), expected) << i;
+    }
+  }
+}
+
+// Stretches of dense marked bytes between clean ones, of lengths around
+// the block size, so that dense runs taken byte by byte end anywhere: in
+// a clean stretch, at a block boundary, near the text's end.
+TEST(WriterTest, EscapeMatchesByteRuleOnDenseStretches) {
+  std::mt19937 random(5);
+  for (std::size_t i = 0; i < 400; ++i) {
+    std::string text, expected;
+    const std::size_t dense = 1 + random() % 80, clean = 1 + random() % 80, size = random() % 400;
+    for (std::size_t k = 0; k < size; ++k) {
+      const char c = k % (dense + clean) < dense ? ";=[x]|{}\\"[random() % 9] : 'x';
+      if (c != 'x') expected.push_back('\\');
+      text.push_back(c);
+      expected.push_back(c);
+    }
+    ASSERT_EQ(escape_text(text, defaults), expected) << i;
+  }
+}
+
+// Short texts are read sixteen bytes at a time where that stays within
+// the page: every length below 16, ending at and just past a page's end,
+// clean and with a marked byte at each place.
+TEST(WriterTest, ShortTextsEscapeAtEveryPlaceNearAPageEnd) {
+  constexpr std::size_t page = 4096;
+  std::vector<char> pages(3 * page, 'x');
+  char* const edge = pages.data() + (page - reinterpret_cast<std::uintptr_t>(pages.data()) % page) + page;
+  for (std::size_t size = 1; size < 16; ++size) {
+    for (std::size_t back = 0; back <= 32; ++back) {
+      char* const text = edge - back;
+      for (std::size_t marked = 0; marked <= size; ++marked) {
+        std::fill(pages.begin(), pages.end(), 'x');
+        std::string expected(size, 'x');
+        if (marked < size) {
+          text[marked] = ';';
+          expected[marked] = ';';
+          expected.insert(marked, "\\");
+        }
+        ASSERT_EQ(escape_text(std::string_view(text, size), defaults), expected) << size << " " << back;
+      }
     }
   }
 }
@@ -164,17 +211,25 @@ TEST(WriterTest, FloatSpellings) {
     double input;
     std::string expected;
   } cases[] = {
-      {0.0, "0.0"}, {-0.0, "-0.0"}, {-30.0, "-30.0"},
+      {0.0, "0.0"},
+      {-0.0, "-0.0"},
+      {-30.0, "-30.0"},
       {1e23, "99999999999999991611392.0"},  // integral values exactly, not in shortest digits
-      {0x1p64, "18446744073709551616.0"}, {0x1p64 - 2048, "18446744073709549568.0"},
-      {-0x1p63, "-9223372036854775808.0"}, {0.5, "0.5"}, {-2.25, "-2.25"}, {1e-7, "0.0000001"},
+      {0x1p64, "18446744073709551616.0"},
+      {0x1p64 - 2048, "18446744073709549568.0"},
+      {-0x1p63, "-9223372036854775808.0"},
+      {0.5, "0.5"},
+      {-2.25, "-2.25"},
+      {1e-7, "0.0000001"},
       {0.1 + 0.2, "0.30000000000000004"},
       {4503599627370495.5, "4503599627370495.5"},  // 2^52 - 0.5: most digits before the point
       {-0x1p-1074, "-0." + std::string(323, '0') + "5"},
       {DBL_MIN, "0." + std::string(307, '0') + "22250738585072014"},
-      {nan, "NaN"}, {-nan, "NaN"},
+      {nan, "NaN"},
+      {-nan, "NaN"},
       {std::bit_cast<double>(std::uint64_t{0xFFF0000000000001}), "NaN"},  // signalling, negative
-      {inf, "inf"}, {-inf, "-inf"},
+      {inf, "inf"},
+      {-inf, "-inf"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(format_float(c.input), c.expected) << std::hexfloat << c.input;
@@ -214,7 +269,8 @@ TEST(WriterTest, NumbersEscapeTheDelimitersTheyContain) {
                              Value::floating(-inf), Value::integer(3)})}}),
        "x=[\\N\\a\\Nain\\fa-in\\fa3]N"},
       // Keywords and strings are as before; only numbers changed.
-      {minus_sep, document({{"k-", object({{"s", str("-1")}, {"t", Value::boolean(true)}})}}), "k\\-={s=\\-1-t=!}-"},
+      {minus_sep, document({{"k-", object({{"s", str("-1")}, {"t", Value::boolean(true)}})}}),
+       "k\\-={s=\\-1-t=!}-"},
   };
   for (const auto& c : cases) EXPECT_EQ(write_document(c.input, c.config), c.expected);
 }

@@ -178,3 +178,32 @@ def test_caller_strings_keep_their_size():
     sizes = [sys.getsizeof(s) for s in strings]
     assert dumps(obj) == model.dumps(obj)
     assert [sys.getsizeof(s) for s in strings] == sizes
+
+
+PIECE = 1 << 16
+
+
+@pytest.mark.parametrize("length", [PIECE, PIECE + 1, 3 * PIECE + 5])
+@pytest.mark.parametrize("make", [str, Text])
+def test_large_strings_written_in_pieces(length, make):
+    """A large non-ASCII str is written a piece at a time: characters of
+    every UTF-8 width and delimiters straddle the pieces' bounds, and the
+    text is that of the whole; the str gains no UTF-8 copy."""
+    unit = "é;€=\U0001f600|a\\"
+    text = make((unit * (length // len(unit) + 1))[:length])
+    obj = {"a": {"z": [text], "b": text}, "t": text}
+    size = sys.getsizeof(text)
+    assert dumps(obj) == model.dumps(obj)
+    assert sys.getsizeof(text) == size
+
+
+@pytest.mark.parametrize("at", [0, PIECE - 1, PIECE, 2 * PIECE + 7, 3 * PIECE - 1])
+def test_lone_surrogate_in_a_large_string(at):
+    """The failure is the interpreter's own, for the caller's whole str."""
+    text = "é" * at + "\udc80" + "x" * (3 * PIECE - at - 1)
+    with pytest.raises(UnicodeEncodeError) as info:
+        dumps({"a": {"b": [1, text]}})
+    with pytest.raises(UnicodeEncodeError) as expected:
+        text.encode("utf-8")
+    assert info.value.object is text
+    assert info.value.args == expected.value.args and str(info.value) == str(expected.value)

@@ -38,10 +38,31 @@ class ByteSet {
   static constexpr std::size_t block = 16;
   // Bit i is set when p[i] is a member; p must have 16 readable bytes.
   unsigned block_mask(const char* p) const noexcept {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return chunk_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  }
+  unsigned chunk_mask(__m128i chunk) const noexcept {
     __m128i hits = _mm_cmpeq_epi8(chunk, needles_[0]);
     for (std::size_t i = 1; i < N; ++i) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chunk, needles_[i]));
     return static_cast<unsigned>(_mm_movemask_epi8(hits));
+  }
+
+  // For a text of n < 16 bytes at p with no member in it: stores its
+  // bytes at out, which has room for 16, and returns true. One 16-byte read
+  // tests and copies it whole, when that read stays within the page that
+  // holds p: it then cannot fault, whatever lies past the text, and the
+  // bytes past it are ignored (and stored past the n kept). The read is an
+  // instruction of its own, not an access to a C++ object, since it may
+  // reach past the text's object; neither the compiler nor an address
+  // checker then takes it for an overrun. False, storing nothing that
+  // counts, otherwise.
+  bool copy_if_clear(const char* p, std::size_t n, char* out) const noexcept {
+    constexpr std::uintptr_t page = 4096;
+    if (reinterpret_cast<std::uintptr_t>(p) % page > page - block) return false;
+    __m128i chunk;
+    asm("movdqu (%1), %0" : "=x"(chunk) : "r"(p) : "memory");
+    if ((chunk_mask(chunk) & ((1u << n) - 1)) != 0) return false;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), chunk);
+    return true;
   }
 #endif
 

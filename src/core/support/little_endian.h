@@ -1,6 +1,6 @@
-// Fixed-size loads of unaligned bytes as little-endian numbers, on any
-// host: code that shifts the loaded words to pick out bytes then means the
-// same bytes everywhere.
+// Fixed-size loads of unaligned bytes as little-endian (or big-endian)
+// numbers, on any host: code that shifts the loaded words to pick out
+// bytes then means the same bytes everywhere.
 #pragma once
 
 #include <bit>
@@ -20,6 +20,15 @@ inline std::uint64_t load_le64(const char* p) noexcept {
   std::uint64_t v;
   std::memcpy(&v, p, sizeof v);
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+// As a big-endian number: the first byte is the most significant, so such
+// numbers compare as the bytes do.
+inline std::uint64_t load_be64(const char* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
   return v;
 }
 

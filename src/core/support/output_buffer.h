@@ -84,9 +84,13 @@ class OutputBuffer {
 
   std::size_t size() const noexcept { return size_; }
   std::size_t capacity() const noexcept { return capacity_; }
+  // The text written so far, for a writer that rearranges it in place.
+  char* data() noexcept { return storage_.get(); }
   std::string_view view() const noexcept { return {storage_.get(), size_}; }
   // Empties the text and keeps the storage for the next one.
   void clear() noexcept { size_ = 0; }
+  // Drops the text from `size` on; `size` must not exceed size().
+  void truncate(std::size_t size) noexcept { size_ = size; }
 
   // Hands the text over and leaves the buffer empty.
   OwnedText finish() && noexcept {

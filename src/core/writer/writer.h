@@ -1,4 +1,5 @@
-// Renders a document as text. The writer is the definition of the format:
+// Renders a value tree as text, through the text writer (text_writer.h),
+// which is the definition of the format:
 //   document := (key K value F)*
 //   value    := null | true | false | integer | float | string
 //             | LO [value (LS value)*] LC

@@ -1,0 +1,262 @@
+#include "binding/to_text.h"
+
+#include <algorithm>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "binding/arguments.h"
+#include "binding/text.h"
+#include "failure.h"
+#include "support/spare.h"
+#include "value/value.h"
+#include "writer/text_writer.h"
+
+namespace vardelquin {
+namespace {
+
+// One list or dict being written. The strong references keep the
+// container, and the key whose value it is, alive while the caller's
+// Python code may run further down.
+struct Frame {
+  PyRef container;
+  bool is_dict;
+  Py_ssize_t start_size;  // dict size, or list length, at the start
+  Py_ssize_t remaining;   // entries a dict may still yield
+  Py_ssize_t position;    // dict iteration position, or list index
+  PyHandle key;           // the entry being written, lent by the dict
+  PyRef held_key;         // that key, while its value is a container
+};
+
+// One walk: a loop over an explicit stack of frames, not a recursion, so
+// the native stack stays flat however deep the structure is; the depth
+// bound is a property of the format, not of the stack. Keys and values
+// are handed to the text writer as they are met, in the dict's and the
+// list's own order, which is also the order in which str() runs; the
+// writer puts nested objects' members in key order. The first failure is
+// kept in failure_ and ends the walk.
+class Walker {
+ public:
+  Walker(const FormatConfig& config, OutputBuffer& out) : writer_(config, out) {
+    if (Spares* spares = spare::ThreadSpares<Spares>::find()) spare::take(spares->frames, frames_);
+  }
+  // The stack goes back emptied, holding no reference: the thread's spares
+  // may be destroyed at its exit, when the interpreter lock is not held.
+  ~Walker() { spare::give(spare::ThreadSpares<Spares>::get().frames, frames_); }
+  Walker(const Walker&) = delete;
+  Walker& operator=(const Walker&) = delete;
+
+  PyResult<Ok> walk(PyHandle top) {
+    open(top, true);
+    while (!failed()) {
+      Frame& frame = frames_.back();
+      const PyHandle child = frame.is_dict ? next_value(frame) : next_item(frame);
+      if (failed()) break;
+      if (child) {
+        write_child(child);
+        continue;
+      }
+      if (frames_.size() == 1) break;  // the top-level dict is complete
+      close();
+    }
+    if (failed()) return failure(std::move(*failure_));
+    return Ok{};
+  }
+
+ private:
+  bool failed() const noexcept { return failure_.has_value(); }
+
+  [[gnu::cold]] void fail(PendingException e) { failure_.emplace(std::move(e)); }
+
+  void open(PyHandle container, bool is_dict) {
+    const Py_ssize_t size = is_dict ? PyDict_Size(container.get()) : PyList_Size(container.get());
+    frames_.push_back(Frame{PyRef::borrow(container), is_dict, size, size, 0, PyHandle(), PyRef()});
+  }
+
+  // The finished container leaves the stack; its parent lets go of the key
+  // it stood under, then of the container.
+  void close() {
+    writer_.close();
+    const PyRef container = std::move(frames_.back().container);
+    frames_.pop_back();
+    frames_.back().held_key = PyRef();
+  }
+
+  // The next dict entry: its key written, its value returned (lent by the
+  // dict). Null when the dict is done or on failure.
+  PyHandle next_value(Frame& frame) {
+    PyObject* dict = frame.container.get();
+    // Only the caller's code, run by str(), can change a dict under us, so
+    // until str() has run once there is no size to check.
+    if (foreign_code_ran_ && PyDict_Size(dict) != frame.start_size) {
+      fail(PendingException::internal("dictionary changed size during iteration"));
+      return PyHandle();
+    }
+    if (frame.remaining == -1) {
+      fail(PendingException::internal("dictionary keys changed during iteration"));
+      return PyHandle();
+    }
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    if (!PyDict_Next(dict, &frame.position, &key, &value)) return PyHandle();
+    --frame.remaining;
+    frame.key = PyHandle(key);
+    if (frame.key.type() != &PyUnicode_Type && !is_str(frame.key)) {
+      fail(cast_failure(frame.key, &PyUnicode_Type));
+      return PyHandle();
+    }
+    Py_ssize_t size = 0;
+    PyRef made;
+    const char* data = lender_.utf8(frame.key, size, made);
+    if (data == nullptr) {
+      fail(fetch_exception());
+      return PyHandle();
+    }
+    const std::string_view text(data, static_cast<std::size_t>(size));
+    if (frames_.size() == 1) {
+      writer_.entry(text);
+    } else {
+      writer_.member(text);
+    }
+    return PyHandle(value);
+  }
+
+  // The next list item (lent by the list), or null at the end.
+  // The bound is re-read before every item: str() of an item may shrink
+  // the list, and a list that grows is read to its first length only.
+  PyHandle next_item(Frame& frame) {
+    PyObject* list = frame.container.get();
+    if (frame.position >= frame.start_size) return PyHandle();
+    if (foreign_code_ran_ && frame.position >= PyList_Size(list)) return PyHandle();
+    frame.key = PyHandle();
+    return PyHandle(PyList_GetItem(list, frame.position++));
+  }
+
+  // A scalar is written at once; a list or dict opens a frame. The type
+  // tests run in this order, the first that matches deciding; the exact
+  // built-in types come first, which settles nearly every object without
+  // asking the interpreter for type flags.
+  void write_child(PyHandle object) {
+    if (object.get() == Py_None) return writer_.null();
+    PyTypeObject* type = object.type();
+    if (type == &PyBool_Type) return writer_.boolean(object.get() == Py_True);
+    if (type == &PyUnicode_Type) return write_string(object);
+    if (type == &PyLong_Type) return write_integer(object);
+    if (type == &PyFloat_Type) return write_float(object);
+    if (type == &PyList_Type || type == &PyDict_Type) return open_nested(object, type == &PyDict_Type);
+    const unsigned long flags = PyType_GetFlags(type);
+    if (flags & Py_TPFLAGS_LONG_SUBCLASS) return write_integer(object);
+    if (PyType_IsSubtype(type, &PyFloat_Type)) return write_float(object);
+    if (flags & Py_TPFLAGS_UNICODE_SUBCLASS) return write_string(object);
+    if (flags & (Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_DICT_SUBCLASS)) {
+      return open_nested(object, (flags & Py_TPFLAGS_DICT_SUBCLASS) != 0);
+    }
+    write_str_of(object);
+  }
+
+  // Anything else is written as its str(), which runs the caller's code:
+  // the value, and the key it stands under, are held until it is written,
+  // since that code may take them out of their container.
+  void write_str_of(PyHandle object) {
+    foreign_code_ran_ = true;
+    const PyRef held_value = PyRef::borrow(object);
+    const PyRef held_key = PyRef::borrow(frames_.back().key);
+    const PyRef text = PyRef::steal(PyObject_Str(object.get()));
+    if (!text) return fail(fetch_exception());
+    write_string(text.handle());
+  }
+
+  void open_nested(PyHandle container, bool is_dict) {
+    // The top-level dict is frame 0, so a container opened with n frames
+    // below it sits at nesting level n.
+    if (frames_.size() > max_nesting_depth) {
+      return fail(
+          PendingException::lazy(PyHandle(PyExc_RecursionError),
+                                 failure_message(Failure{.kind = FailureKind::nesting_too_deep_to_write})));
+    }
+    Frame& parent = frames_.back();
+    parent.held_key = PyRef::borrow(parent.key);
+    if (is_dict) {
+      writer_.open_object();
+    } else {
+      writer_.open_list();
+    }
+    open(container, is_dict);
+  }
+
+  void write_integer(PyHandle object) {
+    const long long integer = PyLong_AsLongLong(object.get());
+    if (integer == -1 && PyErr_Occurred()) return fail(fetch_exception());
+    writer_.integer(integer);
+  }
+
+  void write_float(PyHandle object) {
+    const double number = PyFloat_AsDouble(object.get());
+    if (number == -1.0 && PyErr_Occurred()) return fail(fetch_exception());
+    writer_.floating(number);
+  }
+
+  // The str's strict UTF-8 bytes, had as utf8_view has them, are written
+  // at once, so nothing needs to keep them afterwards.
+  void write_string(PyHandle str) {
+    const Py_ssize_t length = PyUnicode_GetLength(str.get());
+    if (length > piece_length) [[unlikely]] {
+      const bool lends = interpreter_api().unicode_as_utf8_and_size != nullptr && is_ascii_str(str);
+      if (!lends) return write_in_pieces(str, length);
+    }
+    Py_ssize_t size = 0;
+    PyRef made;
+    const char* data = lender_.utf8(str, length, size, made);
+    if (data == nullptr) return fail(fetch_exception());
+    writer_.string(std::string_view(data, static_cast<std::size_t>(size)));
+  }
+
+  // A large str that does not lend its bytes is encoded a piece at a time,
+  // each piece escaped straight into the text: a whole copy of its UTF-8
+  // would cost as much memory again as the text written. The caller's str
+  // gains no UTF-8 copy of its own.
+  static constexpr Py_ssize_t piece_length = Py_ssize_t{1} << 16;
+
+  void write_in_pieces(PyHandle str, Py_ssize_t length) {
+    for (Py_ssize_t at = 0; at < length; at += piece_length) {
+      const PyRef piece =
+          PyRef::steal(PyUnicode_Substring(str.get(), at, std::min(at + piece_length, length)));
+      if (!piece) return fail(fetch_exception());
+      const PyRef bytes = PyRef::steal(PyUnicode_AsUTF8String(piece.get()));
+      if (!bytes) return fail(whole_encoding_failure(str));
+      writer_.string_piece(std::string_view(PyBytes_AsString(bytes.get()),
+                                            static_cast<std::size_t>(PyBytes_Size(bytes.get()))));
+    }
+    writer_.end_string();
+  }
+
+  // A piece failed to encode (a lone surrogate). The failure reported is
+  // the one of encoding the whole str, as for any other str: its start,
+  // end and object are the caller's.
+  static PendingException whole_encoding_failure(PyHandle str) {
+    PyErr_Clear();
+    const PyRef whole = PyRef::steal(PyUnicode_AsUTF8String(str.get()));
+    if (!whole) return fetch_exception();
+    return PendingException::internal("a part of a str failed to encode, but not the whole");
+  }
+
+  // The stack of the last walk on this thread (see support/spare.h).
+  struct Spares {
+    std::vector<Frame> frames;
+  };
+
+  TextWriter writer_;
+  const Utf8Lender lender_;
+  std::vector<Frame> frames_;
+  std::optional<PendingException> failure_;
+  bool foreign_code_ran_ = false;
+};
+
+}  // namespace
+
+PyResult<Ok> write_dict(PyHandle dict, const FormatConfig& config, OutputBuffer& out) {
+  return Walker(config, out).walk(dict);
+}
+
+}  // namespace vardelquin

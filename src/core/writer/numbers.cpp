@@ -1,0 +1,200 @@
+#include "writer/numbers.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "support/simd.h"
+#include "writer/shortest_digits.h"
+
+namespace vardelquin {
+namespace {
+
+// Decimal digits of `value` ending at `end`, two at a time from a table;
+// returns where they start. Integers are the most common scalar, and this
+// beats the general conversion by skipping its digit-count search.
+char* write_digits_backwards(char* end, std::uint64_t value) noexcept {
+  static constexpr char pairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  while (value >= 100) {
+    const auto pair = static_cast<std::size_t>(value % 100) * 2;
+    value /= 100;
+    end -= 2;
+    std::memcpy(end, pairs + pair, 2);
+  }
+  if (value >= 10) {
+    end -= 2;
+    std::memcpy(end, pairs + value * 2, 2);
+  } else {
+    *--end = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
+// Writes the digits of `value` at `out`, which has room for 20; returns
+// their end.
+char* write_digits(char* out, std::uint64_t value) noexcept {
+  char scratch[20];
+  char* const scratch_end = scratch + sizeof scratch;
+  const char* const start = write_digits_backwards(scratch_end, value);
+  const auto length = static_cast<std::size_t>(scratch_end - start);
+  std::memcpy(out, start, length);
+  return out + length;
+}
+
+}  // namespace
+
+void put_integer(OutputBuffer& sink, std::int64_t value) {
+  // A sign and the 19 digits of the largest magnitude, 2^63.
+  char* const first = sink.reserve(20);
+  char* digits = first;
+  auto magnitude = static_cast<std::uint64_t>(value);
+  if (value < 0) {
+    *digits++ = '-';
+    // Negating as unsigned is defined for the most negative value too.
+    magnitude = 0 - magnitude;
+  }
+  sink.commit(write_digits(digits, magnitude));
+}
+
+namespace {
+
+// A finite value without a fractional part: its exact decimal integer, then
+// ".0". The sign comes from the sign bit so that -0.0 keeps its "-".
+void put_integral_float(OutputBuffer& sink, double value) {
+  constexpr double two_to_64 = 18446744073709551616.0;
+  // The largest finite double has 309 integer digits; a sign and ".0" follow.
+  constexpr std::size_t longest = 312;
+  char* const first = sink.reserve(longest);
+  char* last;
+  const double magnitude = std::fabs(value);
+  if (magnitude < two_to_64) {
+    // Every integral double below 2^64 is exactly a 64-bit unsigned value,
+    // and integer formatting is far cheaper than the general path.
+    char* digits = first;
+    if (std::signbit(value)) *digits++ = '-';
+    last = write_digits(digits, static_cast<std::uint64_t>(magnitude));
+  } else {
+    last = std::to_chars(first, first + longest, value, std::chars_format::fixed, 0).ptr;
+  }
+  *last++ = '.';
+  *last++ = '0';
+  sink.commit(last);
+}
+
+#if VARDELQUIN_SWAR
+// The eight digits of n < 10^8 as ASCII bytes in one word, the leading digit
+// in the lowest byte: n is split into 4, then 2, then 1 digit lanes, the
+// leading digits in the low lanes, and every per-lane product stays within
+// its lane.
+std::uint64_t eight_digits(std::uint64_t n) noexcept {
+  std::uint64_t lanes = (n / 10000) | (n % 10000) << 32;
+  std::uint64_t high = (lanes * 5243) >> 19 & 0x0000007F0000007F;  // x / 100 for x < 10^4
+  lanes = high | (lanes - 100 * high) << 16;
+  high = (lanes * 103) >> 10 & 0x000F000F000F000F;  // x / 10 for x < 100
+  return (high | (lanes - 10 * high) << 8) | 0x3030303030303030;
+}
+
+// Stores the word's bytes lowest first, whatever the byte order: a copy of
+// the word itself on little-endian targets, reversed on big-endian ones.
+void store_eight_digits(char* out, std::uint64_t digits) noexcept {
+  if constexpr (std::endian::native == std::endian::big) digits = __builtin_bswap64(digits);
+  std::memcpy(out, &digits, 8);
+}
+#endif
+
+// The digits of `significand` (below 10^17) in 17 places at `out`, zeros in
+// front. Fractional floats have up to 17 digits, and a fixed count lets
+// the caller copy them in blocks without measuring first.
+void put_17_digits(char* out, std::uint64_t significand) noexcept {
+#if VARDELQUIN_SWAR
+  constexpr std::uint64_t e8 = 100000000;
+  out[0] = static_cast<char>('0' + significand / (e8 * e8));
+  store_eight_digits(out + 1, eight_digits(significand / e8 % e8));
+  store_eight_digits(out + 9, eight_digits(significand % e8));
+#else
+  char* const first = write_digits_backwards(out + 17, significand);
+  std::memset(out, '0', static_cast<std::size_t>(first - out));
+#endif
+}
+
+// A finite value with a fractional part: the shortest digits that read back
+// to the same double, laid out positionally. Such a value is below 2^52 in
+// magnitude, and the longest spelling is a small subnormal: a sign, "0.",
+// and at most 340 digits after the point, up to 323 of them leading zeros.
+void put_fractional_float(OutputBuffer& sink, double value) {
+  constexpr std::size_t longest = 343;
+  // Digits are copied in blocks of fixed size, which may overrun what is
+  // kept by up to 24 bytes.
+  char* out = sink.reserve(longest + 24);
+  *out = '-';
+  out += std::signbit(value);
+  const DecimalDigits decimal = shortest_digits(value);
+
+  // The significand in 17 places, and 24 more bytes readable after its
+  // first significant digit.
+  char digits[48] = {};
+  const std::uint64_t significand = decimal.significand;
+  put_17_digits(digits, significand);
+  constexpr std::uint64_t e8 = 100000000;
+  // Static: a local array would be built on the stack at every call.
+  static constexpr std::uint64_t powers_of_ten[18] = {
+      1,          10,          100,          1000,          10000,    100000,
+      1000000,    10000000,    e8,           10 * e8,       100 * e8, 1000 * e8,
+      10000 * e8, 100000 * e8, 1000000 * e8, 10000000 * e8, e8 * e8,  10 * e8 * e8};
+  // bit_width * log10(2), rounded down, is the digit count or one less.
+  const int log10_bound = static_cast<int>(std::bit_width(significand)) * 1233 >> 12;
+  const int count = log10_bound + (significand >= powers_of_ten[log10_bound]);
+  const char* const first = digits + 17 - count;
+
+  // The digits end past the point: the value is no integer, and neither is
+  // any decimal reading back as it, all being within half a unit in the last
+  // place. So there are at most 16 digits before the point and 16 after it.
+  const int integer_digits = count + decimal.exponent;
+  if (integer_digits > 0) {
+    const auto point = static_cast<std::size_t>(integer_digits);
+    std::memcpy(out, first, 16);
+    std::memcpy(out + point + 1, first + point, 16);
+    out[point] = '.';
+    out += count + 1;
+  } else {
+    const auto zeros = static_cast<std::size_t>(-integer_digits);
+    std::memcpy(out, "0.0000000000000000", 18);
+    if (zeros > 16) std::memset(out + 18, '0', zeros - 16);
+    std::memcpy(out + 2 + zeros, first, 24);
+    out += 2 + zeros + static_cast<std::size_t>(count);
+  }
+  sink.commit(out);
+}
+
+// Whether x - trunc(x) == 0: false for NaN and the infinities, for which
+// it is NaN. Below 2^52 in magnitude the test is a round trip through a
+// 64-bit integer, far cheaper than trunc() without SSE4.1; from 2^52 up
+// every finite double is an integer.
+bool is_integral(double value) noexcept {
+  constexpr double two_to_52 = 4503599627370496.0;
+  const double magnitude = std::fabs(value);
+  if (magnitude < two_to_52) return static_cast<double>(static_cast<std::int64_t>(value)) == value;
+  return magnitude <= std::numeric_limits<double>::max();
+}
+
+}  // namespace
+
+void put_float(OutputBuffer& sink, double value) {
+  if (is_integral(value)) {
+    put_integral_float(sink, value);
+  } else if (std::isnan(value)) {
+    sink.put("NaN");
+  } else if (std::isinf(value)) {
+    sink.put(value < 0 ? "-inf" : "inf");
+  } else {
+    put_fractional_float(sink, value);
+  }
+}
+
+}  // namespace vardelquin

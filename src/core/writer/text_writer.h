@@ -1,0 +1,213 @@
+// Writes the text format as a walker meets the values, with no tree in
+// between. The walker calls, in document order:
+//   document := (entry(key) value)*
+//   value    := null() | boolean(b) | integer(i) | floating(x) | string(s)
+//             | open_list() value* close()
+//             | open_object() (member(key) value)* close()
+// and the writer puts in every delimiter: kv_sep after each key, field_sep
+// after each top-level entry and between the members of an object,
+// list_sep between list items, the brackets, and the escapes.
+//
+// The members of an object come out in ascending byte order of their keys,
+// whatever order they were met in, and of keys with equal text only the
+// last one met stays, in its sorted place. Members are written as they
+// come; at close, an object whose keys did not come strictly ascending (the
+// usual case does) has its text rearranged in place, unless more of its
+// text was moved already than it has (moving the same text again at every
+// enclosing level would cost depth x size), or an object inside it was
+// noted. Such an object only notes its members' order, and when the
+// top-level value closes, the text of the objects noted is gathered in
+// one pass. So the bytes moved in place within any value stay under twice
+// its size, and each byte is gathered at most once, however deep the
+// nesting.
+//
+// The writer cannot fail. It keeps its working storage between calls on
+// the same thread (see support/spare.h).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/format_config.h"
+#include "support/output_buffer.h"
+#include "writer/escape.h"
+#include "writer/numbers.h"
+
+namespace vardelquin {
+
+class TextWriter {
+ public:
+  // Appends to `out`, which must outlive the writer.
+  TextWriter(const FormatConfig& config, OutputBuffer& out);
+  ~TextWriter();
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
+
+  // A top-level entry's key; its value comes next.
+  void entry(std::string_view key) {
+    escapes_.put(sink_, key);
+    sink_.put(d_.kv_sep);
+  }
+  // A member's key inside the innermost open object; its value comes next.
+  void member(std::string_view key);
+
+  void null() { keyword(null_str_); }
+  void boolean(bool value) { keyword(value ? true_str_ : false_str_); }
+  void integer(std::int64_t value) {
+    if (escape_numbers_) [[unlikely]] {
+      escaped_number(value);
+    } else {
+      put_integer(sink_, value);
+    }
+    end_value();
+  }
+  void floating(double value) {
+    if (escape_numbers_) [[unlikely]] {
+      escaped_number(value);
+    } else {
+      put_float(sink_, value);
+    }
+    end_value();
+  }
+  void string(std::string_view text) {
+    escapes_.put(sink_, text);
+    end_value();
+  }
+  // A string given in pieces, as string() would write the whole: each
+  // piece through string_piece(), then end_string().
+  void string_piece(std::string_view text) { escapes_.put(sink_, text); }
+  void end_string() { end_value(); }
+
+  void open_list() { open(false, d_.list_open, d_.list_sep); }
+  void open_object() { open(true, d_.obj_open, d_.field_sep); }
+  // Closes the innermost open list or object.
+  void close();
+
+  // Lists and objects open now.
+  std::size_t depth() const noexcept { return levels_.size(); }
+
+ private:
+  // Every value is followed by its container's separator (the top level's
+  // field_sep terminates each entry); close() turns the last one into the
+  // bracket, since inside brackets values are separated, not terminated.
+  void end_value() { sink_.put(terminator_); }
+  void keyword(std::string_view text) {
+    sink_.put(text);
+    end_value();
+  }
+  void open(bool is_object, char bracket, char separator);
+  void escaped_number(std::int64_t value);
+  void escaped_number(double value);
+
+  // Where a member's text and its key's bytes are. The key is read from
+  // the text itself unless escaping changed it; then a copy of its bytes
+  // lies in keys_.
+  struct MemberSpan {
+    std::size_t start;  // of its key in the text
+    std::size_t key_at;
+    std::size_t key_size;
+    bool key_copied;
+  };
+  struct Level {
+    std::size_t open_at;  // of the bracket in the text
+    std::size_t first_member;
+    std::size_t first_key_byte;
+    bool is_object;
+    bool in_order;      // its keys so far strictly ascending
+    bool holds_noted;   // an object inside it waits for gather()
+    std::size_t moved;  // bytes moved in place inside it
+  };
+  // An object whose members are to be put in key order by gather(): its
+  // body, its members' text in key order (in sorted_members_), and the
+  // objects noted inside it, in text order (in nested_).
+  struct Noted {
+    std::size_t body_at;
+    std::size_t body_end;  // where its closing bracket is
+    std::size_t first_sorted;
+    std::size_t sorted_count;
+    std::size_t first_nested;
+    std::size_t nested_count;
+  };
+  struct TextRange {
+    std::size_t begin;
+    std::size_t end;
+  };
+  // A key's first sixteen bytes as two big-endian numbers, zero-padded:
+  // they settle most comparisons; equal ones fall back to the bytes (a
+  // padded zero looks like a real one).
+  struct SortKey {
+    std::uint64_t high;
+    std::uint64_t low;
+    std::size_t index;
+  };
+
+  // The key order of a few key sequences met lately, so that the objects
+  // of one shape (records of one kind, nested in a document many times
+  // over) are sorted once: a sequence is found by its length and a hash
+  // of its sort keys, and then checked key by key.
+  struct KnownOrder {
+    std::uint64_t hash = 0;
+    std::vector<SortKey> keys;       // as met; index holds each key's size
+    std::string tails;               // the bytes of longer keys past their sixteenth
+    std::vector<std::size_t> order;  // the members kept, in key order
+  };
+  struct KnownOrders {
+    static constexpr std::size_t slots = 16;
+    static constexpr std::size_t most_members = 64;  // longer sequences are not kept
+    static constexpr std::size_t most_key_bytes = 2048;
+    std::array<KnownOrder, slots> known;
+  };
+
+  std::string_view key_of(const MemberSpan& member) noexcept;
+  void put_in_key_order(Level& level);
+  void move_into_key_order(const Level& level, std::span<const MemberSpan> members);
+  void note_key_order(const Level& level, std::span<const MemberSpan> members);
+  void gather(std::size_t value_at);
+  void gather_noted(std::size_t noted);
+  void sort_members(std::span<const MemberSpan> members, KnownOrder* remember);
+  bool is_known(const KnownOrder& known, std::span<const MemberSpan> members, std::uint64_t hash) noexcept;
+
+  // The working storage of the last writer on this thread.
+  struct Spares {
+    std::vector<Level> levels;
+    std::vector<MemberSpan> members;
+    std::vector<SortKey> order;
+    OutputBuffer keys;
+    OutputBuffer moved;
+    std::vector<Noted> noted;
+    std::vector<TextRange> sorted_members;
+    std::vector<std::size_t> nested;
+    std::vector<std::size_t> unclaimed;
+    std::unique_ptr<KnownOrders> known_orders;
+  };
+
+  OutputBuffer& sink_;
+  const EscapeSet escapes_;
+  const std::string_view null_str_;
+  const std::string_view true_str_;
+  const std::string_view false_str_;
+  const DelimiterBytes d_;
+  const bool escape_numbers_;
+  char terminator_;
+  std::vector<Level> levels_;
+  std::vector<MemberSpan> members_;  // of every open object, innermost last
+  std::vector<SortKey> order_;
+  OutputBuffer keys_;   // copies of keys that escaping changed
+  OutputBuffer moved_;  // an object's text while it is rearranged
+  OutputBuffer spelling_;
+  std::vector<Noted> noted_;
+  std::vector<TextRange> sorted_members_;
+  std::vector<std::size_t> nested_;
+  // Noted objects not yet inside a noted object closed since, in text
+  // order: the outermost ones, once the top-level value closes.
+  std::vector<std::size_t> unclaimed_;
+  std::unique_ptr<KnownOrders> known_orders_;
+};
+
+}  // namespace vardelquin
