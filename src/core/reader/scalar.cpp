@@ -318,6 +318,9 @@ std::optional<Value> decode_number(std::string_view token) {
   return std::nullopt;
 }
 
+// Every number starts with a digit, a sign, a point, or the i or n of a word.
+constexpr std::string_view number_starts = "0123456789+-.iInN";
+
 }  // namespace
 
 Value decode_scalar(std::string_view token, const FormatConfig& config) {
@@ -326,18 +329,17 @@ Value decode_scalar(std::string_view token, const FormatConfig& config) {
   if (equals(token, config.false_str())) return Value::boolean(false);
   if (token.empty()) return Value::string(token);
 
-  // Every number starts with a digit, a sign, a point, or the i or n of a word.
-  // clang-format off
-  switch (token.front()) {
-    case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8':
-    case '9': case '+': case '-': case '.': case 'i': case 'I': case 'n': case 'N':
-      if (const auto number = decode_number(token)) return *number;
-      break;
-    default:
-      break;
+  if (number_starts.find(token.front()) != std::string_view::npos) {
+    if (const auto number = decode_number(token)) return *number;
   }
-  // clang-format on
   return Value::string(token);
+}
+
+ScalarTyper::ScalarTyper(const FormatConfig& config) noexcept : config_(config) {
+  for (const char c : number_starts) may_be_typed_[static_cast<unsigned char>(c)] = true;
+  for (const std::string* keyword : {&config.null_str(), &config.true_str(), &config.false_str()}) {
+    if (!keyword->empty()) may_be_typed_[static_cast<unsigned char>(keyword->front())] = true;
+  }
 }
 
 }  // namespace vardelquin
