@@ -37,7 +37,7 @@ class ScalarTyper {
  private:
   const FormatConfig& config_;
   // By first byte: whether a token might be anything but a string.
-  std::array<bool, 256> may_be_typed_{};
+  std::array<bool, 256> may_be_typed_;
 };
 
 // The two number grammars, exposed for tests and fuzzers. parse_float may
