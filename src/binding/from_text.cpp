@@ -1,5 +1,6 @@
 #include "binding/from_text.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -104,8 +105,9 @@ class MemberStack {
 // Orders members by key bytes (unsigned, a shorter prefix first), equal
 // keys in text order, so that storing them in turn leaves each key once,
 // in order, with its last value. Objects are small and often in order
-// already: a stable insertion sort up to a few dozen, std::stable_sort
-// beyond.
+// already: a stable insertion sort up to a few dozen; beyond, one pass
+// finds whether they are in order already, as written objects usually
+// are, and std::stable_sort orders them if not.
 void order_by_key(std::span<PendingMember> members) {
   const std::size_t n = members.size();
   if (n <= 32) {
@@ -120,6 +122,8 @@ void order_by_key(std::span<PendingMember> members) {
     }
     return;
   }
+  const auto out_of_order = [](const PendingMember& a, const PendingMember& b) { return b.key < a.key; };
+  if (std::adjacent_find(members.begin(), members.end(), out_of_order) == members.end()) return;
   std::stable_sort(members.begin(), members.end(),
                    [](const PendingMember& a, const PendingMember& b) { return a.key < b.key; });
 }

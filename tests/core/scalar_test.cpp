@@ -55,6 +55,23 @@ TEST(DecodeScalar, KeywordsWinOverNumbers) {
   }
 }
 
+// The typer answers "a string" by a token's first byte alone; it must give
+// what decode_scalar gives whatever that byte is, keywords included, also
+// where a keyword starts with a byte that no number starts with.
+TEST(ScalarTyper, AgreesWithDecodeScalar) {
+  const FormatConfig custom = *FormatConfig::create({defaults.fields().delimiters, {"~", "yes", "Off"}});
+  for (const FormatConfig* config : {&defaults, &custom}) {
+    const ScalarTyper type(*config);
+    std::vector<std::string> tokens = {"", "null", "true", "false", "~", "yes", "Off", "~~", "ye", "Of", "nan"};
+    for (int b = 1; b < 256; ++b) {
+      for (const char* rest : {"", "1", "5e3", "es", "ull", "ff", "nf"}) {
+        tokens.push_back(static_cast<char>(b) + std::string(rest));
+      }
+    }
+    for (const std::string& token : tokens) EXPECT_EQ(type(token), decode_scalar(token, *config)) << token;
+  }
+}
+
 // The C library's conversion rounds correctly and is the reference here;
 // the default "C" locale keeps its decimal point a '.'.
 void expect_matches_reference(const std::string& token) {

@@ -62,6 +62,26 @@ def test_reads(fields, text, expected):
         assert outcome(lambda: loads(text)) == want == outcome(lambda: loads(s=text, config=None))
 
 
+# Objects of more than a few dozen members, whose order is settled apart
+# from small ones': in order already, with repeats of a key side by side
+# or far apart, and one member out of place at either end.
+@pytest.mark.parametrize("keys", [
+    [f"k{i:03d}" for i in range(60)],
+    [f"k{i // 2:03d}" for i in range(80)],
+    [f"k{i % 40:03d}" for i in range(80)],
+    [f"k{i:03d}" for i in range(1, 60)] + ["k000"],
+    ["k999"] + [f"k{i:03d}" for i in range(60)],
+    [f"k{i:03d}" for i in range(59, -1, -1)],
+    [f"k{i:03d}" for i in range(40)] + ["k"] + [f"k{i:03d}" for i in range(40, 60)],
+])
+def test_large_objects_sorted_with_last_value(keys):
+    text = "o={" + ";".join(f"{k}={i}" for i, k in enumerate(keys)) + "}"
+    last = {k: i for i, k in enumerate(keys)}
+    got = loads(text)["o"]
+    assert list(got.items()) == sorted(last.items())
+    assert shape(got) == shape(model.loads(text)["o"])
+
+
 @pytest.mark.parametrize("text, pos", [
     ("a", 1), ("é", 2), ("a={x", 4), ("a=[1|2", 6), ("a={x=1", 6), ("a={b}", 4), ("é={x}", 5),
     ("a=[[1]é]", 6), ("a={x=1]", 6), ("é=" + "[" * 1001, 1003),

@@ -1,5 +1,6 @@
 #include "reader/scalar.h"
 
+#include <array>
 #include <bit>
 #include <cfloat>
 #include <charconv>
@@ -318,6 +319,16 @@ std::optional<Value> decode_number(std::string_view token) {
   return std::nullopt;
 }
 
+// Every number starts with a digit, a sign, a point, or the i or n of a word.
+constexpr std::string_view number_starts = "0123456789+-.iInN";
+
+// The same by byte, for a look-up where a search would cost a call.
+constexpr std::array<bool, 256> starts_a_number = [] {
+  std::array<bool, 256> starts{};
+  for (const char c : number_starts) starts[static_cast<unsigned char>(c)] = true;
+  return starts;
+}();
+
 }  // namespace
 
 Value decode_scalar(std::string_view token, const FormatConfig& config) {
@@ -326,18 +337,17 @@ Value decode_scalar(std::string_view token, const FormatConfig& config) {
   if (equals(token, config.false_str())) return Value::boolean(false);
   if (token.empty()) return Value::string(token);
 
-  // Every number starts with a digit, a sign, a point, or the i or n of a word.
-  // clang-format off
-  switch (token.front()) {
-    case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8':
-    case '9': case '+': case '-': case '.': case 'i': case 'I': case 'n': case 'N':
-      if (const auto number = decode_number(token)) return *number;
-      break;
-    default:
-      break;
+  if (starts_a_number[static_cast<unsigned char>(token.front())]) {
+    if (const auto number = decode_number(token)) return *number;
   }
-  // clang-format on
   return Value::string(token);
+}
+
+ScalarTyper::ScalarTyper(const FormatConfig& config) noexcept
+    : config_(config), may_be_typed_(starts_a_number) {
+  for (const std::string* keyword : {&config.null_str(), &config.true_str(), &config.false_str()}) {
+    if (!keyword->empty()) may_be_typed_[static_cast<unsigned char>(keyword->front())] = true;
+  }
 }
 
 }  // namespace vardelquin

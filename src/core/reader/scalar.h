@@ -5,6 +5,7 @@
 // token itself as a string.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +20,25 @@ namespace vardelquin {
 // (from a float token with a huge exponent, which is rewritten before it
 // is converted). A string result is a view of `token`.
 Value decode_scalar(std::string_view token, const FormatConfig& config);
+
+// decode_scalar with its commonest answer first: a token whose first byte
+// starts no number and none of the config's keywords is a string, which
+// is then known without a call. The config must outlive the typer.
+class ScalarTyper {
+ public:
+  explicit ScalarTyper(const FormatConfig& config) noexcept;
+
+  Value operator()(std::string_view token) const {
+    if (!token.empty() && !may_be_typed_[static_cast<unsigned char>(token.front())]) [[likely]]
+      return Value::string(token);
+    return decode_scalar(token, config_);
+  }
+
+ private:
+  const FormatConfig& config_;
+  // By first byte: whether a token might be anything but a string.
+  std::array<bool, 256> may_be_typed_;
+};
 
 // The two number grammars, exposed for tests and fuzzers. parse_float may
 // throw std::bad_alloc, as decode_scalar.

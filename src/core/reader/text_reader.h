@@ -97,6 +97,7 @@ class TextReader {
         top_key_stops_(config.top_key_stops(), config.top_key_scan()),
         object_key_stops_(config.object_key_stops(), config.object_key_scan()),
         scalar_stops_(config.scalar_stops(), config.scalar_scan()),
+        type_scalar_(config),
         sink_(sink) {
     // Made now, not at the end of the call, where their first making
     // could meet a shortage of memory that the C library cannot report.
@@ -225,7 +226,7 @@ class TextReader {
         }
       } else {
         const Token token = read_token(scalar_stops_);
-        if (!sink_.scalar(decode_scalar(token.text, config_), token.lasting)) return ReadEnd::stopped;
+        if (!sink_.scalar(type_scalar_(token.text), token.lasting)) return ReadEnd::stopped;
       }
       // The value just completed may complete its container in turn, up
       // to the next value to read.
@@ -288,6 +289,7 @@ class TextReader {
   const FormatConfig& config_;
   const DelimiterBytes d_;
   const reading::StopSet top_key_stops_, object_key_stops_, scalar_stops_;
+  const ScalarTyper type_scalar_;
   Sink& sink_;
   std::string scratch_;
   Failure failure_{};
