@@ -1,5 +1,6 @@
 #include "writer/text_writer.h"
 
+#include "config_builder.h"
 #include "tree_builder.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +16,7 @@
 namespace vardelquin {
 namespace {
 
-FormatConfig make_config(const std::function<void(FormatFields&)>& edit = {}) {
-  FormatFields fields = FormatFields::default_values();
-  if (edit) edit(fields);
-  auto config = FormatConfig::create(std::move(fields));
-  if (!config) throw std::runtime_error(failure_message(config.error()));
-  return std::move(config).value();
-}
+using testing::make_config;
 
 const FormatConfig defaults = make_config();
 

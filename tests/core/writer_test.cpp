@@ -1,5 +1,6 @@
 #include "writer/writer.h"
 
+#include "config_builder.h"
 #include "tree_builder.h"
 
 #include <gtest/gtest.h>
@@ -28,15 +29,8 @@ namespace {
 using testing::document;
 using testing::list;
 using testing::object;
+using testing::make_config;
 using testing::str;
-
-FormatConfig make_config(const std::function<void(FormatFields&)>& edit = {}) {
-  FormatFields fields = FormatFields::default_values();
-  if (edit) edit(fields);
-  auto config = FormatConfig::create(std::move(fields));
-  if (!config) throw std::runtime_error(failure_message(config.error()));
-  return std::move(config).value();
-}
 
 const FormatConfig defaults = make_config();
 const FormatConfig percent = make_config([](FormatFields& f) { f[Delimiter::escape] = U'%'; });
