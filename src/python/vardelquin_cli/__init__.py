@@ -17,12 +17,15 @@ import argparse
 import difflib
 import json
 import sys
-from typing import NoReturn, Optional, Sequence
+from typing import TYPE_CHECKING, NoReturn, Optional, Sequence
 
 import vardelquin
 
 from vardelquin_cli import convert, lines, streams
 from vardelquin_cli.streams import InputError
+
+if TYPE_CHECKING:
+    from _typeshed import SupportsWrite
 
 __all__ = ["main"]
 
@@ -80,6 +83,26 @@ output that cannot be written; 2 bad usage or an invalid format configuration;
 """
 
 
+class _Parser(argparse.ArgumentParser):
+    """argparse's parser, printing --help and --version through the tool's one output path.
+
+    argparse writes them to sys.stdout and ignores a failure (a full disk),
+    which would end the run with success for output that was never written.
+    """
+
+    def _print_message(self, message: str, file: Optional[SupportsWrite[str]] = None) -> None:
+        if not message or file is not sys.stdout:  # also None for sys.stdout closed
+            super()._print_message(message, file)
+            return
+        try:
+            streams.write_text(None, message)
+        except InputError as error:
+            _report(f"error: {error}")
+            sys.exit(EXIT_BAD_INPUT)
+        except BrokenPipeError:
+            sys.exit(EXIT_BAD_INPUT)
+
+
 def _option_name(field: str) -> str:
     return "--" + field.replace("_", "-")
 
@@ -121,7 +144,7 @@ def _indent(value: str) -> int:
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog=PROG,
         description="Convert between JSON and the vardelquin text format, or check a text.",
         epilog=EPILOG,
@@ -252,9 +275,7 @@ def _whole(args: argparse.Namespace, config: vardelquin.FormatConfig) -> None:
         if args.command == "check":
             return
         output = json.dumps(record, indent=args.indent, ensure_ascii=args.ascii) + "\n"
-    out = streams.Output(args.output)
-    out.write(output)
-    out.close()
+    streams.write_text(args.output, output)
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -274,8 +295,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         _report(f"error: {error}")
         return EXIT_BAD_INPUT
     except BrokenPipeError:
-        # The reader of standard output went away (e.g. `| head`): stop quietly.
-        streams.silence_stdout()
+        # The reader of standard output went away (e.g. `| head`): stop
+        # quietly, as other tools do, but never with success.
         return EXIT_BAD_INPUT
     except MemoryError:
         _report("error: out of memory")
@@ -303,20 +324,11 @@ def _fail_unexpectedly(error: BaseException) -> NoReturn:
     sys.exit(EXIT_BAD_INPUT)
 
 
-def _flush_what_was_written() -> None:
-    try:
-        if sys.stdout is not None:
-            sys.stdout.flush()
-    except (OSError, ValueError, KeyboardInterrupt):
-        streams.silence_stdout()  # or the interpreter tries again on exit, with a message of its own
-
-
 def run() -> None:
     """Entry point of the console script: no traceback, whatever happens."""
     try:
         status = main()
     except KeyboardInterrupt:
-        _flush_what_was_written()
         _report("interrupted")
         status = EXIT_INTERRUPTED
     except SystemExit:
@@ -324,5 +336,3 @@ def run() -> None:
     except BaseException as error:  # the last resort, so that no traceback reaches the user
         _fail_unexpectedly(error)
     sys.exit(status)
-
-

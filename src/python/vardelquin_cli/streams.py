@@ -3,8 +3,10 @@
 from __future__ import annotations
 
 import codecs
+import errno
 import io
 import os
+import select
 import sys
 from typing import BinaryIO, Callable, Iterator, Optional, TypeVar
 
@@ -153,17 +155,22 @@ def _strip_line_ending(text: str) -> str:
 
 
 class Output:
-    """Standard output or a file, with every write failure turned into an InputError.
+    """Standard output or a file, written through one path: every byte, or an InputError.
 
-    Texts are gathered and written in blocks of about _CHUNK characters. A file
-    is created on the first block, so a run that fails before producing
-    anything leaves no file behind.
+    Texts are gathered and written in blocks of about _CHUNK characters,
+    straight to the file descriptor with os.write, repeated until the whole
+    block is written: a buffered stream may report a short write (a disk
+    that fills up, a reader that goes away) as a smaller count that is easy
+    to miss, and a count that is never checked loses the rest. A file is
+    created on the first block, so a run that fails before producing
+    anything leaves no file behind; it is closed, and the close checked,
+    at the end.
     """
 
     def __init__(self, path: Optional[str]) -> None:
         self._path = None if path == "-" else path
         self.name = "standard output" if self._path is None else self._path
-        self._stream: Optional[BinaryIO] = None
+        self._fd: Optional[int] = None
         self._pending: list[str] = []
         self._size = 0
 
@@ -174,33 +181,34 @@ class Output:
             self._drain()
 
     def flush(self) -> None:
-        """Writes what is gathered, through to standard output (a file is left to its buffer)."""
+        """Writes what is gathered: nothing is held back in a buffer below this one."""
         self._drain()
-        if self._path is None and self._stream is not None:
-            self._guard(self._stream.flush)
 
     def close(self) -> None:
-        self._drain()
-        if self._stream is not None:
-            self._guard(self._stream.flush if self._path is None else self._stream.close)
+        """Writes the last block; a file is closed even when that fails, and its close checked."""
+        try:
+            self._drain()
+        finally:
+            if self._fd is not None and self._path is not None:
+                fd, self._fd = self._fd, None
+                self._guard(lambda: os.close(fd))
 
     def _drain(self) -> None:
         if not self._pending:
             return
         data = "".join(self._pending).encode("utf-8")
         self._pending, self._size = [], 0
-        stream = self._open()
-        self._guard(lambda: stream.write(data))
+        fd = self._open()
+        self._guard(lambda: write_all(fd, data))
 
-    def _open(self) -> BinaryIO:
-        if self._stream is None:
+    def _open(self) -> int:
+        if self._fd is None:
             if self._path is None:
-                if sys.stdout is None:
-                    raise InputError("cannot write standard output: it is closed")
-                self._stream = sys.stdout.buffer
+                self._fd = self._guard(_stdout_fd)
             else:
-                self._stream = self._guard(lambda: open(self._path or "", "wb"))
-        return self._stream
+                path = self._path
+                self._fd = self._guard(lambda: os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666))
+        return self._fd
 
     def _guard(self, action: Callable[[], T]) -> T:
         try:
@@ -208,21 +216,39 @@ class Output:
         except BrokenPipeError:
             raise
         except OSError as error:
-            if self._path is None:
-                # Whatever is still buffered would fail again when the
-                # interpreter flushes standard output on exit, with a message
-                # of its own.
-                silence_stdout()
             raise InputError(f"cannot write {self.name}: {error.strerror or error}") from None
 
 
-def silence_stdout() -> None:
-    """Points standard output at the null device, so that its final flush cannot fail."""
+def write_text(path: Optional[str], text: str) -> None:
+    """Writes a whole output at once (standard output for None or '-')."""
+    output = Output(path)
+    output.write(text)
+    output.close()
+
+
+def _stdout_fd() -> int:
+    """Standard output's descriptor, after anything already written through sys.stdout."""
     if sys.stdout is None:
-        return
-    try:
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        os.close(devnull)
-    except (OSError, ValueError):
-        pass
+        raise InputError("cannot write standard output: it is closed")
+    sys.stdout.flush()
+    return sys.stdout.fileno()
+
+
+def write_all(fd: int, data: bytes) -> None:
+    """Writes every byte of data to fd, or raises OSError.
+
+    write(2) may take only part of a block (a disk filling up, a pipe whose
+    reader left, a signal): the rest is written again until none is left,
+    so the next call reports the error. A descriptor left non-blocking by
+    another program is waited on rather than given up.
+    """
+    view = memoryview(data)
+    while view:
+        try:
+            written = os.write(fd, view)
+        except BlockingIOError:
+            select.select([], [fd], [])
+            continue
+        if written <= 0:  # no progress and no error: a loop here would never end
+            raise OSError(errno.EIO, os.strerror(errno.EIO))
+        view = view[written:]

@@ -1,0 +1,107 @@
+"""Output that cannot be written in full: the tool fails with status 1, whatever the mode and destination.
+
+A short write (a disk that fills up part-way through a block, a reader that
+leaves while a block is in the pipe) is the case that a buffered stream lets
+through as a smaller count; each run here meets one.
+"""
+import json
+import os
+import resource
+import subprocess
+import sys
+
+import pytest
+
+PROG = (sys.executable, "-m", "vardelquin_cli")
+LIMIT = 16 << 10  # bytes the destination accepts before it is full
+
+
+def whole_json(size):
+    return json.dumps({"a": "x" * size}).encode()
+
+
+def json_lines(size):
+    return b"".join(b'{"id": %d, "message": "twenty-two characters"}\n' % i for i in range(size // 40))
+
+
+def text_lines(size):
+    return b"".join(b"id=%d;message=twenty-two characters;\n" % i for i in range(size // 40))
+
+
+# The args and an input of about the given size; each writes at least as much.
+MODES = {
+    "dumps": (["dumps"], whole_json),
+    "loads": (["loads"], lambda size: b"a=" + b"x" * size + b";"),
+    "dumps --lines": (["dumps", "--lines"], json_lines),
+    "loads --lines": (["loads", "--lines"], text_lines),
+}
+
+
+@pytest.fixture(scope="module")
+def inputs(tmp_path_factory):
+    """Per mode: output larger than a pipe holds (many blocks), and output of one block, written at the end."""
+    folder = tmp_path_factory.mktemp("inputs")
+    paths = {}
+    for mode, (_, make) in MODES.items():
+        for size in (300_000, 48_000):
+            paths[mode, size] = folder / f"{mode.replace(' ', '_')}.{size}"
+            paths[mode, size].write_bytes(make(size))
+    return paths
+
+
+@pytest.fixture(scope="module")
+def small_tmpfs(tmp_path_factory):
+    if os.geteuid() != 0:
+        pytest.skip(f"mounting a small tmpfs needs root (as in CI); running as uid {os.geteuid()}")
+    where = tmp_path_factory.mktemp("tiny")
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={LIMIT}", "tmpfs", str(where)],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"cannot mount a small tmpfs here: {mounted.stderr.strip()}")
+    yield where
+    subprocess.run(["umount", str(where)], check=True)
+
+
+def limit_file_size():
+    # Writes past the limit are cut short, then fail with EFBIG (the
+    # interpreter ignores SIGXFSZ): a full disk without root.
+    resource.setrlimit(resource.RLIMIT_FSIZE, (LIMIT, LIMIT))
+
+
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("to_file", [False, True], ids=["stdout", "-o"])
+def test_reader_leaving_early_is_status_1(mode, to_file, inputs):
+    args, _ = MODES[mode]
+    output = ["-o", "/dev/stdout"] if to_file else []  # -o opens the same pipe by name
+    with subprocess.Popen([*PROG, *args, inputs[mode, 300_000], *output], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE) as proc:
+        first = proc.stdout.read(1)  # as `| head -c1` does
+        proc.stdout.close()
+        stderr = proc.stderr.read()
+        proc.wait(timeout=60)
+    assert first and (proc.returncode, stderr) == (1, b"")  # quiet, as other tools are, but never success
+
+
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("to_file", [False, True], ids=["stdout", "-o"])
+@pytest.mark.parametrize("full", ["tmpfs", "file size limit"])
+def test_full_destination_is_status_1(mode, to_file, full, inputs, tmp_path, request):
+    args, _ = MODES[mode]
+    folder = request.getfixturevalue("small_tmpfs") if full == "tmpfs" else tmp_path
+    limit = limit_file_size if full == "file size limit" else None
+    out = folder / "out"
+    message = "No space left on device" if full == "tmpfs" else "File too large"
+    try:
+        if to_file:
+            result = subprocess.run([*PROG, *args, inputs[mode, 48_000], "-o", out], capture_output=True,
+                                    preexec_fn=limit, timeout=60)
+            name = out
+        else:
+            with open(out, "wb") as destination:
+                result = subprocess.run([*PROG, *args, inputs[mode, 48_000]], stdout=destination,
+                                        stderr=subprocess.PIPE, preexec_fn=limit, timeout=60)
+            name = "standard output"
+        assert 0 < out.stat().st_size <= LIMIT  # cut short after a part was written
+    finally:
+        out.unlink(missing_ok=True)
+    assert (result.returncode, result.stderr.decode()) == (1, f"vardelquin: error: cannot write {name}: {message}\n")
