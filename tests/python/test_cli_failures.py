@@ -79,6 +79,16 @@ def test_byte_order_marks(encoding, args, text, expected):
     assert ok(run_cli(*args, stdin=BOMS[encoding] + text.encode(encoding))) == expected
 
 
+@pytest.mark.parametrize("encoding", ["utf-16-le", "utf-16-be", "utf-32-le", "utf-32-be"])
+@pytest.mark.parametrize("args, text, expected", [
+    (["dumps"], '{"k": "é"}\n', "k=é;\n"),
+    (["dumps", "--lines"], '{"k": "é"}\r\n\n{"n": 1}\n', "k=é;\nn=1;\n"),
+])
+def test_json_in_wide_encodings_without_a_mark(encoding, args, text, expected):
+    # JSON starts with an ASCII character, so its zero bytes tell the encoding, as the json module does.
+    assert ok(run_cli(*args, stdin=text.encode(encoding))) == expected
+
+
 @pytest.mark.parametrize("args, data, message", [
     (["loads"], codecs.BOM_UTF16_LE + b"a\x00=", "<stdin>: not UTF-16 text (byte 4: truncated data)"),
     (["check"], b"a=\xff;", "<stdin>: not UTF-8 text (byte 2: invalid start byte)"),

@@ -62,9 +62,10 @@ quoting, e.g. --field-sep $'\\t'. An invalid combination is refused with exit
 status 2 and the configuration's own message.
 
 Input is UTF-8 (a byte-order mark is skipped), or UTF-16 or UTF-32 with a
-byte-order mark; output is UTF-8. 'dumps' ends its output with a line feed;
-'loads' and 'check' drop one final line feed (or carriage return and line
-feed) of their input before reading it, so the two can be piped together.
+byte-order mark, which 'dumps' also tells without one; output is UTF-8.
+'dumps' ends its output with a line feed; 'loads' and 'check' drop one final
+line feed (or carriage return and line feed) of their input before reading
+it, so the two can be piped together.
 
 With --lines, every line is one record: JSON Lines for 'dumps', one text per
 line for 'loads' and 'check'. Blank lines are skipped; the first failure
@@ -262,7 +263,7 @@ def _whole(args: argparse.Namespace, config: vardelquin.FormatConfig) -> None:
     data, name = streams.read_all(args.file)
     if args.command == "dumps":
         # json reads UTF-8 (skipping a byte-order mark) and tells UTF-16 and
-        # UTF-32 by their marks itself, as streams.decode does for texts.
+        # UTF-32 by their first bytes itself, with or without a mark.
         text = convert.to_text(convert.parse_json(data, name), name, args.wrap, config)
         output = text if args.no_newline else text + "\n"
     else:

@@ -41,7 +41,9 @@ def run(args: argparse.Namespace, config: vardelquin.FormatConfig) -> None:
     records = 0
     to_json = json.JSONEncoder(ensure_ascii=getattr(args, "ascii", False)).encode  # one encoder for every record
     try:
-        for number, line, consumed in lines(stream, name, output.flush):
+        # JSON Lines in UTF-16 or UTF-32 are told without a mark, as a whole
+        # JSON document is; texts are not (see unmarked_wide_encoding).
+        for number, line, consumed in lines(stream, name, output.flush, unmarked=args.command == "dumps"):
             if not line.strip(" \t"):
                 continue
             where = f"{name}:{number}"

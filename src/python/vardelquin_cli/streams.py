@@ -5,6 +5,7 @@ from __future__ import annotations
 import codecs
 import errno
 import io
+import json
 import os
 import select
 import sys
@@ -13,7 +14,6 @@ from typing import BinaryIO, Callable, Iterator, Optional, TypeVar
 STDIN_NAME = "<stdin>"
 _CHUNK = 1 << 16
 T = TypeVar("T")
-
 
 class InputError(Exception):
     """Input that cannot be read or converted, or output that cannot be written; shown as it is."""
@@ -28,12 +28,36 @@ _WIDE_BOMS = (
 )
 
 
-def wide_encoding(head: bytes) -> Optional[str]:
-    """UTF-16 or UTF-32 when head starts with that encoding's byte-order mark, else None (UTF-8)."""
+def wide_encoding(head: bytes, unmarked: bool = False) -> Optional[str]:
+    """UTF-16 or UTF-32 when head starts with that encoding's byte-order mark, else None (UTF-8).
+
+    With unmarked, input without a mark is also told by its zero bytes (see
+    unmarked_wide_encoding).
+    """
     for bom, encoding in _WIDE_BOMS:
         if head.startswith(bom):
             return encoding
-    return None
+    return unmarked_wide_encoding(head) if unmarked else None
+
+
+def unmarked_wide_encoding(head: bytes) -> Optional[str]:
+    """UTF-16LE, UTF-16BE, UTF-32LE or UTF-32BE, told without a byte-order mark; None when head has one.
+
+    The zero bytes that ASCII characters leave in the first four bytes tell
+    them, as the json module does: sure for JSON, whose first character is
+    ASCII, but only a guess for a text, whose first characters are anyone's.
+    """
+    if wide_encoding(head) is not None:
+        return None
+    encoding = json.detect_encoding(head[:4])
+    if not encoding.startswith(("utf-16-", "utf-32-")):
+        return None
+    return encoding.upper().replace("-LE", "LE").replace("-BE", "BE")
+
+
+def head_of(stream: BinaryIO) -> bytes:
+    """The first bytes of stream, left in it to be read; fewer (or none) when they have not arrived yet."""
+    return stream.peek(4)[:4] if hasattr(stream, "peek") else b""
 
 
 def decode(data: bytes, name: str) -> str:
@@ -78,18 +102,19 @@ def input_size(stream: BinaryIO) -> Optional[int]:
     return status.st_size if status.st_size > 0 and not os.isatty(stream.fileno()) else None
 
 
-def lines(stream: BinaryIO, name: str, before_wait: Callable[[], None]) -> Iterator[tuple[int, str, int]]:
+def lines(stream: BinaryIO, name: str, before_wait: Callable[[], None],
+          unmarked: bool = False) -> Iterator[tuple[int, str, int]]:
     """(line number from 1, text without its line ending, bytes read so far) for every line.
 
     Reads a chunk at a time, so memory stays bounded by the chunk and the
     longest line. Lines end at a line feed only; a carriage return before it
     is dropped as well. A UTF-8 byte-order mark before the first line is
-    skipped; UTF-16 and UTF-32 input, told by its mark, is decoded.
+    skipped; UTF-16 and UTF-32 input, told by its mark (with unmarked, also
+    by its zero bytes; see wide_encoding), is decoded.
     before_wait() runs before every read that may block, so that output can
     be flushed while the input is slow (a pipe from a program still running).
     """
-    head = stream.peek(4)[:4] if hasattr(stream, "peek") else b""
-    encoding = wide_encoding(head)
+    encoding = wide_encoding(head_of(stream), unmarked)
     if encoding is not None:
         yield from _wide_lines(stream, name, encoding)
         return
@@ -133,7 +158,7 @@ def _raw_lines(stream: BinaryIO, before_wait: Callable[[], None]) -> Iterator[tu
 
 
 def _wide_lines(stream: BinaryIO, name: str, encoding: str) -> Iterator[tuple[int, str, int]]:
-    unit = 2 if encoding == "UTF-16" else 4
+    unit = 2 if encoding.startswith("UTF-16") else 4
     text = io.TextIOWrapper(stream, encoding=encoding, newline="\n")
     number, consumed = 0, 0
     try:
