@@ -21,7 +21,7 @@ from typing import TYPE_CHECKING, NoReturn, Optional, Sequence
 
 import vardelquin
 
-from vardelquin_cli import convert, lines, streams
+from vardelquin_cli import convert, hints, lines, streams
 from vardelquin_cli.streams import InputError
 
 if TYPE_CHECKING:
@@ -72,6 +72,10 @@ line for 'loads' and 'check'. Blank lines are skipped; the first failure
 stops the run and names its line. A record whose text would hold a line feed
 or carriage return is refused. On a terminal, a long run shows its progress
 on standard error (--progress: always, --no-progress: never).
+
+A likely mistake (JSON given to 'loads', several records read without
+--lines, UTF-16 without its mark) gets a hint on standard error; the output
+and the exit status stay the same.
 
 A text that does not read is reported as FILE:LINE:COLUMN: and the reader's
 message (whose position is a byte offset into the UTF-8 text), followed by the
@@ -258,25 +262,36 @@ def _make_config(args: argparse.Namespace, parser: argparse.ArgumentParser) -> v
     return config
 
 
-def _whole(args: argparse.Namespace, config: vardelquin.FormatConfig) -> None:
-    """The commands on a whole input: one JSON document or one text."""
+def _whole(args: argparse.Namespace, config: vardelquin.FormatConfig) -> Optional[str]:
+    """The commands on a whole input: one JSON document or one text; returns a hint or None."""
     data, name = streams.read_all(args.file)
     if args.command == "dumps":
         # json reads UTF-8 (skipping a byte-order mark) and tells UTF-16 and
         # UTF-32 by their first bytes itself, with or without a mark.
-        text = convert.to_text(convert.parse_json(data, name), name, args.wrap, config)
-        output = text if args.no_newline else text + "\n"
-    else:
+        try:
+            document = convert.parse_json(data, name)
+        except InputError as error:
+            error.hint = hints.json_lines_without_lines(data)
+            raise
+        text = convert.to_text(document, name, args.wrap, config)
+        streams.write_text(args.output, text if args.no_newline else text + "\n")
+        return None
+    # A text is UTF-8 unless a byte-order mark says otherwise: its first
+    # characters are anyone's, so an encoding told from them is only a hint.
+    wide = hints.wide_without_mark(data[:4])
+    try:
         text = streams.decode(data, name)
         if text.endswith("\r\n"):
             text = text[:-2]
         elif text.endswith("\n"):
             text = text[:-1]
         record = convert.to_record(text, name, config)
-        if args.command == "check":
-            return
-        output = json.dumps(record, indent=args.indent, ensure_ascii=args.ascii) + "\n"
-    streams.write_text(args.output, output)
+    except InputError as error:
+        error.hint = wide or error.hint
+        raise
+    if args.command == "loads":
+        streams.write_text(args.output, json.dumps(record, indent=args.indent, ensure_ascii=args.ascii) + "\n")
+    return wide or hints.lines_without_lines(text, record) or hints.json_instead_of_text(text)
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -288,12 +303,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     recursion_limit = sys.getrecursionlimit()
     sys.setrecursionlimit(max(recursion_limit, _RECURSION_LIMIT))
     try:
-        if args.lines:
-            lines.run(args, config)
-        else:
-            _whole(args, config)
+        hint = lines.run(args, config) if args.lines else _whole(args, config)
+        if hint is not None:
+            _report(f"hint: {hint}")
     except InputError as error:
         _report(f"error: {error}")
+        if error.hint is not None:
+            _report(f"hint: {error.hint}")
         return EXIT_BAD_INPUT
     except BrokenPipeError:
         # The reader of standard output went away (e.g. `| head`): stop

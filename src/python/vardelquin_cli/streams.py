@@ -15,8 +15,22 @@ STDIN_NAME = "<stdin>"
 _CHUNK = 1 << 16
 T = TypeVar("T")
 
+# Line feed and carriage return end a line for every line-oriented reader
+# (this tool, Python's text files, grep, wc). Other characters that
+# str.splitlines() also splits on (\v, \f, \x1c-\x1e, \x85, \u2028, \u2029)
+# stay in a line for all of those, so records keep them.
+LINE_BREAKS = ("\n", "\r")
+
+
 class InputError(Exception):
-    """Input that cannot be read or converted, or output that cannot be written; shown as it is."""
+    """Input that cannot be read or converted, or output that cannot be written; shown as it is.
+
+    hint, when given, is a second line: the likely mistake behind the failure.
+    """
+
+    def __init__(self, message: str, hint: Optional[str] = None) -> None:
+        super().__init__(message)
+        self.hint = hint
 
 
 # UTF-32's little-endian mark begins with UTF-16's, so it is tested first.
