@@ -49,23 +49,25 @@ def inputs(tmp_path_factory):
     return paths
 
 
-@pytest.fixture(scope="module")
-def small_tmpfs(tmp_path_factory):
-    if os.geteuid() != 0:
-        pytest.skip(f"mounting a small tmpfs needs root (as in CI); running as uid {os.geteuid()}")
-    where = tmp_path_factory.mktemp("tiny")
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={LIMIT}", "tmpfs", str(where)],
-                             capture_output=True, text=True)
-    if mounted.returncode != 0:
-        pytest.skip(f"cannot mount a small tmpfs here: {mounted.stderr.strip()}")
-    yield where
-    subprocess.run(["umount", str(where)], check=True)
-
-
 def limit_file_size():
     # Writes past the limit are cut short, then fail with EFBIG (the
     # interpreter ignores SIGXFSZ): a full disk without root.
     resource.setrlimit(resource.RLIMIT_FSIZE, (LIMIT, LIMIT))
+
+
+@pytest.fixture(scope="module")
+def full_folder(tmp_path_factory):
+    """(folder, preexec_fn, message): a small tmpfs when the tests run as root, as in CI; else a file-size limit."""
+    where = tmp_path_factory.mktemp("tiny")
+    if os.geteuid() != 0:
+        yield where, limit_file_size, "File too large"  # the same short write, then a failure
+        return
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={LIMIT}", "tmpfs", str(where)],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"running as root, but cannot mount a small tmpfs here: {mounted.stderr.strip()}")
+    yield where, None, "No space left on device"
+    subprocess.run(["umount", str(where)], check=True)
 
 
 @pytest.mark.parametrize("mode", MODES)
@@ -84,13 +86,10 @@ def test_reader_leaving_early_is_status_1(mode, to_file, inputs):
 
 @pytest.mark.parametrize("mode", MODES)
 @pytest.mark.parametrize("to_file", [False, True], ids=["stdout", "-o"])
-@pytest.mark.parametrize("full", ["tmpfs", "file size limit"])
-def test_full_destination_is_status_1(mode, to_file, full, inputs, tmp_path, request):
+def test_full_destination_is_status_1(mode, to_file, inputs, full_folder):
     args, _ = MODES[mode]
-    folder = request.getfixturevalue("small_tmpfs") if full == "tmpfs" else tmp_path
-    limit = limit_file_size if full == "file size limit" else None
+    folder, limit, message = full_folder
     out = folder / "out"
-    message = "No space left on device" if full == "tmpfs" else "File too large"
     try:
         if to_file:
             result = subprocess.run([*PROG, *args, inputs[mode, 48_000], "-o", out], capture_output=True,
