@@ -51,9 +51,15 @@ def test_closed_input():
     assert (result.returncode, result.stderr) == (1, b"vardelquin: error: cannot read standard input: it is closed\n")
 
 
+def default_ctrl_c():
+    # A shell without job control starts background jobs with SIGINT ignored,
+    # and the interpreter then leaves it ignored: give the tool a terminal's default.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 def test_ctrl_c_while_reading_an_open_pipe():
     with subprocess.Popen([*PROG, "loads", "--lines"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE) as proc:
+                          stderr=subprocess.PIPE, preexec_fn=default_ctrl_c) as proc:
         proc.stdin.write(b"a=1;\n")
         proc.stdin.flush()
         # The answer to the first line arrives while the pipe stays open: the
