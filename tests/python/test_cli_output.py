@@ -104,3 +104,16 @@ def test_full_destination_is_status_1(mode, to_file, inputs, full_folder):
     finally:
         out.unlink(missing_ok=True)
     assert (result.returncode, result.stderr.decode()) == (1, f"vardelquin: error: cannot write {name}: {message}\n")
+
+
+@pytest.mark.parametrize("args", [["--version"], ["loads", "--help"]])
+@pytest.mark.parametrize("where, message", [
+    ("full", "No space left on device"), ("closed", "it is closed"),
+])
+def test_help_and_version_that_cannot_be_written(args, where, message):
+    # argparse prints them itself and ignores a failure; they go through the tool's own output instead.
+    with open("/dev/full", "wb") as full:
+        result = subprocess.run([*PROG, *args], stdout=full, stderr=subprocess.PIPE, timeout=60,
+                                preexec_fn=(lambda: os.close(1)) if where == "closed" else None)
+    assert result.returncode == 1
+    assert result.stderr.decode() == f"vardelquin: error: cannot write standard output: {message}\n"
