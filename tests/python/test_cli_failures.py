@@ -51,9 +51,15 @@ def test_closed_input():
     assert (result.returncode, result.stderr) == (1, b"vardelquin: error: cannot read standard input: it is closed\n")
 
 
+def default_ctrl_c():
+    # A shell without job control starts background jobs with SIGINT ignored,
+    # and the interpreter then leaves it ignored: give the tool a terminal's default.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 def test_ctrl_c_while_reading_an_open_pipe():
     with subprocess.Popen([*PROG, "loads", "--lines"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE) as proc:
+                          stderr=subprocess.PIPE, preexec_fn=default_ctrl_c) as proc:
         proc.stdin.write(b"a=1;\n")
         proc.stdin.flush()
         # The answer to the first line arrives while the pipe stays open: the
@@ -77,6 +83,16 @@ BOMS = {"utf-8-sig": b"", "utf-16-le": codecs.BOM_UTF16_LE, "utf-16-be": codecs.
 def test_byte_order_marks(encoding, args, text, expected):
     # Every input encoding gives the same UTF-8 output, without the mark.
     assert ok(run_cli(*args, stdin=BOMS[encoding] + text.encode(encoding))) == expected
+
+
+@pytest.mark.parametrize("encoding", ["utf-16-le", "utf-16-be", "utf-32-le", "utf-32-be"])
+@pytest.mark.parametrize("args, text, expected", [
+    (["dumps"], '{"k": "é"}\n', "k=é;\n"),
+    (["dumps", "--lines"], '{"k": "é"}\r\n\n{"n": 1}\n', "k=é;\nn=1;\n"),
+])
+def test_json_in_wide_encodings_without_a_mark(encoding, args, text, expected):
+    # JSON starts with an ASCII character, so its zero bytes tell the encoding, as the json module does.
+    assert ok(run_cli(*args, stdin=text.encode(encoding))) == expected
 
 
 @pytest.mark.parametrize("args, data, message", [

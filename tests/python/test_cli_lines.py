@@ -3,8 +3,10 @@ import json
 import os
 import pty
 import random
+import select
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -72,6 +74,23 @@ def test_failures_name_the_line(args, data, out, message):
     assert result.stderr.decode().startswith("vardelquin: error: " + message)
 
 
+def read_terminal(controller, seen=b"", until=None, timeout=60):
+    """seen and what the terminal shows next: until the text `until` appears, or until it is closed."""
+    deadline = time.monotonic() + timeout
+    while until is None or until not in seen:
+        ready, _, _ = select.select([controller], [], [], max(deadline - time.monotonic(), 0))
+        assert ready, f"nothing more on the terminal after {seen!r}"
+        try:
+            chunk = os.read(controller, 4096)
+        except OSError:  # the terminal's other side is closed: everything was read
+            chunk = b""
+        if not chunk:
+            assert until is None, f"{until!r} never shown: {seen!r}"
+            break
+        seen += chunk
+    return seen
+
+
 @pytest.mark.parametrize("option, shown", [("--progress", True), ("--no-progress", False), (None, False)])
 def test_progress_only_on_a_terminal(option, shown):
     # A small input shows no progress unless asked for; standard error is a terminal here.
@@ -81,19 +100,36 @@ def test_progress_only_on_a_terminal(option, shown):
                               input=b"a=1;\n" * 3, stdout=subprocess.PIPE, stderr=terminal, timeout=60)
         os.close(terminal)
         terminal = None
-        seen = b""
-        while True:
-            try:
-                chunk = os.read(controller, 4096)
-            except OSError:  # the terminal's other side is closed: everything was read
-                break
-            if not chunk:
-                break
-            seen += chunk
+        seen = read_terminal(controller)
     finally:
         os.close(controller)
         if terminal is not None:
             os.close(terminal)
     assert proc.returncode == 0 and proc.stdout == b'{"a": 1}\n' * 3
-    assert (b"vardelquin: 1 records" in seen) == shown
+    assert (b"vardelquin: 0 records, 0.0 MB" in seen) == shown  # drawn at once when asked for
     assert seen.endswith(b"\r") if shown else seen == b""  # erased at the end
+
+
+def test_progress_moves_on_time_with_a_slow_producer():
+    # A record now and then, as from `tail -f`: each count is shown while the
+    # tool waits for the next line, long before any count of records is reached.
+    controller, terminal = pty.openpty()
+    try:
+        with subprocess.Popen([sys.executable, "-m", "vardelquin_cli", "loads", "--lines", "--progress"],
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=terminal) as proc:
+            os.close(terminal)
+            terminal = None
+            seen = read_terminal(controller, until=b"vardelquin: 0 records,")
+            for number, shown in ((1, b"vardelquin: 1 record,"), (2, b"vardelquin: 2 records,")):
+                proc.stdin.write(b"a=%d;\n" % number)
+                proc.stdin.flush()
+                assert proc.stdout.readline() == b'{"a": %d}\n' % number
+                seen = read_terminal(controller, seen, until=shown)
+            proc.stdin.close()
+            assert proc.wait(timeout=60) == 0
+            seen = read_terminal(controller, seen)
+    finally:
+        os.close(controller)
+        if terminal is not None:
+            os.close(terminal)
+    assert seen.endswith(b"\r") and b"1 records" not in seen

@@ -17,12 +17,15 @@ import argparse
 import difflib
 import json
 import sys
-from typing import NoReturn, Optional, Sequence
+from typing import TYPE_CHECKING, NoReturn, Optional, Sequence
 
 import vardelquin
 
-from vardelquin_cli import convert, lines, streams
+from vardelquin_cli import convert, hints, lines, streams
 from vardelquin_cli.streams import InputError
+
+if TYPE_CHECKING:
+    from _typeshed import SupportsWrite
 
 __all__ = ["main"]
 
@@ -59,15 +62,20 @@ quoting, e.g. --field-sep $'\\t'. An invalid combination is refused with exit
 status 2 and the configuration's own message.
 
 Input is UTF-8 (a byte-order mark is skipped), or UTF-16 or UTF-32 with a
-byte-order mark; output is UTF-8. 'dumps' ends its output with a line feed;
-'loads' and 'check' drop one final line feed (or carriage return and line
-feed) of their input before reading it, so the two can be piped together.
+byte-order mark, which 'dumps' also tells without one; output is UTF-8.
+'dumps' ends its output with a line feed; 'loads' and 'check' drop one final
+line feed (or carriage return and line feed) of their input before reading
+it, so the two can be piped together.
 
 With --lines, every line is one record: JSON Lines for 'dumps', one text per
 line for 'loads' and 'check'. Blank lines are skipped; the first failure
 stops the run and names its line. A record whose text would hold a line feed
 or carriage return is refused. On a terminal, a long run shows its progress
 on standard error (--progress: always, --no-progress: never).
+
+A likely mistake (JSON given to 'loads', several records read without
+--lines, UTF-16 without its mark) gets a hint on standard error; the output
+and the exit status stay the same.
 
 A text that does not read is reported as FILE:LINE:COLUMN: and the reader's
 message (whose position is a byte offset into the UTF-8 text), followed by the
@@ -78,6 +86,26 @@ Exit status: 0 success; 1 input that cannot be read, parsed or converted, or
 output that cannot be written; 2 bad usage or an invalid format configuration;
 130 interrupted.
 """
+
+
+class _Parser(argparse.ArgumentParser):
+    """argparse's parser, printing --help and --version through the tool's one output path.
+
+    argparse writes them to sys.stdout and ignores a failure (a full disk),
+    which would end the run with success for output that was never written.
+    """
+
+    def _print_message(self, message: str, file: Optional[SupportsWrite[str]] = None) -> None:
+        if not message or file is not sys.stdout:  # also None for sys.stdout closed
+            super()._print_message(message, file)
+            return
+        try:
+            streams.write_text(None, message)
+        except InputError as error:
+            _report(f"error: {error}")
+            sys.exit(EXIT_BAD_INPUT)
+        except BrokenPipeError:
+            sys.exit(EXIT_BAD_INPUT)
 
 
 def _option_name(field: str) -> str:
@@ -121,7 +149,7 @@ def _indent(value: str) -> int:
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog=PROG,
         description="Convert between JSON and the vardelquin text format, or check a text.",
         epilog=EPILOG,
@@ -234,27 +262,36 @@ def _make_config(args: argparse.Namespace, parser: argparse.ArgumentParser) -> v
     return config
 
 
-def _whole(args: argparse.Namespace, config: vardelquin.FormatConfig) -> None:
-    """The commands on a whole input: one JSON document or one text."""
+def _whole(args: argparse.Namespace, config: vardelquin.FormatConfig) -> Optional[str]:
+    """The commands on a whole input: one JSON document or one text; returns a hint or None."""
     data, name = streams.read_all(args.file)
     if args.command == "dumps":
         # json reads UTF-8 (skipping a byte-order mark) and tells UTF-16 and
-        # UTF-32 by their marks itself, as streams.decode does for texts.
-        text = convert.to_text(convert.parse_json(data, name), name, args.wrap, config)
-        output = text if args.no_newline else text + "\n"
-    else:
+        # UTF-32 by their first bytes itself, with or without a mark.
+        try:
+            document = convert.parse_json(data, name)
+        except InputError as error:
+            error.hint = hints.json_lines_without_lines(data)
+            raise
+        text = convert.to_text(document, name, args.wrap, config)
+        streams.write_text(args.output, text if args.no_newline else text + "\n")
+        return None
+    # A text is UTF-8 unless a byte-order mark says otherwise: its first
+    # characters are anyone's, so an encoding told from them is only a hint.
+    wide = hints.wide_without_mark(data[:4])
+    try:
         text = streams.decode(data, name)
         if text.endswith("\r\n"):
             text = text[:-2]
         elif text.endswith("\n"):
             text = text[:-1]
         record = convert.to_record(text, name, config)
-        if args.command == "check":
-            return
-        output = json.dumps(record, indent=args.indent, ensure_ascii=args.ascii) + "\n"
-    out = streams.Output(args.output)
-    out.write(output)
-    out.close()
+    except InputError as error:
+        error.hint = wide or error.hint
+        raise
+    if args.command == "loads":
+        streams.write_text(args.output, json.dumps(record, indent=args.indent, ensure_ascii=args.ascii) + "\n")
+    return wide or hints.lines_without_lines(text, record) or hints.json_instead_of_text(text)
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -266,16 +303,17 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     recursion_limit = sys.getrecursionlimit()
     sys.setrecursionlimit(max(recursion_limit, _RECURSION_LIMIT))
     try:
-        if args.lines:
-            lines.run(args, config)
-        else:
-            _whole(args, config)
+        hint = lines.run(args, config) if args.lines else _whole(args, config)
+        if hint is not None:
+            _report(f"hint: {hint}")
     except InputError as error:
         _report(f"error: {error}")
+        if error.hint is not None:
+            _report(f"hint: {error.hint}")
         return EXIT_BAD_INPUT
     except BrokenPipeError:
-        # The reader of standard output went away (e.g. `| head`): stop quietly.
-        streams.silence_stdout()
+        # The reader of standard output went away (e.g. `| head`): stop
+        # quietly, as other tools do, but never with success.
         return EXIT_BAD_INPUT
     except MemoryError:
         _report("error: out of memory")
@@ -303,20 +341,11 @@ def _fail_unexpectedly(error: BaseException) -> NoReturn:
     sys.exit(EXIT_BAD_INPUT)
 
 
-def _flush_what_was_written() -> None:
-    try:
-        if sys.stdout is not None:
-            sys.stdout.flush()
-    except (OSError, ValueError, KeyboardInterrupt):
-        streams.silence_stdout()  # or the interpreter tries again on exit, with a message of its own
-
-
 def run() -> None:
     """Entry point of the console script: no traceback, whatever happens."""
     try:
         status = main()
     except KeyboardInterrupt:
-        _flush_what_was_written()
         _report("interrupted")
         status = EXIT_INTERRUPTED
     except SystemExit:
@@ -324,5 +353,3 @@ def run() -> None:
     except BaseException as error:  # the last resort, so that no traceback reaches the user
         _fail_unexpectedly(error)
     sys.exit(status)
-
-

@@ -7,7 +7,7 @@ from typing import Any, Optional, Union
 
 import vardelquin
 
-from vardelquin_cli import keypath
+from vardelquin_cli import hints, keypath
 from vardelquin_cli.positions import describe_position
 from vardelquin_cli.streams import InputError
 
@@ -66,4 +66,5 @@ def to_record(text: str, name: str, config: vardelquin.FormatConfig, line: Optio
         # Every reader failure carries its byte offset; a ValueError without
         # one (an unencodable character, say) is placed at the end.
         line_in_text, column, display = describe_position(text, getattr(error, "pos", None))
-        raise InputError(f"{name}:{line or line_in_text}:{column}: {message}\n{display}") from None
+        hint = hints.json_instead_of_text(text, lines=line is not None)
+        raise InputError(f"{name}:{line or line_in_text}:{column}: {message}\n{display}", hint) from None

@@ -14,15 +14,9 @@ from typing import Optional
 
 import vardelquin
 
-from vardelquin_cli import convert, keypath
+from vardelquin_cli import convert, hints, keypath
 from vardelquin_cli.progress import Progress
-from vardelquin_cli.streams import InputError, Output, input_size, lines, open_input
-
-# Line feed and carriage return end a line for every line-oriented reader
-# (this tool, Python's text files, grep, wc). Other characters that
-# str.splitlines() also splits on (\v, \f, \x1c-\x1e, \x85, \u2028, \u2029)
-# stay in a line for all of those, so records keep them.
-LINE_BREAKS = ("\n", "\r")
+from vardelquin_cli.streams import LINE_BREAKS, InputError, Output, head_of, input_size, lines, open_input
 
 
 def config_line_breaks(config: vardelquin.FormatConfig) -> Optional[str]:
@@ -34,14 +28,20 @@ def config_line_breaks(config: vardelquin.FormatConfig) -> Optional[str]:
     return None
 
 
-def run(args: argparse.Namespace, config: vardelquin.FormatConfig) -> None:
+def run(args: argparse.Namespace, config: vardelquin.FormatConfig) -> Optional[str]:
+    """Every line of the input through the command; returns a hint or None."""
     stream, name = open_input(args.file)
     output = Output(getattr(args, "output", None))
     progress = Progress.for_terminal(input_size(stream), args.progress)
     records = 0
     to_json = json.JSONEncoder(ensure_ascii=getattr(args, "ascii", False)).encode  # one encoder for every record
+    hint: Optional[str] = None
     try:
-        for number, line, consumed in lines(stream, name, output.flush):
+        if args.command != "dumps":
+            hint = hints.wide_without_mark(head_of(stream))
+        # JSON Lines in UTF-16 or UTF-32 are told without a mark, as a whole
+        # JSON document is; texts are not (see unmarked_wide_encoding).
+        for number, line, consumed in lines(stream, name, output.flush, unmarked=args.command == "dumps"):
             if not line.strip(" \t"):
                 continue
             where = f"{name}:{number}"
@@ -59,12 +59,16 @@ def run(args: argparse.Namespace, config: vardelquin.FormatConfig) -> None:
         if isinstance(error, BrokenPipeError):
             raise
         raise InputError(f"cannot read {name}: {error.strerror or error}") from None
+    except InputError as error:
+        error.hint = hint or error.hint
+        raise
     finally:
         if progress is not None:
             progress.close()
         if args.file not in (None, "-"):
             stream.close()
         output.close()  # also after a failure: what the records before it produced
+    return hint
 
 
 def _record_text(line: str, where: str, wrap: Optional[str], config: vardelquin.FormatConfig) -> str:

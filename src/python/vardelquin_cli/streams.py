@@ -3,8 +3,11 @@
 from __future__ import annotations
 
 import codecs
+import errno
 import io
+import json
 import os
+import select
 import sys
 from typing import BinaryIO, Callable, Iterator, Optional, TypeVar
 
@@ -12,9 +15,22 @@ STDIN_NAME = "<stdin>"
 _CHUNK = 1 << 16
 T = TypeVar("T")
 
+# Line feed and carriage return end a line for every line-oriented reader
+# (this tool, Python's text files, grep, wc). Other characters that
+# str.splitlines() also splits on (\v, \f, \x1c-\x1e, \x85, \u2028, \u2029)
+# stay in a line for all of those, so records keep them.
+LINE_BREAKS = ("\n", "\r")
+
 
 class InputError(Exception):
-    """Input that cannot be read or converted, or output that cannot be written; shown as it is."""
+    """Input that cannot be read or converted, or output that cannot be written; shown as it is.
+
+    hint, when given, is a second line: the likely mistake behind the failure.
+    """
+
+    def __init__(self, message: str, hint: Optional[str] = None) -> None:
+        super().__init__(message)
+        self.hint = hint
 
 
 # UTF-32's little-endian mark begins with UTF-16's, so it is tested first.
@@ -26,12 +42,36 @@ _WIDE_BOMS = (
 )
 
 
-def wide_encoding(head: bytes) -> Optional[str]:
-    """UTF-16 or UTF-32 when head starts with that encoding's byte-order mark, else None (UTF-8)."""
+def wide_encoding(head: bytes, unmarked: bool = False) -> Optional[str]:
+    """UTF-16 or UTF-32 when head starts with that encoding's byte-order mark, else None (UTF-8).
+
+    With unmarked, input without a mark is also told by its zero bytes (see
+    unmarked_wide_encoding).
+    """
     for bom, encoding in _WIDE_BOMS:
         if head.startswith(bom):
             return encoding
-    return None
+    return unmarked_wide_encoding(head) if unmarked else None
+
+
+def unmarked_wide_encoding(head: bytes) -> Optional[str]:
+    """UTF-16LE, UTF-16BE, UTF-32LE or UTF-32BE, told without a byte-order mark; None when head has one.
+
+    The zero bytes that ASCII characters leave in the first four bytes tell
+    them, as the json module does: sure for JSON, whose first character is
+    ASCII, but only a guess for a text, whose first characters are anyone's.
+    """
+    if wide_encoding(head) is not None:
+        return None
+    encoding = json.detect_encoding(head[:4])
+    if not encoding.startswith(("utf-16-", "utf-32-")):
+        return None
+    return encoding.upper().replace("-LE", "LE").replace("-BE", "BE")
+
+
+def head_of(stream: BinaryIO) -> bytes:
+    """The first bytes of stream, left in it to be read; fewer (or none) when they have not arrived yet."""
+    return stream.peek(4)[:4] if hasattr(stream, "peek") else b""
 
 
 def decode(data: bytes, name: str) -> str:
@@ -76,18 +116,19 @@ def input_size(stream: BinaryIO) -> Optional[int]:
     return status.st_size if status.st_size > 0 and not os.isatty(stream.fileno()) else None
 
 
-def lines(stream: BinaryIO, name: str, before_wait: Callable[[], None]) -> Iterator[tuple[int, str, int]]:
+def lines(stream: BinaryIO, name: str, before_wait: Callable[[], None],
+          unmarked: bool = False) -> Iterator[tuple[int, str, int]]:
     """(line number from 1, text without its line ending, bytes read so far) for every line.
 
     Reads a chunk at a time, so memory stays bounded by the chunk and the
     longest line. Lines end at a line feed only; a carriage return before it
     is dropped as well. A UTF-8 byte-order mark before the first line is
-    skipped; UTF-16 and UTF-32 input, told by its mark, is decoded.
+    skipped; UTF-16 and UTF-32 input, told by its mark (with unmarked, also
+    by its zero bytes; see wide_encoding), is decoded.
     before_wait() runs before every read that may block, so that output can
     be flushed while the input is slow (a pipe from a program still running).
     """
-    head = stream.peek(4)[:4] if hasattr(stream, "peek") else b""
-    encoding = wide_encoding(head)
+    encoding = wide_encoding(head_of(stream), unmarked)
     if encoding is not None:
         yield from _wide_lines(stream, name, encoding)
         return
@@ -131,7 +172,7 @@ def _raw_lines(stream: BinaryIO, before_wait: Callable[[], None]) -> Iterator[tu
 
 
 def _wide_lines(stream: BinaryIO, name: str, encoding: str) -> Iterator[tuple[int, str, int]]:
-    unit = 2 if encoding == "UTF-16" else 4
+    unit = 2 if encoding.startswith("UTF-16") else 4
     text = io.TextIOWrapper(stream, encoding=encoding, newline="\n")
     number, consumed = 0, 0
     try:
@@ -153,17 +194,22 @@ def _strip_line_ending(text: str) -> str:
 
 
 class Output:
-    """Standard output or a file, with every write failure turned into an InputError.
+    """Standard output or a file, written through one path: every byte, or an InputError.
 
-    Texts are gathered and written in blocks of about _CHUNK characters. A file
-    is created on the first block, so a run that fails before producing
-    anything leaves no file behind.
+    Texts are gathered and written in blocks of about _CHUNK characters,
+    straight to the file descriptor with os.write, repeated until the whole
+    block is written: a buffered stream may report a short write (a disk
+    that fills up, a reader that goes away) as a smaller count that is easy
+    to miss, and a count that is never checked loses the rest. A file is
+    created on the first block, so a run that fails before producing
+    anything leaves no file behind; it is closed, and the close checked,
+    at the end.
     """
 
     def __init__(self, path: Optional[str]) -> None:
         self._path = None if path == "-" else path
         self.name = "standard output" if self._path is None else self._path
-        self._stream: Optional[BinaryIO] = None
+        self._fd: Optional[int] = None
         self._pending: list[str] = []
         self._size = 0
 
@@ -174,33 +220,34 @@ class Output:
             self._drain()
 
     def flush(self) -> None:
-        """Writes what is gathered, through to standard output (a file is left to its buffer)."""
+        """Writes what is gathered: nothing is held back in a buffer below this one."""
         self._drain()
-        if self._path is None and self._stream is not None:
-            self._guard(self._stream.flush)
 
     def close(self) -> None:
-        self._drain()
-        if self._stream is not None:
-            self._guard(self._stream.flush if self._path is None else self._stream.close)
+        """Writes the last block; a file is closed even when that fails, and its close checked."""
+        try:
+            self._drain()
+        finally:
+            if self._fd is not None and self._path is not None:
+                fd, self._fd = self._fd, None
+                self._guard(lambda: os.close(fd))
 
     def _drain(self) -> None:
         if not self._pending:
             return
         data = "".join(self._pending).encode("utf-8")
         self._pending, self._size = [], 0
-        stream = self._open()
-        self._guard(lambda: stream.write(data))
+        fd = self._open()
+        self._guard(lambda: write_all(fd, data))
 
-    def _open(self) -> BinaryIO:
-        if self._stream is None:
+    def _open(self) -> int:
+        if self._fd is None:
             if self._path is None:
-                if sys.stdout is None:
-                    raise InputError("cannot write standard output: it is closed")
-                self._stream = sys.stdout.buffer
+                self._fd = self._guard(_stdout_fd)
             else:
-                self._stream = self._guard(lambda: open(self._path or "", "wb"))
-        return self._stream
+                path = self._path
+                self._fd = self._guard(lambda: os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666))
+        return self._fd
 
     def _guard(self, action: Callable[[], T]) -> T:
         try:
@@ -208,21 +255,39 @@ class Output:
         except BrokenPipeError:
             raise
         except OSError as error:
-            if self._path is None:
-                # Whatever is still buffered would fail again when the
-                # interpreter flushes standard output on exit, with a message
-                # of its own.
-                silence_stdout()
             raise InputError(f"cannot write {self.name}: {error.strerror or error}") from None
 
 
-def silence_stdout() -> None:
-    """Points standard output at the null device, so that its final flush cannot fail."""
+def write_text(path: Optional[str], text: str) -> None:
+    """Writes a whole output at once (standard output for None or '-')."""
+    output = Output(path)
+    output.write(text)
+    output.close()
+
+
+def _stdout_fd() -> int:
+    """Standard output's descriptor, after anything already written through sys.stdout."""
     if sys.stdout is None:
-        return
-    try:
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        os.close(devnull)
-    except (OSError, ValueError):
-        pass
+        raise InputError("cannot write standard output: it is closed")
+    sys.stdout.flush()
+    return sys.stdout.fileno()
+
+
+def write_all(fd: int, data: bytes) -> None:
+    """Writes every byte of data to fd, or raises OSError.
+
+    write(2) may take only part of a block (a disk filling up, a pipe whose
+    reader left, a signal): the rest is written again until none is left,
+    so the next call reports the error. A descriptor left non-blocking by
+    another program is waited on rather than given up.
+    """
+    view = memoryview(data)
+    while view:
+        try:
+            written = os.write(fd, view)
+        except BlockingIOError:
+            select.select([], [fd], [])
+            continue
+        if written <= 0:  # no progress and no error: a loop here would never end
+            raise OSError(errno.EIO, os.strerror(errno.EIO))
+        view = view[written:]
