@@ -1,5 +1,6 @@
 """Signals during a long dumps or loads: their handlers run while the call works, a handler's exception ends
 the call promptly and passes through unchanged, and the call leaves nothing behind."""
+import functools
 import gc
 import signal
 import sys
@@ -13,8 +14,13 @@ from vardelquin import FormatConfig, dumps, loads
 pytestmark = pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs signal.setitimer")
 
 RECORD = {"id": 12345, "name": "a name of some length", "ok": True, "vals": [1.5, 2, "x"], "sub": {"a": None}}
-BIG = {f"k{i}": [RECORD, f"é{i}"] for i in range(100_000)}  # about 11 MB of text
-TEXT = dumps(BIG)
+
+
+@functools.lru_cache(maxsize=None)
+def big():
+    """A dict of a million values, and its text of about 9 MB: both made once, when a test first needs them."""
+    data = {f"k{i}": [RECORD, f"é{i}"] for i in range(100_000)}
+    return data, dumps(data)
 
 
 class Stop(Exception):
@@ -60,7 +66,8 @@ def raise_stop():
     raise Stop
 
 
-CALLS = {"loads": lambda config=None: run(loads, TEXT, config), "dumps": lambda config=None: run(dumps, BIG, config)}
+CALLS = {"loads": lambda config=None: run(loads, big()[1], config),
+         "dumps": lambda config=None: run(dumps, big()[0], config)}
 
 
 @pytest.mark.parametrize("name", CALLS)
@@ -86,7 +93,7 @@ def test_handlers_that_return_let_the_call_finish(name):
         result = CALLS[name]()
     # Many ran during the call (without polls, one would run after it), and loads kept the collector off.
     assert len(runs) > 3
-    assert result == (BIG if name == "loads" else TEXT)
+    assert result == big()[name == "dumps"]
     if sys.version_info >= (3, 10) and name == "loads":
         assert runs.count(False) > 1
 
@@ -96,7 +103,7 @@ def test_an_interrupted_loads_restores_the_collector(gc_was_enabled):
     (gc.enable if gc_was_enabled else gc.disable)()
     try:
         with Alarm(raise_stop), pytest.raises(Stop):
-            run(loads, TEXT)
+            run(loads, big()[1])
         assert gc.isenabled() == gc_was_enabled
     finally:
         gc.enable()
@@ -126,7 +133,7 @@ def test_a_handler_that_empties_the_list_being_written():
 
 
 def test_a_handler_that_changes_the_dict_being_written():
-    data = dict(BIG)
+    data = dict(big()[0])
     with Alarm(lambda: data.pop("k0")), pytest.raises(BaseException, match="changed size"):
         run(dumps, data)
 
@@ -157,8 +164,8 @@ def test_interrupted_calls_leak_nothing():
 def test_calls_on_other_threads_are_not_disturbed():
     # Handlers run on the main thread only; a long call elsewhere just goes on.
     results = []
-    thread = threading.Thread(target=lambda: results.append(loads(TEXT)))
+    thread = threading.Thread(target=lambda: results.append(loads(big()[1])))
     with Alarm(lambda: None, repeat=True):
         thread.start()
         thread.join()
-    assert results == [BIG]
+    assert results == [big()[0]]
