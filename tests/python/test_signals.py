@@ -3,6 +3,7 @@ the call promptly and passes through unchanged, and the call leaves nothing behi
 import functools
 import gc
 import signal
+import subprocess
 import sys
 import threading
 import time
@@ -169,3 +170,18 @@ def test_calls_on_other_threads_are_not_disturbed():
         thread.start()
         thread.join()
     assert results == [big()[0]]
+
+
+def test_the_tool_exits_promptly_on_ctrl_c(tmp_path):
+    path = tmp_path / "big.txt"
+    path.write_text(big()[1] * 2, encoding="utf-8")
+    command = [sys.executable, "-m", "vardelquin_cli", "check", str(path)]
+    full = timed(lambda: subprocess.run(command, check=True, capture_output=True, timeout=120))
+    # Half-way through its run the tool is reading the text; before, it went on to the end of that.
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    time.sleep(full / 2)
+    sent = time.perf_counter()
+    process.send_signal(signal.SIGINT)
+    _, err = process.communicate(timeout=120)
+    assert (process.returncode, err) == (130, b"vardelquin: interrupted\n")
+    assert time.perf_counter() - sent < full / 3, (time.perf_counter() - sent, full)
