@@ -166,9 +166,10 @@ def check_dict(doc, cfg):
 
 
 def check_written(text, cfg):
-    """A written text reads without fail, as the core reads it, and after one more round its reading is a
-    fixed point."""
+    """A written text reads without fail, as the model and the core read it, and after one more round its
+    reading is a fixed point."""
     first = loads(text, cfg)
+    assert shape(first) == shape(model.loads(text, cfg)), text
     assert_core_agrees(text, first, cfg)
     again = dumps(first, cfg)
     assert dumps(loads(again, cfg), cfg) == again, (text, again)
