@@ -17,10 +17,11 @@ namespace vardelquin {
 
 // The intervals: a few milliseconds of work at most, so that an interrupt
 // is seen promptly, while the polls' own cost stays far below anything
-// measurable. loads counts the bytes it reads. dumps counts the values it
-// writes, the one count it can keep for free, since a value's bytes take
-// little time beside its own cost except in a long str, which polls by
-// itself (signal_poll_characters).
+// measurable. loads counts the bytes it reads, at no cost: its tests for
+// the end of the text double as the tests for a poll. dumps counts the
+// values it writes, the cheapest count it can keep (two instructions a
+// value); a value's bytes take little time beside its own cost, except in
+// a long str, which polls by itself (signal_poll_characters).
 inline constexpr std::size_t signal_poll_bytes = std::size_t{1} << 20;
 inline constexpr std::size_t signal_poll_values = std::size_t{1} << 14;
 inline constexpr std::size_t signal_poll_characters = std::size_t{1} << 20;
