@@ -17,8 +17,9 @@ namespace vardelquin {
 
 // The intervals: a few milliseconds of work at most, so that an interrupt
 // is seen promptly, while the polls' own cost stays far below anything
-// measurable. loads counts the bytes it reads, at no cost: its tests for
-// the end of the text double as the tests for a poll. dumps counts the
+// measurable. loads counts the bytes it reads: its tests for the end of
+// the text double as the tests for a poll (a few instructions a value, as
+// the compiler can no longer fold them into the scan's). dumps counts the
 // values it writes, the cheapest count it can keep (two instructions a
 // value); a value's bytes take little time beside its own cost, except in
 // a long str, which polls by itself (signal_poll_characters).
