@@ -11,13 +11,19 @@
 # regression test by copying it into fuzz/corpus/<target>/. The last lines
 # of each run (libFuzzer's final statistics) go to build/fuzz/<target>.log.
 # Set FUZZ_JOBS=N to run the targets N at a time instead.
+#
+# fuzz_python embeds the interpreter named by PYTHON (default: python3),
+# whose embedding library (libpython) it links; the binding is compiled
+# into it with the same sanitizers. Leak detection is off for it: the
+# interpreter keeps caches from one input to the next by design, and the
+# leak tests and tools/sanitize.sh's leak loop cover the binding's leaks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-15}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reader fuzz_roundtrip fuzz_scalar)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reader fuzz_roundtrip fuzz_scalar fuzz_python)
 jobs=${FUZZ_JOBS:-1}
 
 cxx=${FUZZ_CXX:-$(command -v clang++-14 || command -v clang++ || true)}
@@ -25,9 +31,11 @@ cxx=${FUZZ_CXX:-$(command -v clang++-14 || command -v clang++ || true)}
 
 build=build/fuzz
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g -O1"
+python=$("${PYTHON:-python3}" -c "import sys; print(sys.executable)")
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$cxx" \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
-  -DVARDELQUIN_BUILD_EXTENSION=OFF -DVARDELQUIN_BUILD_LIBFUZZER=ON >/dev/null
+  -DVARDELQUIN_BUILD_EXTENSION=OFF -DVARDELQUIN_BUILD_LIBFUZZER=ON -DVARDELQUIN_FUZZ_PYTHON=ON \
+  -DPython_EXECUTABLE="$python" >/dev/null
 cmake --build "$build" --target "${targets[@]}" >/dev/null
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
@@ -38,8 +46,9 @@ run() {
   local target=$1 work="$build/corpus/$1"
   mkdir -p "$work"
   # The scalar target expands tokens to megabytes; the others stay small.
-  local rss=2048
-  if "$build/$target" "$work" "fuzz/corpus/$target" -max_total_time="$seconds" -timeout=30 \
+  local rss=2048 asan=$ASAN_OPTIONS
+  [ "$target" != fuzz_python ] || asan=${asan//detect_leaks=1/detect_leaks=0}
+  if ASAN_OPTIONS=$asan "$build/$target" "$work" "fuzz/corpus/$target" -max_total_time="$seconds" -timeout=30 \
       -rss_limit_mb=$rss -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" \
       >"$build/$target.log" 2>&1; then
     local stats

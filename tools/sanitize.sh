@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the core tests, the fuzz corpus replays and the extension module
+# Builds the core tests, the fuzz corpus replays (fuzz_python's included,
+# which runs the binding in an embedded interpreter) and the extension module
 # with AddressSanitizer and UndefinedBehaviorSanitizer (gcc) into
 # build/asan, runs the core tests and replays, then the Python tests with
 # the sanitized module first on the path, and finally a loop over every
@@ -26,7 +27,7 @@ flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-fr
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined" -DPython_EXECUTABLE="$python" \
-  -DVARDELQUIN_BUILD_TESTS=ON -DVARDELQUIN_BUILD_FUZZ_REPLAY=ON >/dev/null
+  -DVARDELQUIN_BUILD_TESTS=ON -DVARDELQUIN_BUILD_FUZZ_REPLAY=ON -DVARDELQUIN_FUZZ_PYTHON=ON >/dev/null
 cmake --build "$build" -j "${BUILD_JOBS:-2}" >"$build/build.log" 2>&1 || { cat "$build/build.log"; exit 1; }
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

@@ -80,8 +80,9 @@ PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     const PyHandle s = slots[0];
     if (!is_str(s)) return failure(wrap_argument_error("s", cast_failure(s, &PyUnicode_Type)));
-    // The text is read in place: loads runs no Python code, so the str
-    // and its bytes stay untouched for the whole call.
+    // The text is read in place: the only Python code loads runs is a
+    // signal handler's, which can neither change the str nor take it from
+    // the caller, so the str and its bytes stay untouched for the call.
     PyResult<Utf8View> text = utf8_view(s);
     if (!text) return failure(wrap_argument_error("s", std::move(text).error()));
     PyResult<WorkingConfig> config = settle_config(slots[1]);

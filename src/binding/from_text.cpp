@@ -11,6 +11,7 @@
 
 #include "binding/collector_pause.h"
 #include "binding/key_cache.h"
+#include "binding/signal_poll.h"
 #include "binding/text.h"
 #include "reader/text_reader.h"
 #include "support/pod_stack.h"
@@ -218,6 +219,15 @@ class ObjectSink {
     }
     members_.forget_from(base);
     return complete(dict.release());
+  }
+
+  // Between two values of a long text (see signal_poll.h). Everything
+  // made so far is owned here, beyond the reach of a handler's code.
+  static constexpr std::size_t poll_interval = signal_poll_bytes;
+  bool poll() {
+    if (run_signal_handlers()) return true;
+    fail(fetch_exception);
+    return false;
   }
 
   PyRef take_result() { return std::move(result_); }

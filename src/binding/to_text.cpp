@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "binding/arguments.h"
+#include "binding/signal_poll.h"
 #include "binding/text.h"
 #include "failure.h"
 #include "support/spare.h"
@@ -50,6 +51,10 @@ class Walker {
   PyResult<Ok> walk(PyHandle top) {
     open(top, true);
     while (!failed()) {
+      if (--values_before_poll_ == 0) [[unlikely]] {
+        poll_signals();
+        continue;  // to the test of failed()
+      }
       Frame& frame = frames_.back();
       const PyHandle child = frame.is_dict ? next_value(frame) : next_item(frame);
       if (failed()) break;
@@ -68,6 +73,15 @@ class Walker {
   bool failed() const noexcept { return failure_.has_value(); }
 
   [[gnu::cold]] void fail(PendingException e) { failure_.emplace(std::move(e)); }
+
+  // Between two values, or two pieces of a long str (see signal_poll.h):
+  // whatever is being written is held by a strong reference, and a handler
+  // may change the containers as str() may.
+  [[gnu::cold, gnu::noinline]] void poll_signals() {
+    foreign_code_ran_ = true;
+    values_before_poll_ = signal_poll_values;
+    if (!run_signal_handlers()) fail(fetch_exception());
+  }
 
   void open(PyHandle container, bool is_dict) {
     const Py_ssize_t size = is_dict ? PyDict_Size(container.get()) : PyList_Size(container.get());
@@ -219,7 +233,13 @@ class Walker {
   static constexpr Py_ssize_t piece_length = Py_ssize_t{1} << 16;
 
   void write_in_pieces(PyHandle str, Py_ssize_t length) {
+    static_assert(signal_poll_characters % piece_length == 0, "polls fall between pieces");
+    const PyRef held = PyRef::borrow(str);
     for (Py_ssize_t at = 0; at < length; at += piece_length) {
+      if (at != 0 && at % static_cast<Py_ssize_t>(signal_poll_characters) == 0) {
+        poll_signals();
+        if (failed()) return;
+      }
       const PyRef piece =
           PyRef::steal(PyUnicode_Substring(str.get(), at, std::min(at + piece_length, length)));
       if (!piece) return fail(fetch_exception());
@@ -247,6 +267,7 @@ class Walker {
   };
 
   TextWriter writer_;
+  std::size_t values_before_poll_ = signal_poll_values;
   const Utf8Lender lender_;
   std::vector<Frame> frames_;
   std::optional<PendingException> failure_;

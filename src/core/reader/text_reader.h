@@ -16,6 +16,11 @@
 //                                a value other than a list or an object; a
 //                                Str's bytes last as a Token's do
 //   bool open_list(), close_list(), open_object(), close_object()
+// and, to be asked from time to time whether a long read is to go on,
+//   static constexpr std::size_t poll_interval
+//   bool poll()                  called between two values once another
+//                                poll_interval bytes have been read since
+//                                the start or the last call
 // A complete value (a scalar, or a container at its close) belongs to the
 // innermost open container, or to the last entry key when none is open;
 // the sink follows nesting itself. A failure can come at any point, with
@@ -24,6 +29,7 @@
 
 #include <algorithm>
 #include <array>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -86,6 +92,11 @@ struct Spares {
 
 template <class Sink>
 class TextReader {
+  static constexpr bool polls = requires(Sink & sink) {
+    { Sink::poll_interval } -> std::convertible_to<std::size_t>;
+    { sink.poll() } -> std::same_as<bool>;
+  };
+
  public:
   // `text` must be well-formed UTF-8.
   TextReader(std::string_view text, const FormatConfig& config, Sink& sink)
@@ -102,6 +113,7 @@ class TextReader {
     // Made now, not at the end of the call, where their first making
     // could meet a shortage of memory that the C library cannot report.
     spare::take(spare::ThreadSpares<reading::Spares>::get().scratch, scratch_);
+    if constexpr (polls) set_next_poll();
   }
   ~TextReader() { spare::give(spare::ThreadSpares<reading::Spares>::get().scratch, scratch_); }
   TextReader(const TextReader&) = delete;
@@ -113,7 +125,10 @@ class TextReader {
   ReadEnd read() {
     for (;;) {
       while (pos_ != end_ && *pos_ == d_.field_sep) ++pos_;
-      if (pos_ == end_) return ReadEnd::complete;
+      if (at_end_or_poll()) [[unlikely]] {
+        if (pos_ == end_) return ReadEnd::complete;
+        if (!poll()) return ReadEnd::stopped;
+      }
       const Token key = read_token(top_key_stops_);
       if (pos_ == end_) return fail(FailureKind::key_runs_to_end);
       ++pos_;
@@ -233,7 +248,10 @@ class TextReader {
       for (;;) {
         if (depth_ == 0) return ReadEnd::complete;
         if (open_is_list_[depth_ - 1]) {
-          if (pos_ == end_) return fail(FailureKind::list_unterminated);
+          if (at_end_or_poll()) [[unlikely]] {
+            if (pos_ == end_) return fail(FailureKind::list_unterminated);
+            if (!poll()) return ReadEnd::stopped;
+          }
           const char c = *pos_;
           if (c == d_.list_sep) {
             ++pos_;
@@ -243,7 +261,10 @@ class TextReader {
           ++pos_;
           if (!sink_.close_list()) return ReadEnd::stopped;
         } else {
-          if (pos_ == end_) return fail(FailureKind::object_unterminated);
+          if (at_end_or_poll()) [[unlikely]] {
+            if (pos_ == end_) return fail(FailureKind::object_unterminated);
+            if (!poll()) return ReadEnd::stopped;
+          }
           const char c = *pos_;
           if (c == d_.field_sep) {
             ++pos_;
@@ -268,6 +289,29 @@ class TextReader {
     return sink_.member_key(key) ? ReadEnd::complete : ReadEnd::stopped;
   }
 
+  // Every value is followed by one of the tests of at_end_or_poll, in
+  // place of a test for the end: a poll costs nothing until it is due.
+  // poll_at_ never passes the end, which a pointer must not.
+  bool at_end_or_poll() const noexcept {
+    if constexpr (polls) {
+      return pos_ >= poll_at_;
+    } else {
+      return pos_ == end_;
+    }
+  }
+  void set_next_poll() noexcept {
+    constexpr std::size_t interval = Sink::poll_interval;
+    poll_at_ = static_cast<std::size_t>(end_ - pos_) > interval ? pos_ + interval : end_;
+  }
+  [[gnu::noinline]] bool poll() {
+    if constexpr (polls) {
+      set_next_poll();
+      return sink_.poll();
+    } else {
+      return true;
+    }
+  }
+
   std::size_t offset() const noexcept { return static_cast<std::size_t>(pos_ - begin_); }
 
   // Failures record where reading stopped. A byte found there is kept as
@@ -286,6 +330,7 @@ class TextReader {
   const char* pos_;
   const char* const end_;
   const char* const begin_;
+  const char* poll_at_;  // unset for a sink without polls
   const FormatConfig& config_;
   const DelimiterBytes d_;
   const reading::StopSet top_key_stops_, object_key_stops_, scalar_stops_;

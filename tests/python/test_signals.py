@@ -1,0 +1,187 @@
+"""Signals during a long dumps or loads: their handlers run while the call works, a handler's exception ends
+the call promptly and passes through unchanged, and the call leaves nothing behind."""
+import functools
+import gc
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+import pytest
+
+from vardelquin import FormatConfig, dumps, loads
+
+pytestmark = pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs signal.setitimer")
+
+RECORD = {"id": 12345, "name": "a name of some length", "ok": True, "vals": [1.5, 2, "x"], "sub": {"a": None}}
+
+
+@functools.lru_cache(maxsize=None)
+def big():
+    """A dict of a million values, and its text of about 9 MB: both made once, when a test first needs them."""
+    data = {f"k{i}": [RECORD, f"é{i}"] for i in range(100_000)}
+    return data, dumps(data)
+
+
+class Stop(Exception):
+    pass
+
+
+def run(function, *args):
+    """Calls function(*args): the frame that a handler sees while the call runs."""
+    return function(*args)
+
+
+class Alarm:
+    """SIGALRM every millisecond, from `after` seconds on, for the length of a with-block. Its handler calls
+    `action` (once, unless `repeat`) when it runs while run() is calling, and notes when it first did."""
+
+    def __init__(self, action, after=0.001, repeat=False):
+        self.action, self.after, self.repeat, self.runs, self.first = action, after, repeat, 0, None
+
+    def handler(self, signum, frame):
+        if frame is None or frame.f_code is not run.__code__ or (self.runs and not self.repeat):
+            return
+        self.runs += 1
+        self.first = self.first or time.perf_counter()
+        self.action()
+
+    def __enter__(self):
+        self.previous = signal.signal(signal.SIGALRM, self.handler)
+        signal.setitimer(signal.ITIMER_REAL, self.after, 0.001)
+        return self
+
+    def __exit__(self, *exc):
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, self.previous)
+
+
+def timed(call):
+    start = time.perf_counter()
+    call()
+    return time.perf_counter() - start
+
+
+def raise_stop():
+    raise Stop
+
+
+CALLS = {"loads": lambda config=None: run(loads, big()[1], config),
+         "dumps": lambda config=None: run(dumps, big()[0], config)}
+
+
+@pytest.mark.parametrize("name", CALLS)
+def test_a_raising_handler_ends_the_call_promptly(name):
+    call = CALLS[name]
+    full = min(timed(call) for _ in range(2))
+    # Fired a tenth of the way in, the exception must come long before the call could have ended. Without
+    # polls it comes at the end of the call, as the whole-call figure shows.
+    with Alarm(raise_stop, after=full / 10) as alarm:
+        start = time.perf_counter()
+        with pytest.raises(Stop) as caught:
+            call()
+        ended = time.perf_counter()
+    assert alarm.first is not None and ended - start < full / 2, (ended - start, full)
+    assert caught.traceback[-1].name == "raise_stop"  # raised by the handler, passed through unchanged
+    assert loads(dumps(RECORD)) == RECORD
+
+
+@pytest.mark.parametrize("name", CALLS)
+def test_handlers_that_return_let_the_call_finish(name):
+    runs = []
+    with Alarm(lambda: runs.append(gc.isenabled()), repeat=True):
+        result = CALLS[name]()
+    # Many ran during the call (without polls, one would run after it), and loads kept the collector off.
+    assert len(runs) > 3
+    assert result == big()[name == "dumps"]
+    if sys.version_info >= (3, 10) and name == "loads":
+        assert runs.count(False) > 1
+
+
+@pytest.mark.parametrize("gc_was_enabled", [True, False])
+def test_an_interrupted_loads_restores_the_collector(gc_was_enabled):
+    (gc.enable if gc_was_enabled else gc.disable)()
+    try:
+        with Alarm(raise_stop), pytest.raises(Stop):
+            run(loads, big()[1])
+        assert gc.isenabled() == gc_was_enabled
+    finally:
+        gc.enable()
+
+
+@pytest.mark.parametrize("name", CALLS)
+def test_a_handler_cannot_change_the_configuration_in_use(name):
+    config = FormatConfig()
+
+    def change():
+        config.field_sep = ","
+
+    with Alarm(change), pytest.raises(RuntimeError, match="Already borrowed"):
+        CALLS[name](config)
+    assert config.field_sep == ";"
+    config.field_sep = ","  # the read hold went with the call
+    assert loads(dumps(RECORD, config), config) == RECORD
+
+
+def test_a_handler_that_empties_the_list_being_written():
+    items = [RECORD] * 200_000
+    data = {"items": items, "after": 1}
+    with Alarm(items.clear):
+        text = run(dumps, data)
+    written = loads(text)
+    assert 0 < len(written["items"]) < 200_000 and written["after"] == 1
+
+
+def test_a_handler_that_changes_the_dict_being_written():
+    data = dict(big()[0])
+    with Alarm(lambda: data.pop("k0")), pytest.raises(BaseException, match="changed size"):
+        run(dumps, data)
+
+
+def test_a_handler_that_drops_the_long_str_being_written():
+    # A long str is written in pieces, with polls between them; then only the call keeps it alive.
+    data = {"s": "ü" * 30_000_000}
+    with Alarm(data.clear), pytest.raises(BaseException, match="changed size"):
+        run(dumps, data)
+
+
+def test_interrupted_calls_leak_nothing():
+    def interrupted(name):
+        with Alarm(raise_stop), pytest.raises(Stop):
+            CALLS[name]()
+
+    for name in CALLS:
+        interrupted(name)
+    gc.collect()
+    blocks = sys.getallocatedblocks()
+    for _ in range(3):
+        for name in CALLS:
+            interrupted(name)
+    gc.collect()
+    assert sys.getallocatedblocks() - blocks < 100
+
+
+def test_calls_on_other_threads_are_not_disturbed():
+    # Handlers run on the main thread only; a long call elsewhere just goes on.
+    results = []
+    thread = threading.Thread(target=lambda: results.append(loads(big()[1])))
+    with Alarm(lambda: None, repeat=True):
+        thread.start()
+        thread.join()
+    assert results == [big()[0]]
+
+
+def test_the_tool_exits_promptly_on_ctrl_c(tmp_path):
+    path = tmp_path / "big.txt"
+    path.write_text(big()[1] * 2, encoding="utf-8")
+    command = [sys.executable, "-m", "vardelquin_cli", "check", str(path)]
+    full = timed(lambda: subprocess.run(command, check=True, capture_output=True, timeout=120))
+    # Half-way through its run the tool is reading the text; before, it went on to the end of that.
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    time.sleep(full / 2)
+    sent = time.perf_counter()
+    process.send_signal(signal.SIGINT)
+    _, err = process.communicate(timeout=120)
+    assert (process.returncode, err) == (130, b"vardelquin: interrupted\n")
+    assert time.perf_counter() - sent < full / 3, (time.perf_counter() - sent, full)
