@@ -3,7 +3,9 @@ import collections
 import datetime
 import decimal
 import io
+import json
 import logging
+import pathlib
 import re
 import subprocess
 import sys
@@ -14,6 +16,10 @@ import pytest
 import vardelquin
 from vardelquin import FormatConfig
 from vardelquin_logging import Formatter, Renderer, join_lines
+
+from clirun import ok, run_cli
+
+EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "log_lines.py"
 
 TEXTS_WITH_BREAKS = ["two\nlines", "crlf\r\nline\r\n", "lone\rreturn", "\n", "\r", "\r\n", "a\n\nb\n\n",
                      "\r\r\n\n\r", "mixed\r\n\n\rend", "kept\x0bform\x0cfeed\x85\u2028\u2029\n;=[]|{}\\x",
@@ -156,3 +162,15 @@ def test_renderer_in_a_structlog_chain():
                      "level": "info"}
     assert join_lines(first["event"]) == "user\r\nlogged in"
     assert second["event"] == "lookup failed" and second["exception"][-1] == "KeyError: 'missing'"
+
+
+def test_the_readme_example_reads_back_with_the_tool(tmp_path):
+    pytest.importorskip("structlog")
+    proc = subprocess.run([sys.executable, EXAMPLE, "app.log"], capture_output=True, text=True, cwd=tmp_path,
+                          timeout=60)
+    assert (proc.returncode, proc.stderr) == (0, "")
+    records = [json.loads(line) for line in ok(run_cli("loads", "--lines", "app.log", cwd=tmp_path)).splitlines()]
+    assert [r.get("level") for r in records] == ["INFO", "ERROR", "info"]
+    assert records[0]["items"] == ["tea", "cups"]
+    assert records[1]["message"] == ["could not price order 1042;", "retrying"]
+    assert records[1]["exception"][-1] == "KeyError: 'price'" and records[2]["event"] == "order shipped"
