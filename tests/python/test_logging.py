@@ -16,6 +16,9 @@ import pytest
 import vardelquin
 from vardelquin import FormatConfig
 from vardelquin_logging import Formatter, Renderer, join_lines
+from vardelquin_logging.one_line import FIELDS
+
+import model
 
 from clirun import ok, run_cli
 
@@ -123,6 +126,10 @@ def test_refused_settings(kwargs, message):
     if "config" in kwargs:
         with pytest.raises(ValueError, match=re.escape(message)):
             Renderer(config=kwargs["config"])
+
+
+def test_the_configuration_fields_are_the_modules():  # the copy of a config is made field by field
+    assert FIELDS == model.FIELDS
 
 
 def test_renderer_without_structlog():
