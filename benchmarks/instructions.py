@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Instructions per call on the records workload, counted by callgrind.
 
-    python benchmarks/instructions.py [--calls N] [--quick] [--markdown]
-    python benchmarks/instructions.py --corpus [DIR] [--calls N] [--markdown]
+    .venv/bin/python benchmarks/instructions.py [--calls N] [--quick] [--markdown]
+    .venv/bin/python benchmarks/instructions.py --corpus [DIR] [--calls N] [--markdown]
 
 Needs valgrind (Debian: apt-get install valgrind, which also brings the
 header valgrind/callgrind.h) and a C compiler. Wall-clock figures on a

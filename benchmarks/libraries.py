@@ -10,6 +10,8 @@ loads would be orjson's again, so it has none.
 from __future__ import annotations
 
 import importlib
+import os
+import sys
 from dataclasses import dataclass
 from typing import Any, Callable, Dict, List, Optional
 
@@ -17,6 +19,18 @@ SUBJECT = "vardelquin"
 SORTED_STR = "orjson_sorted_str"
 NAMES = ("vardelquin", "json", "orjson", "orjson_sorted_str", "ujson", "msgspec")
 PEER_PACKAGES = ("orjson", "ujson", "msgspec")
+
+# What a run lacks goes into the project's own environment (.venv, made by
+# the README's quick start), never into whichever interpreter is first on
+# PATH, which then could not import the module anyway.
+INSTALL_PEERS = ".venv/bin/pip install -r benchmarks/requirements.txt"
+
+
+def cannot_import(name: str) -> str:
+    """The message for a run whose interpreter lacks the module (name) itself."""
+    return (f"cannot import {name} with {sys.executable}: run the benchmarks with the project's environment, "
+            f"where the quick start installed it: .venv/bin/python benchmarks/{os.path.basename(sys.argv[0])} "
+            f"(made by: python3 -m venv .venv && .venv/bin/pip install .)")
 
 
 @dataclass

@@ -1,6 +1,6 @@
 """The records workload: the fixed cost of one call on a small record.
 
-    python benchmarks/run.py --records [--quick] [--markdown] [--repeats N] [--batch-ms MS] [--clock cpu|wall]
+    .venv/bin/python benchmarks/run.py --records [--quick] [--markdown] [--repeats N] [--batch-ms MS] [--clock cpu|wall]
 
 The format is meant for one-line records (log fields, configuration entries,
 message headers), where each call carries a few keys and the cost of a call
@@ -116,7 +116,7 @@ def load_libraries() -> Tuple[List[libraries.Library], List[str]]:
         except ImportError as e:
             if name == SUBJECT:
                 raise
-            skipped.append(f"{e.name or name} is not installed (pip install -r benchmarks/requirements.txt); "
+            skipped.append(f"{e.name or name} is not installed ({libraries.INSTALL_PEERS}); "
                            f"the columns of {name} are left out")
             continue
         libs.append(base)
@@ -241,7 +241,7 @@ def main(args: Any, machine_lines: Callable[[List[Any]], List[str]], log: Callab
     try:
         libs, skipped = load_libraries()
     except ImportError as e:
-        print(f"cannot import {e.name}: install the module first (pip install .)", file=sys.stderr)
+        print(libraries.cannot_import(e.name or SUBJECT), file=sys.stderr)
         return 2
     for note in skipped:
         log(f"note: {note}")

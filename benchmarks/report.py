@@ -7,6 +7,15 @@ from dataclasses import dataclass, field
 from typing import List, Optional, Sequence
 
 UNITS = (("ns", 1e-9), ("us", 1e-6), ("ms", 1e-3), ("s", 1.0))
+TARGETS_NOTE = ("the module's performance goals: FAIL marks a goal not met yet, not a failed run; "
+                "N/A: not measured in this run")
+
+
+def targets_block(verdicts: Sequence[str], markdown: bool) -> List[str]:
+    """The PASS/FAIL lines of the targets, under a heading that says what a FAIL means."""
+    if markdown:
+        return ["### Targets", "", TARGETS_NOTE[0].upper() + TARGETS_NOTE[1:] + ".", "", "```", *verdicts, "```"]
+    return [f"targets ({TARGETS_NOTE})", *(f"  {v}" for v in verdicts)]
 
 
 def fmt_time(seconds: Optional[float], unit: Optional[str] = None) -> str:

@@ -1,6 +1,6 @@
 """The scale workload: one long string, written by dumps at growing sizes.
 
-    python benchmarks/run.py --scale [--quick] [--markdown]
+    .venv/bin/python benchmarks/run.py --scale [--quick] [--markdown]
 
 One ASCII string without delimiters, of 1, 10 and 100 MB (1 and 10 MB with
 --quick), under one key. For each size and library: the thread CPU time of
@@ -21,7 +21,7 @@ import time
 from typing import Any, Callable, Dict, List, Optional
 
 import libraries
-from report import Table
+from report import Table, targets_block
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 NAMES = ("vardelquin", "json", "orjson", libraries.SORTED_STR)
@@ -96,9 +96,9 @@ def main(args: Any, machine_lines: Callable[[List[Any]], List[str]], log: Callab
     header = machine_lines(libs)
     if args.markdown:
         out = ["### Machine", "", *(f"- {h}" for h in header), "", speed.markdown(), "", memory.markdown(), "",
-               "```", *verdicts, "```"]
+               *targets_block(verdicts, markdown=True)]
     else:
         out = ["vardelquin scale benchmark", *(f"  {h}" for h in header), "", speed.text(), "", memory.text(), "",
-               "targets", *(f"  {v}" for v in verdicts)]
+               *targets_block(verdicts, markdown=False)]
     print("\n".join(out))
     return 0

@@ -9,9 +9,14 @@ use; they name the class as vardelquin.FormatConfig, because the class
 itself reports the module "builtins" and cannot travel by reference.
 
     python examples/dask_lines.py records-*.txt
+
+It needs dask's bag and distributed, which vardelquin itself does not:
+    .venv/bin/pip install "dask[bag]" distributed
+(they are among the test requirements, requirements-test.txt).
 """
 from __future__ import annotations
 
+import importlib
 import sys
 from typing import Any, Iterable, Iterator
 
@@ -51,7 +56,23 @@ def local_cluster() -> Any:
     return LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None)
 
 
+def missing_packages() -> list[str]:
+    """The optional packages this example needs that the running interpreter lacks."""
+    missing = []
+    for module, package in (("dask.bag", "dask[bag]"), ("distributed", "distributed")):
+        try:
+            importlib.import_module(module)
+        except ImportError:
+            missing.append(package)
+    return missing
+
+
 if __name__ == "__main__":
+    missing = missing_packages()
+    if missing:
+        packages = " ".join(f'"{p}"' if "[" in p else p for p in missing)
+        sys.exit(f"{sys.argv[0]} needs {packages}, which {sys.executable} does not have; install them with\n"
+                 f"    {sys.executable} -m pip install {packages}")
     from dask.distributed import Client
 
     with local_cluster() as cluster, Client(cluster):

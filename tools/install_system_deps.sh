@@ -2,7 +2,8 @@
 # Installs, from Debian's archive, the system packages that the named parts
 # of the test suite need, and nothing when they are all present already.
 #
-#   tools/install_system_deps.sh GROUP...
+#   tools/install_system_deps.sh GROUP...          install what is missing
+#   tools/install_system_deps.sh --list GROUP...   only name what is missing
 #
 #   core      g++, cmake, ninja-build, libgtest-dev: the core and its C++ tests
 #   wheel     g++, cmake, ninja-build: the extension module
@@ -18,12 +19,25 @@
 #             (GoogleTest as source, compiled for the target): the core
 #             cross-built for another architecture and run under emulation
 #
-# Installing needs root: the script uses sudo when it is not root and sudo
-# is there, and otherwise names the missing packages and stops.
+# Before installing, the script names each missing package and what it is
+# for. Installing needs root: as root it runs apt-get update and apt-get
+# install without asking (as continuous integration needs); as another user
+# it runs them through sudo, which may ask for a password; without sudo it
+# names the missing packages with the command that installs them, and stops
+# with status 1. --list names them and stops with status 0.
 set -euo pipefail
 
+list_only=0
+if [ "${1:-}" = --list ]; then
+  list_only=1
+  shift
+fi
+
 packages=()
+groups=()
 for group in "$@"; do
+  case " ${groups[*]:-} " in *" $group "*) continue ;; esac
+  groups+=("$group")
   case "$group" in
     core | sanitize) packages+=(g++ cmake ninja-build libgtest-dev) ;;
     wheel) packages+=(g++ cmake ninja-build) ;;
@@ -36,6 +50,22 @@ for group in "$@"; do
   esac
 done
 
+purpose() {
+  case "$1" in
+    g++) echo "the C++ compiler of the core and the module" ;;
+    cmake) echo "the build system" ;;
+    ninja-build) echo "runs the build" ;;
+    libgtest-dev) echo "GoogleTest, the framework of the core's C++ tests" ;;
+    python3-dev) echo "Python.h of Debian's python3, to build the module against it" ;;
+    clang-format-14) echo "checks the layout of the C++ sources (lint)" ;;
+    clang-14) echo "the second compiler, and libFuzzer's" ;;
+    libclang-rt-14-dev) echo "libFuzzer and clang's sanitizer runtimes (fuzz; about 110 MB)" ;;
+    g++-aarch64-linux-gnu | g++-s390x-linux-gnu) echo "a cross compiler (cross)" ;;
+    qemu-user) echo "runs the cross-built tests (cross)" ;;
+    googletest) echo "GoogleTest's sources, compiled for the cross target (cross)" ;;
+  esac
+}
+
 missing=()
 for p in "${packages[@]}"; do
   case " ${missing[*]:-} " in *" $p "*) continue ;; esac
@@ -44,18 +74,29 @@ for p in "${packages[@]}"; do
   if [ "$p" = ninja-build ] && command -v ninja >/dev/null; then continue; fi
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  [ $list_only -eq 0 ] || echo "Debian packages: nothing missing for ${groups[*]}"
+  exit 0
+fi
+
+echo "Debian packages missing for ${groups[*]}:"
+for p in "${missing[@]}"; do printf '    %-22s %s\n' "$p" "$(purpose "$p")"; done
+install_command="apt-get update && apt-get install --no-install-recommends ${missing[*]}"
+if [ $list_only -eq 1 ]; then
+  echo "they would be installed with: $install_command"
+  exit 0
+fi
 
 if [ "$(id -u)" -eq 0 ]; then
   as_root=()
+  echo "installing them as root: $install_command"
 elif command -v sudo >/dev/null; then
   as_root=(sudo)
+  echo "installing them through sudo (it may ask for your password): $install_command"
 else
-  echo "install_system_deps.sh: these Debian packages are missing: ${missing[*]}" >&2
   echo "install_system_deps.sh: installing them needs root; run as root, or install them with" >&2
-  echo "    apt-get install ${missing[*]}" >&2
+  echo "    $install_command" >&2
   exit 1
 fi
-echo "installing Debian packages: ${missing[*]}"
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -63,8 +63,9 @@ def test_quick_run_prints_the_tables():
     for part in ("output size of dumps", "dumps: peak memory of one call, tracemalloc",
                  "loads: peak memory of one call, tracemalloc", *CONSTANTS["NAMES"], *(f"\n{w} " for w in workloads)):
         assert part in out, part
-    # One verdict line per target, whatever the verdict.
+    # One verdict line per target, whatever the verdict, under a heading that says what FAIL means.
     assert len([line for line in lines if line.strip().startswith(("PASS", "FAIL", "N/A"))]) >= 6
+    assert "FAIL marks a goal not met yet, not a failed run" in out
 
 
 @needs_peers
@@ -107,6 +108,16 @@ def test_scale_run_prints_time_and_memory_per_size():
     assert [line.split()[:2] for line in lines if line.endswith("x") and line[:1].isdigit()] == [["1", "MB"],
                                                                                               ["10", "MB"]]
     assert len([line for line in lines if line.strip().startswith(("PASS", "FAIL"))]) == 2
+
+
+@pytest.mark.parametrize("args", [[], ["--records"]])
+def test_a_run_without_the_module_points_to_the_project_environment(args):
+    script = ("import runpy, sys; sys.modules['vardelquin'] = None; "
+              f"sys.argv = ['run.py', *{args!r}]; runpy.run_path({str(BENCH / 'run.py')!r}, run_name='__main__')")
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 2 and proc.stdout == ""
+    assert proc.stderr.startswith("cannot import vardelquin with ")
+    assert ".venv/bin/python benchmarks/run.py" in proc.stderr
 
 
 def test_records_match_their_description():

@@ -51,3 +51,12 @@ def test_dask_bag_on_a_local_cluster(tmp_path):
                           capture_output=True, text=True, cwd=tmp_path, timeout=120)
     assert proc.returncode == 0, proc.stderr
     assert ast.literal_eval(proc.stdout.strip()) == collections.Counter(r["level"] for r in RECORDS)
+
+
+def test_dask_example_without_dask_names_the_install_command():
+    script = ("import runpy, sys; sys.modules['dask'] = sys.modules['distributed'] = None; "
+              f"sys.argv = ['dask_lines.py', 'x.txt']; runpy.run_path({str(EXAMPLES / 'dask_lines.py')!r}, "
+              "run_name='__main__')")
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 1 and "Traceback" not in proc.stderr
+    assert f'{sys.executable} -m pip install "dask[bag]" distributed' in proc.stderr

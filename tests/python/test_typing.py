@@ -32,7 +32,8 @@ def test_stubtest_and_strict_checking(tmp_path):
     assert STUB.is_file()
     example = REPO_ROOT / "examples" / "typed_usage.py"
     for args in (["-m", "mypy.stubtest", "vardelquin"], ["-m", "mypy", "--strict", example], [example],
-                 ["-m", "mypy", "--strict", REPO_ROOT / "src" / "python" / "vardelquin_cli"]):
+                 ["-m", "mypy", "--strict", REPO_ROOT / "src" / "python" / "vardelquin_cli"],
+                 ["-m", "mypy", "--strict", REPO_ROOT / "src" / "python" / "vardelquin_logging"]):
         result = python(*args, cwd=tmp_path)  # mypy's cache goes to tmp_path
         assert result.returncode == 0, result.stdout + result.stderr
 

@@ -1,0 +1,29 @@
+"""Log records as one line of vardelquin text each, from logging and from structlog.
+
+    import logging, vardelquin_logging
+    handler = logging.FileHandler("app.log", encoding="utf-8")
+    handler.setFormatter(vardelquin_logging.Formatter())
+    logging.getLogger().addHandler(handler)
+
+    structlog.configure(processors=[..., vardelquin_logging.Renderer()])
+
+One record is always one line: a str value (at any depth: the message,
+the traceback, an extra field, a list item) that holds a line feed "\\n"
+or a carriage return "\\r" is written as the list of its lines, split at
+every "\\n"; a line that still holds a "\\r" (the first half of "\\r\\n", or
+a lone "\\r") is itself written as the list of its pieces between the
+"\\r"s. "\\n".join(lines) gives back a text that held only "\\n";
+join_lines gives back any text exactly. Other characters that
+str.splitlines() breaks at ("\\v", "\\f", "\\x1c"-"\\x1e", "\\x85",
+"\\u2028", "\\u2029") are kept: no line reader ends a line there. A key
+cannot become a list, so a key's "\\n" and "\\r" are written as the two
+characters "\\\\n" and "\\\\r".
+
+structlog is optional: this package never imports it.
+"""
+
+from vardelquin_logging.formatter import DEFAULT_FIELDS, Formatter
+from vardelquin_logging.one_line import join_lines
+from vardelquin_logging.renderer import Renderer
+
+__all__ = ["DEFAULT_FIELDS", "Formatter", "Renderer", "join_lines"]

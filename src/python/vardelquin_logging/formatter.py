@@ -1,0 +1,103 @@
+"""A logging.Formatter that writes each record as one line of vardelquin text."""
+
+from __future__ import annotations
+
+import logging
+from datetime import datetime, timezone
+from typing import Any, Dict, List, Mapping, Optional, Tuple
+
+from vardelquin import FormatConfig
+
+from vardelquin_logging.one_line import one_line, private_config
+
+__all__ = ["DEFAULT_FIELDS", "Formatter"]
+
+# LogRecord attribute (or "message", "asctime") -> key in the text, in the
+# order written. exc_info and stack_info always come last, after the extra
+# fields, and only when the record has them.
+DEFAULT_FIELDS: Mapping[str, str] = {
+    "created": "time",
+    "levelname": "level",
+    "name": "logger",
+    "message": "message",
+    "exc_info": "exception",
+    "stack_info": "stack",
+}
+
+# What every LogRecord carries (taskName only from Python 3.12 on); anything
+# else in a record's __dict__ came through extra= or a filter.
+_RECORD_ATTRIBUTES = frozenset(logging.LogRecord("", 0, "", 0, "", (), None).__dict__) | {"message", "asctime"}
+_TRAILING = ("exc_info", "stack_info")
+
+
+class Formatter(logging.Formatter):
+    """Formats each log record as one line of vardelquin text.
+
+    By default a line holds ``time`` (the record's creation time, ISO 8601
+    with milliseconds and the UTC offset: ``2026-12-07T19:41:50.123+01:00``),
+    ``level``, ``logger`` and ``message``, then every field given through
+    ``extra=`` (an extra field named like one of those keys is written as
+    ``extra.NAME``), then ``exception`` (the traceback) and ``stack`` when
+    the record has them.
+
+    ``fields`` chooses the record's attributes and their keys: a mapping of
+    attribute name (any LogRecord attribute, ``message`` or ``asctime``) to
+    key, written in its order; ``created`` is written as the ISO time.
+    ``config`` is the FormatConfig of the text (copied when the formatter is
+    made; a configuration holding a line break is refused with ValueError).
+    ``utc`` writes the time in UTC instead of local time.
+
+    A str value holding a line break (the message and traceback included)
+    is written as the list of its lines; see ``join_lines``. Values other
+    than str, int, float, bool, None, list and dict are written as
+    ``vardelquin.dumps`` writes them (their ``str()``); keys that are not
+    str are written as their ``str()``, and an int beyond 64 bits as its
+    digits.
+    """
+
+    def __init__(self, fields: Optional[Mapping[str, str]] = None, *, config: Optional[FormatConfig] = None,
+                 utc: bool = False) -> None:
+        super().__init__()
+        chosen = dict(DEFAULT_FIELDS if fields is None else fields)
+        unknown = [name for name in chosen if name not in _RECORD_ATTRIBUTES]
+        if unknown:
+            raise ValueError(f"not attributes of a log record: {', '.join(unknown)}")
+        keys = list(chosen.values())
+        if any(not isinstance(key, str) for key in keys) or len(set(keys)) != len(keys):
+            raise ValueError(f"the keys must be distinct str: {keys!r}")
+        self._leading: List[Tuple[str, str]] = [(a, k) for a, k in chosen.items() if a not in _TRAILING]
+        self._exception_key = chosen.get("exc_info")
+        self._stack_key = chosen.get("stack_info")
+        self._config = private_config(config)
+        self._utc = utc
+
+    def format(self, record: logging.LogRecord) -> str:
+        # As logging.Formatter does: the message and the traceback text are
+        # kept on the record, the traceback for the record's other handlers.
+        record.message = record.getMessage()
+        if record.exc_info and not record.exc_text:
+            record.exc_text = self.formatException(record.exc_info)
+        line: Dict[str, Any] = {key: self._attribute(record, name) for name, key in self._leading}
+        for name, value in record.__dict__.items():
+            if name not in _RECORD_ATTRIBUTES:
+                while name in line:
+                    name = "extra." + name
+                line[name] = value
+        if self._exception_key is not None and record.exc_text:
+            line[self._exception_key] = record.exc_text
+        if self._stack_key is not None and record.stack_info:
+            line[self._stack_key] = self.formatStack(record.stack_info)
+        return one_line(line, self._config)
+
+    def _attribute(self, record: logging.LogRecord, name: str) -> Any:
+        if name == "created":
+            return self.iso_time(record.created)
+        if name == "asctime":
+            record.asctime = self.formatTime(record, self.datefmt)
+        return getattr(record, name, None)
+
+    def iso_time(self, created: float) -> str:
+        """created (seconds since the epoch) as ISO 8601 with milliseconds and the UTC offset."""
+        moment = datetime.fromtimestamp(created, timezone.utc) if self._utc else \
+            datetime.fromtimestamp(created).astimezone()
+        return moment.isoformat(timespec="milliseconds")

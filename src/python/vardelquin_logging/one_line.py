@@ -1,0 +1,127 @@
+"""One record, one line: the rule shared by the Formatter and the Renderer.
+
+A str value that holds a line break is written as the list of its lines,
+so that a log file keeps one record per line and every line reader (the
+tool's --lines, a file iterated in Python, grep, tail -f) sees whole
+records. Line feed and carriage return are the line breaks: the text is
+split at every "\\n"; a line that still holds a "\\r" (the first half of a
+"\\r\\n" pair, or a lone carriage return) becomes the list of its pieces
+between carriage returns. join_lines undoes both steps exactly.
+"""
+
+from __future__ import annotations
+
+from typing import Any, Dict, List, Optional, Sequence, Union
+
+import vardelquin
+from vardelquin import FormatConfig
+
+__all__ = ["FIELDS", "join_lines", "one_line", "private_config"]
+
+# The configuration's fields, in the constructor's order.
+FIELDS = ("field_sep", "kv_sep", "list_open", "list_close", "list_sep", "obj_open", "obj_close", "escape",
+          "null_str", "true_str", "false_str")
+
+_INT64_MIN, _INT64_MAX = -(2**63), 2**63 - 1
+_DEFAULT_CONFIG = FormatConfig()
+
+Lines = List[Union[str, List[str]]]
+
+
+def private_config(config: Optional[FormatConfig]) -> Optional[FormatConfig]:
+    """A copy of config that its owner's later changes cannot reach, checked for one-line use.
+
+    Raises ValueError when a delimiter or keyword text holds a line break:
+    every record written with it would span lines.
+    """
+    if config is None:
+        return None
+    fields = {field: getattr(config, field) for field in FIELDS}
+    for field, value in fields.items():
+        if "\n" in value or "\r" in value:
+            raise ValueError(f"{field} {value!r} holds a line break, so no record written with it fits on one line")
+    return FormatConfig(**fields)
+
+
+def one_line(fields: Dict[str, Any], config: Optional[FormatConfig]) -> str:
+    """The text of fields, as vardelquin.dumps writes it, that holds neither "\\n" nor "\\r"."""
+    try:
+        text = vardelquin.dumps(fields, config)
+        if "\n" not in text and "\r" not in text:
+            return text
+    except (TypeError, OverflowError, UnicodeEncodeError):
+        # A key that is not a str, an int beyond 64 bits or a lone
+        # surrogate: _fit makes each of them writable. Anything else
+        # (an exception of an object's __str__) comes back from _fit too.
+        pass
+    return vardelquin.dumps(_fit(fields), config)
+
+
+def join_lines(value: Union[str, Sequence[Any]], config: Optional[FormatConfig] = None) -> str:
+    """The original text of a value that the one-line rule wrote as a list of lines.
+
+    A str is returned as it is. In a list, a line that is itself a list (its
+    text held carriage returns) is joined with "\\r", then the lines with
+    "\\n". A line that vardelquin.loads read back as a number or keyword
+    (a line "42" or "null") is spelled as the text writes it (with config's
+    keyword texts), which is the original unless it was spelled differently
+    ("007" reads back as 7).
+    """
+    if isinstance(value, str):
+        return value
+    return "\n".join("\r".join(_spelled(piece, config) for piece in line) if isinstance(line, list)
+                     else _spelled(line, config) for line in value)
+
+
+def _spelled(scalar: Any, config: Optional[FormatConfig]) -> str:
+    if isinstance(scalar, str):
+        return scalar
+    if scalar is None or isinstance(scalar, bool):
+        texts = config or _DEFAULT_CONFIG
+        return str(texts.null_str if scalar is None else texts.true_str if scalar else texts.false_str)
+    # A number as the text spells it; the default delimiters never escape one.
+    return vardelquin.dumps({"": scalar})[1:-1]
+
+
+# _fit mirrors the type tests of vardelquin.dumps, in its order, so that a
+# value is written as dumps writes it, only without line breaks.
+def _fit(value: Any) -> Any:
+    if value is None or type(value) is bool:
+        return value
+    if isinstance(value, int):
+        return value if _INT64_MIN <= value <= _INT64_MAX else int.__repr__(value)
+    if isinstance(value, float):
+        return value
+    if isinstance(value, str):
+        return _fit_text(value)
+    if isinstance(value, list):
+        return [_fit(item) for item in list.__iter__(value)]
+    if isinstance(value, dict):
+        # dict.items, as dumps reads a dictionary's own storage, not a subclass's items().
+        return {_fit_key(key): _fit(item) for key, item in dict.items(value)}
+    return _fit_text(str(value))
+
+
+def _fit_text(text: str) -> Union[str, Lines]:
+    text = _encodable(text)
+    if "\n" not in text and "\r" not in text:
+        return text
+    return [line.split("\r") if "\r" in line else line for line in text.split("\n")]
+
+
+def _fit_key(key: Any) -> str:
+    # A key cannot become a list: its line breaks are spelled out instead,
+    # the one place where the text does not give the original back.
+    text = _encodable(key if isinstance(key, str) else str(key))
+    return text.replace("\n", "\\n").replace("\r", "\\r")
+
+
+def _encodable(text: str) -> str:
+    """text, with a lone surrogate (which UTF-8 cannot hold) written as its escape, \\udc80."""
+    if text.isascii():
+        return text
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return text.encode("utf-8", "backslashreplace").decode("utf-8")
+    return text

@@ -1,0 +1,183 @@
+"""vardelquin_logging: every record one line that reads back, from logging and from structlog."""
+import collections
+import datetime
+import decimal
+import io
+import json
+import logging
+import pathlib
+import re
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import vardelquin
+from vardelquin import FormatConfig
+from vardelquin_logging import Formatter, Renderer, join_lines
+from vardelquin_logging.one_line import FIELDS
+
+import model
+
+from clirun import ok, run_cli
+
+EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "log_lines.py"
+
+TEXTS_WITH_BREAKS = ["two\nlines", "crlf\r\nline\r\n", "lone\rreturn", "\n", "\r", "\r\n", "a\n\nb\n\n",
+                     "\r\r\n\n\r", "mixed\r\n\n\rend", "kept\x0bform\x0cfeed\x85\u2028\u2029\n;=[]|{}\\x",
+                     "über\nnaïve"]
+
+
+def one_record(formatter, message="hello", *args, extra=None, exc_info=None, stack_info=False, name="app"):
+    """The one line that formatter writes for a record logged as given."""
+    stream = io.StringIO()
+    handler = logging.StreamHandler(stream)
+    handler.setFormatter(formatter)
+    logger = logging.Logger(name)  # not registered: no handlers but this one
+    logger.addHandler(handler)
+    logger.error(message, *args, extra=extra, exc_info=exc_info, stack_info=stack_info)
+    text = stream.getvalue()
+    assert text.endswith("\n") and text.count("\n") == 1 and "\r" not in text, text
+    return text[:-1]
+
+
+class Shown:
+    def __str__(self):
+        return "first\nsecond"
+
+
+def test_default_fields_then_extras_in_order():
+    line = one_record(Formatter(), "user %s; id=%d", "mirl", 7, name="app.db",
+                      extra={"user_id": 7, "ok": True, "ratio": 0.5, "none": None, "tags": ["a", "b|c"],
+                             "geo": {"lat": 52.1}, "level": "shadowed"})
+    record = vardelquin.loads(line)
+    assert list(record) == ["time", "level", "logger", "message", "user_id", "ok", "ratio", "none", "tags", "geo",
+                            "extra.level"]
+    assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d", record["time"])
+    assert record["level"] == "ERROR" and record["logger"] == "app.db" and record["message"] == "user mirl; id=7"
+    assert record["tags"] == ["a", "b|c"] and record["geo"] == {"lat": 52.1} and record["extra.level"] == "shadowed"
+
+
+@pytest.mark.parametrize("text", TEXTS_WITH_BREAKS)
+def test_line_breaks_are_recovered_exactly(text):
+    record = vardelquin.loads(one_record(Formatter(), text, extra={"note": {"deep": [text]}}))
+    assert join_lines(record["message"]) == text and join_lines(record["note"]["deep"][0]) == text
+    if "\r" not in text:  # the plain join is enough without carriage returns
+        assert "\n".join(record["message"]) == text
+
+
+def test_tracebacks_and_stacks_are_recovered_exactly():
+    def fail():
+        raise ValueError("bad value\nwith a second line")
+    try:
+        fail()
+    except ValueError:
+        exc_info = sys.exc_info()
+    formatter = Formatter()
+    record = vardelquin.loads(one_record(formatter, "failed", exc_info=exc_info, stack_info=True))
+    assert join_lines(record["exception"]) == formatter.formatException(exc_info)
+    assert record["exception"][-2:] == ["ValueError: bad value", "with a second line"]
+    assert record["stack"][0] == "Stack (most recent call last):" and list(record)[-2:] == ["exception", "stack"]
+
+
+def test_lines_spelling_numbers_or_keywords_join_back():
+    text = "count:\n42\n-7\n0.5\nnull\ntrue\nfalse"
+    assert join_lines(vardelquin.loads(one_record(Formatter(), text))["message"]) == text
+
+
+def test_values_of_other_types_are_written_as_dumps_writes_them():
+    moment = datetime.datetime(2026, 12, 7, 19, 41, 50)
+    extra = {"tuple": (1, "a"), "decimal": decimal.Decimal("1.10"), "when": moment, "set": {3},
+             "ordered": collections.OrderedDict(b=1, a=2)}
+    line = one_record(Formatter({"message": "msg"}), extra=extra)
+    assert line == "msg=hello;" + vardelquin.dumps(extra)
+    # What dumps refuses, a log line still carries: no record is lost.
+    line = one_record(Formatter({"message": "msg"}), extra={"shown": Shown(), "nested": {1: "x", None: [2**64]},
+                                                             "surrogate": "a\udc80", "key\nbreak": {"k\r": 1}})
+    assert vardelquin.loads(line) == {"msg": "hello", "shown": ["first", "second"],
+                                      "nested": {"1": "x", "None": [float(2**64)]}, "surrogate": "a\\udc80",
+                                      "key\\nbreak": {"k\\r": 1}}
+
+
+def test_custom_fields_and_configuration():
+    config = FormatConfig(field_sep=",", kv_sep=":", null_str="-")
+    formatter = Formatter({"levelno": "lvl", "message": "msg", "lineno": "line", "asctime": "at"}, config=config,
+                          utc=True)
+    config.kv_sep = "="  # the formatter made its own copy
+    line = one_record(formatter, "a,b\nc", extra={"x": None})
+    record = vardelquin.loads(line, FormatConfig(field_sep=",", kv_sep=":", null_str="-"))
+    assert list(record) == ["lvl", "msg", "line", "at", "x"]
+    assert record["lvl"] == logging.ERROR and record["msg"] == ["a,b", "c"] and record["x"] is None
+    assert formatter.iso_time(0.5) == "1970-01-01T00:00:00.500+00:00"
+    # An exception is left out when the fields do not name exc_info.
+    assert "Traceback" not in one_record(formatter, exc_info=(ValueError, ValueError("x"), None))
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"fields": {"levelname": "level", "colour": "c"}}, "not attributes of a log record: colour"),
+    ({"fields": {"levelname": "x", "name": "x"}}, "the keys must be distinct str"),
+    ({"config": FormatConfig(field_sep="\n")}, "field_sep '\\n' holds a line break"),
+    ({"config": FormatConfig(null_str="nil\r")}, "null_str 'nil\\r' holds a line break"),
+])
+def test_refused_settings(kwargs, message):
+    with pytest.raises(ValueError, match=re.escape(message)):
+        Formatter(**kwargs)
+    if "config" in kwargs:
+        with pytest.raises(ValueError, match=re.escape(message)):
+            Renderer(config=kwargs["config"])
+
+
+def test_the_configuration_fields_are_the_modules():  # the copy of a config is made field by field
+    assert FIELDS == model.FIELDS
+
+
+def test_renderer_without_structlog():
+    # structlog blocked from importing: the package imports and the renderer works.
+    script = textwrap.dedent("""
+        import sys
+        sys.modules["structlog"] = None
+        import vardelquin_logging
+        try:
+            raise KeyError("k")
+        except KeyError as error:
+            caught = error
+        print(vardelquin_logging.Renderer()(None, "info", {"event": "a\\nb", "n": 1, "exc_info": caught}))
+    """)
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    record = vardelquin.loads(proc.stdout.rstrip("\n"))
+    assert record["event"] == ["a", "b"] and record["n"] == 1
+    assert record["exception"][0] == "Traceback (most recent call last):" and record["exception"][-1] == "KeyError: 'k'"
+
+
+def test_renderer_in_a_structlog_chain():
+    structlog = pytest.importorskip("structlog")
+    stream = io.StringIO()
+    logger = structlog.wrap_logger(structlog.PrintLogger(stream), processors=[
+        structlog.processors.add_log_level, Renderer(config=FormatConfig(list_sep=","))])
+    logger.info("user\r\nlogged in", user={"id": 7, "name": "a;b"}, tags=("x", "y"))
+    try:
+        {}["missing"]
+    except KeyError:
+        logger.exception("lookup failed")
+    lines = stream.getvalue().splitlines()
+    assert len(lines) == 2
+    config = FormatConfig(list_sep=",")
+    first, second = (vardelquin.loads(line, config) for line in lines)
+    assert first == {"event": [["user", ""], "logged in"], "user": {"id": 7, "name": "a;b"}, "tags": "('x', 'y')",
+                     "level": "info"}
+    assert join_lines(first["event"]) == "user\r\nlogged in"
+    assert second["event"] == "lookup failed" and second["exception"][-1] == "KeyError: 'missing'"
+
+
+def test_the_readme_example_reads_back_with_the_tool(tmp_path):
+    pytest.importorskip("structlog")
+    proc = subprocess.run([sys.executable, EXAMPLE, "app.log"], capture_output=True, text=True, cwd=tmp_path,
+                          timeout=60)
+    assert (proc.returncode, proc.stderr) == (0, "")
+    records = [json.loads(line) for line in ok(run_cli("loads", "--lines", "app.log", cwd=tmp_path)).splitlines()]
+    assert [r.get("level") for r in records] == ["INFO", "ERROR", "info"]
+    assert records[0]["items"] == ["tea", "cups"]
+    assert records[1]["message"] == ["could not price order 1042;", "retrying"]
+    assert records[1]["exception"][-1] == "KeyError: 'price'" and records[2]["event"] == "order shipped"
