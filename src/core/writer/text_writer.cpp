@@ -88,13 +88,7 @@ std::string_view TextWriter::key_of(const MemberSpan& member) noexcept {
   return {text + member.key_at, member.key_size};
 }
 
-void TextWriter::open(bool is_object, char bracket, char separator) {
-  levels_.push_back(Level{sink_.size(), members_.size(), keys_.size(), is_object, true, false, 0});
-  sink_.put(bracket);
-  terminator_ = separator;
-}
-
-void TextWriter::close() {
+void TextWriter::close_in_full() {
   Level& level = levels_.back();
   if (level.is_object) {
     if (!level.in_order) put_in_key_order(level);
@@ -108,16 +102,7 @@ void TextWriter::close() {
     parent.moved += level.moved;
   }
   const std::size_t open_at = level.open_at;
-  const char bracket = level.is_object ? d_.obj_close : d_.list_close;
-  levels_.pop_back();
-  if (sink_.size() > open_at + 1) {
-    // The last value's separator becomes the bracket.
-    sink_.data()[sink_.size() - 1] = bracket;
-  } else {
-    sink_.put(bracket);
-  }
-  terminator_ = levels_.empty() || levels_.back().is_object ? d_.field_sep : d_.list_sep;
-  end_value();
+  end_container(open_at, level.is_object);
   if (levels_.empty() && !unclaimed_.empty()) gather(open_at);
 }
 

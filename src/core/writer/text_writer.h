@@ -86,8 +86,19 @@ class TextWriter {
 
   void open_list() { open(false, d_.list_open, d_.list_sep); }
   void open_object() { open(true, d_.obj_open, d_.field_sep); }
-  // Closes the innermost open list or object.
-  void close();
+  // Closes the innermost open list or object. Inline for the usual case,
+  // a list or an object whose keys came in order, nothing moved inside it,
+  // below the top level: it costs a handful of instructions per container.
+  void close() {
+    const Level& level = levels_.back();
+    if (!level.in_order || level.moved != 0 || levels_.size() == 1) [[unlikely]]
+      return close_in_full();
+    // A list holds no members and no copied keys of its own; those of the
+    // objects inside it were dropped when they closed.
+    members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(level.first_member), members_.end());
+    keys_.truncate(level.first_key_byte);
+    end_container(level.open_at, level.is_object);
+  }
 
   // Lists and objects open now.
   std::size_t depth() const noexcept { return levels_.size(); }
@@ -101,7 +112,26 @@ class TextWriter {
     sink_.put(text);
     end_value();
   }
-  void open(bool is_object, char bracket, char separator);
+  void open(bool is_object, char bracket, char separator) {
+    levels_.push_back(Level{sink_.size(), members_.size(), keys_.size(), is_object, true, false, 0});
+    sink_.put(bracket);
+    terminator_ = separator;
+  }
+  void close_in_full();
+  // The container's bracket, after what was written since `open_at`; the
+  // level is gone.
+  void end_container(std::size_t open_at, bool is_object) {
+    const char bracket = is_object ? d_.obj_close : d_.list_close;
+    levels_.pop_back();
+    if (sink_.size() > open_at + 1) {
+      // The last value's separator becomes the bracket.
+      sink_.data()[sink_.size() - 1] = bracket;
+    } else {
+      sink_.put(bracket);
+    }
+    terminator_ = levels_.empty() || levels_.back().is_object ? d_.field_sep : d_.list_sep;
+    end_value();
+  }
   void escaped_number(std::int64_t value);
   void escaped_number(double value);
 
