@@ -52,13 +52,44 @@ int digit_count(std::uint64_t value) noexcept {
   return bound + (value >= powers_of_ten[bound]);
 }
 
+#if VARDELQUIN_SWAR
+std::uint64_t eight_digits(std::uint64_t n) noexcept;
+void store_eight_digits(char* out, std::uint64_t digits) noexcept;
+
+// The digits of n < 10^8 at `out`, from five on stored as a word of eight
+// with the leading zeros shifted out; returns their end.
+char* put_up_to_eight_digits(char* out, std::uint64_t n) noexcept {
+  const int count = digit_count(n);
+  if (n < 10000) {
+    write_digits_backwards(out + count, n);
+  } else {
+    store_eight_digits(out, eight_digits(n) >> (8 * (8 - count)));
+  }
+  return out + count;
+}
+#endif
+
 // Writes the digits of `value` at `out`, which has room for 20; returns
 // their end. Counting them first lets them go straight to their place,
-// with no copy of variable length (a call into the C library).
+// with no copy of variable length (a call into the C library); from five
+// digits on they go in words of eight, which beats two at a time.
 char* write_digits(char* out, std::uint64_t value) noexcept {
+#if VARDELQUIN_SWAR
+  if (value < e8) return put_up_to_eight_digits(out, value);
+  if (value < e16) {
+    out = put_up_to_eight_digits(out, value / e8);
+  } else {
+    out = put_up_to_eight_digits(out, value / e16);
+    store_eight_digits(out, eight_digits(value / e8 % e8));
+    out += 8;
+  }
+  store_eight_digits(out, eight_digits(value % e8));
+  return out + 8;
+#else
   char* const end = out + digit_count(value);
   write_digits_backwards(end, value);
   return end;
+#endif
 }
 
 }  // namespace
