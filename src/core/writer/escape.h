@@ -22,6 +22,19 @@ class EscapeSet {
   explicit EscapeSet(const FormatConfig& config)
       : marked_(config.delimiter_scan()), escape_(config.byte(Delimiter::escape)) {}
 
+  // For a text of 1 to 15 bytes free of delimiters, most keys: stores its
+  // bytes at `out`, which has room for 16, and returns true. False,
+  // storing nothing that counts, otherwise.
+  bool copy_short_if_clear(std::string_view text, char* out) const noexcept {
+#if VARDELQUIN_SSE2
+    return text.size() < 16 && !text.empty() && marked_.copy_if_clear(text.data(), text.size(), out);
+#else
+    (void)text;
+    (void)out;
+    return false;
+#endif
+  }
+
   void put(OutputBuffer& sink, std::string_view text) const {
     // A long text goes in pieces, each with room for its worst case (every
     // byte escaped), so that the buffer never holds room for twice the

@@ -10,13 +10,6 @@
 namespace vardelquin {
 namespace {
 
-// Eight bytes at `p` as a big-endian number, the bytes past `size` masked
-// to zero; eight bytes must be readable at `p`.
-std::uint64_t key_word(const char* p, std::size_t size) noexcept {
-  const std::uint64_t word = load_be64(p);
-  return size >= 8 ? word : word & ~(~std::uint64_t{0} >> (8 * size));
-}
-
 // Makes the bytes past the text readable, and defined, for key_word.
 void pad_for_prefixes(OutputBuffer& buffer) {
   constexpr std::size_t pad = 16;
@@ -64,7 +57,7 @@ TextWriter::~TextWriter() {
   if (!spares.known_orders) spares.known_orders = std::move(known_orders_);
 }
 
-void TextWriter::member(std::string_view key) {
+void TextWriter::member_in_full(std::string_view key) {
   const std::size_t start = sink_.size();
   escapes_.put(sink_, key);
   MemberSpan span{start, start, key.size(), false};
@@ -74,12 +67,9 @@ void TextWriter::member(std::string_view key) {
     span.key_at = keys_.size();
     keys_.put(key);
   }
-  Level& level = levels_.back();
-  if (level.in_order && members_.size() > level.first_member) {
-    // Byte order: string_view compares its chars as unsigned.
-    level.in_order = key_of(members_.back()) < key;
-  }
-  members_.push_back(span);
+  char padded[16] = {};
+  if (!key.empty()) std::memcpy(padded, key.data(), std::min<std::size_t>(key.size(), sizeof padded));
+  note_member(span, prefix_of(padded, key.size()), key);
   sink_.put(d_.kv_sep);
 }
 

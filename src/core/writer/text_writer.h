@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "config/format_config.h"
+#include "support/little_endian.h"
 #include "support/output_buffer.h"
 #include "writer/escape.h"
 #include "writer/numbers.h"
@@ -55,7 +56,19 @@ class TextWriter {
     sink_.put(d_.kv_sep);
   }
   // A member's key inside the innermost open object; its value comes next.
-  void member(std::string_view key);
+  void member(std::string_view key) {
+    // A short key without delimiters, the usual one, is copied whole with
+    // one store, and its order checked on the sixteen bytes stored.
+    char* const out = sink_.reserve(16);
+    if (escapes_.copy_short_if_clear(key, out)) [[likely]] {
+      const std::size_t start = sink_.size();
+      out[key.size()] = d_.kv_sep;
+      sink_.commit(out + key.size() + 1);
+      note_member(MemberSpan{start, start, key.size(), false}, prefix_of(out, key.size()), key);
+      return;
+    }
+    member_in_full(key);
+  }
 
   void null() { keyword(null_str_); }
   void boolean(bool value) { keyword(value ? true_str_ : false_str_); }
@@ -113,7 +126,7 @@ class TextWriter {
     end_value();
   }
   void open(bool is_object, char bracket, char separator) {
-    levels_.push_back(Level{sink_.size(), members_.size(), keys_.size(), is_object, true, false, 0});
+    levels_.push_back(Level{sink_.size(), members_.size(), keys_.size(), is_object, true, false, 0, {}});
     sink_.put(bracket);
     terminator_ = separator;
   }
@@ -144,6 +157,13 @@ class TextWriter {
     std::size_t key_size;
     bool key_copied;
   };
+  // A key's first sixteen bytes as two big-endian numbers, zero-padded,
+  // and its size: enough to tell the order of nearly any two keys.
+  struct KeyPrefix {
+    std::uint64_t high;
+    std::uint64_t low;
+    std::size_t size;
+  };
   struct Level {
     std::size_t open_at;  // of the bracket in the text
     std::size_t first_member;
@@ -152,6 +172,7 @@ class TextWriter {
     bool in_order;      // its keys so far strictly ascending
     bool holds_noted;   // an object inside it waits for gather()
     std::size_t moved;  // bytes moved in place inside it
+    KeyPrefix last_key;
   };
   // An object whose members are to be put in key order by gather(): its
   // body, its members' text in key order (in sorted_members_), and the
@@ -194,6 +215,36 @@ class TextWriter {
     std::array<KnownOrder, slots> known;
   };
 
+  // Eight bytes at `p` as a big-endian number, the bytes past `size`
+  // masked to zero; eight bytes must be readable at `p`.
+  static std::uint64_t key_word(const char* p, std::size_t size) noexcept {
+    const std::uint64_t word = load_be64(p);
+    return size >= 8 ? word : word & ~(~std::uint64_t{0} >> (8 * size));
+  }
+  // Sixteen bytes must be readable at `p`.
+  static KeyPrefix prefix_of(const char* p, std::size_t size) noexcept {
+    return {key_word(p, size), size > 8 ? key_word(p + 8, size - 8) : 0, size};
+  }
+  void member_in_full(std::string_view key);
+  // Records the member whose key was just written, and whether the keys
+  // of its object still come in order.
+  void note_member(const MemberSpan& span, const KeyPrefix& prefix, std::string_view key) {
+    Level& level = levels_.back();
+    if (level.in_order && members_.size() > level.first_member) {
+      level.in_order = comes_after(level.last_key, prefix, key);
+    }
+    level.last_key = prefix;
+    members_.push_back(span);
+  }
+  // Whether `key` sorts strictly after the last member's key; byte order.
+  bool comes_after(const KeyPrefix& last, const KeyPrefix& next, std::string_view key) noexcept {
+    if (last.high != next.high) return last.high < next.high;
+    if (last.low != next.low) return last.low < next.low;
+    // Equal up to the sixteenth byte, padding included: a shorter key is
+    // a prefix of the longer, or the keys must be compared whole.
+    if (last.size <= 16 && next.size <= 16) return last.size < next.size;
+    return key_of(members_.back()) < key;
+  }
   std::string_view key_of(const MemberSpan& member) noexcept;
   void put_in_key_order(Level& level);
   void move_into_key_order(const Level& level, std::span<const MemberSpan> members);
