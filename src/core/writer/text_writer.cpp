@@ -73,6 +73,11 @@ void TextWriter::member_in_full(std::string_view key) {
   sink_.put(d_.kv_sep);
 }
 
+void TextWriter::string_in_full(std::string_view text) {
+  escapes_.put(sink_, text);
+  end_value();
+}
+
 std::string_view TextWriter::key_of(const MemberSpan& member) noexcept {
   const char* text = member.key_copied ? keys_.data() : sink_.data();
   return {text + member.key_at, member.key_size};

@@ -58,8 +58,8 @@ class TextWriter {
   // A member's key inside the innermost open object; its value comes next.
   void member(std::string_view key) {
     // A short key without delimiters, the usual one, is copied whole with
-    // one store, and its order checked on the sixteen bytes stored.
-    char* const out = sink_.reserve(16);
+    // one or two stores, and its order checked on its first sixteen bytes.
+    char* const out = sink_.reserve(short_text + 1);
     if (escapes_.copy_short_if_clear(key, out)) [[likely]] {
       const std::size_t start = sink_.size();
       out[key.size()] = d_.kv_sep;
@@ -89,8 +89,13 @@ class TextWriter {
     end_value();
   }
   void string(std::string_view text) {
-    escapes_.put(sink_, text);
-    end_value();
+    char* const out = sink_.reserve(short_text + 1);
+    if (escapes_.copy_short_if_clear(text, out)) [[likely]] {
+      out[text.size()] = terminator_;
+      sink_.commit(out + text.size() + 1);
+      return;
+    }
+    string_in_full(text);
   }
   // A string given in pieces, as string() would write the whole: each
   // piece through string_piece(), then end_string().
@@ -131,6 +136,9 @@ class TextWriter {
     terminator_ = separator;
   }
   void close_in_full();
+  void string_in_full(std::string_view text);
+  // The room copy_short_if_clear() stores into.
+  static constexpr std::size_t short_text = 32;
   // The container's bracket, after what was written since `open_at`; the
   // level is gone.
   void end_container(std::size_t open_at, bool is_object) {
