@@ -5,6 +5,7 @@ such runs."""
 import pytest
 
 import model
+from test_hostile import Does
 from vardelquin import dumps
 
 
@@ -25,15 +26,6 @@ class Float(float):
 class Str(str):
     def __str__(self):
         return "not this"
-
-
-class Does:  # runs an action when written, then gives its text
-    def __init__(self, action, text="x"):
-        self.action, self.text = action, text
-
-    def __str__(self):
-        self.action()
-        return self.text
 
 
 @pytest.mark.parametrize("items, text", [
