@@ -217,7 +217,7 @@ class TextWriter {
     std::vector<std::size_t> order;  // the members kept, in key order
   };
   struct KnownOrders {
-    static constexpr std::size_t slots = 16;
+    static constexpr std::size_t slots = 64;
     static constexpr std::size_t most_members = 64;  // longer sequences are not kept
     static constexpr std::size_t most_key_bytes = 2048;
     std::array<KnownOrder, slots> known;
