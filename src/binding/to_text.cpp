@@ -136,15 +136,48 @@ class Walker {
     return PyHandle(value);
   }
 
-  // The next list item (lent by the list), or null at the end.
-  // The bound is re-read before every item: str() of an item may shrink
-  // the list, and a list that grows is read to its first length only.
+  // The next list item that is a list, a dict or another object (lent by
+  // the list), or null at the end; the scalars before it are written. The
+  // bound is re-read whenever str() may have run since: str() of an item
+  // may shrink the list, and a list that grows is read to its first
+  // length only.
   PyHandle next_item(Frame& frame) {
     PyObject* list = frame.container.get();
-    if (frame.position >= frame.start_size) return PyHandle();
-    if (foreign_code_ran_ && frame.position >= PyList_Size(list)) return PyHandle();
+    Py_ssize_t end = frame.start_size;
+    if (foreign_code_ran_) end = std::min(end, PyList_Size(list));
+    frame.position = write_scalars(list, frame.position, end);
+    if (frame.position >= end || failed()) return PyHandle();
     frame.key = PyHandle();
     return PyHandle(PyList_GetItem(list, frame.position++));
+  }
+
+  // Writes the list's items from `position` on, up to `end`, while they are
+  // None, bools, ints, floats or strs of the exact built-in types, and
+  // returns the position of the first other item (or of a failure). None
+  // of these runs the caller's code, so the list stays as it is, and its
+  // bound holds, for the whole loop; the dispatch of write_child() and a
+  // turn of the walk loop per item are saved, and a list of such items
+  // (a point's coordinates, a row of numbers) needs no frame at all.
+  Py_ssize_t write_scalars(PyObject* list, Py_ssize_t position, Py_ssize_t end) {
+    for (; position < end; ++position) {
+      const PyHandle item(PyList_GetItem(list, position));
+      PyTypeObject* type = item.type();
+      if (type == &PyFloat_Type) {
+        write_float(item);
+      } else if (type == &PyLong_Type) {
+        write_integer(item);
+      } else if (type == &PyUnicode_Type) {
+        write_string(item);
+      } else if (item.get() == Py_None) {
+        writer_.null();
+      } else if (type == &PyBool_Type) {
+        writer_.boolean(item.get() == Py_True);
+      } else {
+        break;
+      }
+      if (failed()) break;
+    }
+    return position;
   }
 
   // A scalar is written at once; a list or dict opens a frame. The type
@@ -189,14 +222,27 @@ class Walker {
           PendingException::lazy(PyHandle(PyExc_RecursionError),
                                  failure_message(Failure{.kind = FailureKind::nesting_too_deep_to_write})));
     }
+    if (is_dict) {
+      hold_key_of_parent();
+      writer_.open_object();
+      open(container, true);
+      return;
+    }
+    // A list is written as far as its scalars go before it gets a frame,
+    // and one that holds nothing else never does.
+    writer_.open_list();
+    PyObject* list = container.get();
+    const Py_ssize_t size = PyList_Size(list);
+    const Py_ssize_t stop = write_scalars(list, 0, size);
+    if (failed()) return;
+    if (stop == size) return writer_.close();
+    hold_key_of_parent();
+    frames_.push_back(Frame{PyRef::borrow(container), false, size, size, stop, PyHandle(), PyRef()});
+  }
+
+  void hold_key_of_parent() {
     Frame& parent = frames_.back();
     parent.held_key = PyRef::borrow(parent.key);
-    if (is_dict) {
-      writer_.open_object();
-    } else {
-      writer_.open_list();
-    }
-    open(container, is_dict);
   }
 
   void write_integer(PyHandle object) {

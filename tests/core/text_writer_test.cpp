@@ -51,6 +51,17 @@ TEST(TextWriterTest, ObjectsComeOutInKeyOrder) {
        "{prefix-l=2;prefix-long=3;prefix-long-a=4;prefix-long-b=0}"},
       {{"\xC3\xA9", "z", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"},
        "{z=1;\xC3\xA9=0;\xE2\x82\xAC=2;\xF0\x9F\x98\x80=3}"},
+      // Keys met in order, or nearly: the order is told from their first
+      // sixteen bytes and sizes, and from the whole keys past that.
+      {{"a", std::string("a\0", 2)}, "{a=0;" + std::string("a\0", 2) + "=1}"},
+      {{"x", "y", "z", "y"}, "{x=0;y=3;z=2}"},
+      {{"abcdefgh", "abcdefghi", std::string("abcdefgh\0", 9)},
+       "{abcdefgh=0;" + std::string("abcdefgh\0", 9) + "=2;abcdefghi=1}"},
+      {{"0123456789abcdef-1", "0123456789abcdef-2", "0123456789abcdef"},
+       "{0123456789abcdef=2;0123456789abcdef-1=0;0123456789abcdef-2=1}"},
+      {{"0123456789abcdef", "0123456789abcdef-1", "0123456789abcdef-1"},
+       "{0123456789abcdef=0;0123456789abcdef-1=2}"},
+      {{"a;", "a<", "a<"}, "{a\\;=0;a<=2}"},
   };
   for (const auto& c : cases) {
     const std::string text = written([&](TextWriter& w) {

@@ -60,6 +60,15 @@ def test_writes(fields, obj, text):
         assert dumps(obj) == dumps(obj, None) == dumps(obj=obj, config=None) == text
 
 
+@pytest.mark.parametrize("size", [1, 15, 16, 17, 31, 32, 33])
+def test_short_texts_with_a_delimiter_at_every_place(size):
+    """Keys and strings up to 32 bytes are tested and copied as one or two blocks."""
+    for at in range(size + 1):
+        s = ("k" * at + "é;" + "v" * size)[:size]
+        obj = {s: s, "o": {s: [s, "x" * size], "a" * size: s, "é" * size: size}}
+        assert dumps(obj) == model.dumps(obj)
+
+
 @pytest.mark.parametrize("x, text", [
     (3.0, "3.0"), (0.0, "0.0"), (-0.0, "-0.0"), (1e16, "10000000000000000.0"),
     (1e23, "99999999999999991611392.0"), (sys.float_info.max, str(int(sys.float_info.max)) + ".0"),

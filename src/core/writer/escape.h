@@ -22,6 +22,27 @@ class EscapeSet {
   explicit EscapeSet(const FormatConfig& config)
       : marked_(config.delimiter_scan()), escape_(config.byte(Delimiter::escape)) {}
 
+  // For a text of 1 to 32 bytes free of delimiters, most keys and many
+  // strings: stores its bytes at `out`, which has room for 32, and returns
+  // true. False, storing nothing that counts, otherwise. From 16 bytes on
+  // the text is read as two blocks that overlap, both within it.
+  bool copy_short_if_clear(std::string_view text, char* out) const noexcept {
+#if VARDELQUIN_SSE2
+    const char* const in = text.data();
+    const std::size_t n = text.size();
+    if (n - 1 < 15) return marked_.copy_if_clear(in, n, out);
+    if (n - 16 > 16) return false;
+    if ((marked_.block_mask(in) | marked_.block_mask(in + n - 16)) != 0) return false;
+    std::memcpy(out, in, 16);
+    std::memcpy(out + n - 16, in + n - 16, 16);
+    return true;
+#else
+    (void)text;
+    (void)out;
+    return false;
+#endif
+  }
+
   void put(OutputBuffer& sink, std::string_view text) const {
     // A long text goes in pieces, each with room for its worst case (every
     // byte escaped), so that the buffer never holds room for twice the

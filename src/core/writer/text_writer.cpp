@@ -10,13 +10,6 @@
 namespace vardelquin {
 namespace {
 
-// Eight bytes at `p` as a big-endian number, the bytes past `size` masked
-// to zero; eight bytes must be readable at `p`.
-std::uint64_t key_word(const char* p, std::size_t size) noexcept {
-  const std::uint64_t word = load_be64(p);
-  return size >= 8 ? word : word & ~(~std::uint64_t{0} >> (8 * size));
-}
-
 // Makes the bytes past the text readable, and defined, for key_word.
 void pad_for_prefixes(OutputBuffer& buffer) {
   constexpr std::size_t pad = 16;
@@ -64,7 +57,7 @@ TextWriter::~TextWriter() {
   if (!spares.known_orders) spares.known_orders = std::move(known_orders_);
 }
 
-void TextWriter::member(std::string_view key) {
+void TextWriter::member_in_full(std::string_view key) {
   const std::size_t start = sink_.size();
   escapes_.put(sink_, key);
   MemberSpan span{start, start, key.size(), false};
@@ -74,13 +67,15 @@ void TextWriter::member(std::string_view key) {
     span.key_at = keys_.size();
     keys_.put(key);
   }
-  Level& level = levels_.back();
-  if (level.in_order && members_.size() > level.first_member) {
-    // Byte order: string_view compares its chars as unsigned.
-    level.in_order = key_of(members_.back()) < key;
-  }
-  members_.push_back(span);
+  char padded[16] = {};
+  if (!key.empty()) std::memcpy(padded, key.data(), std::min<std::size_t>(key.size(), sizeof padded));
+  note_member(span, prefix_of(padded, key.size()), key);
   sink_.put(d_.kv_sep);
+}
+
+void TextWriter::string_in_full(std::string_view text) {
+  escapes_.put(sink_, text);
+  end_value();
 }
 
 std::string_view TextWriter::key_of(const MemberSpan& member) noexcept {
@@ -88,13 +83,7 @@ std::string_view TextWriter::key_of(const MemberSpan& member) noexcept {
   return {text + member.key_at, member.key_size};
 }
 
-void TextWriter::open(bool is_object, char bracket, char separator) {
-  levels_.push_back(Level{sink_.size(), members_.size(), keys_.size(), is_object, true, false, 0});
-  sink_.put(bracket);
-  terminator_ = separator;
-}
-
-void TextWriter::close() {
+void TextWriter::close_in_full() {
   Level& level = levels_.back();
   if (level.is_object) {
     if (!level.in_order) put_in_key_order(level);
@@ -108,16 +97,7 @@ void TextWriter::close() {
     parent.moved += level.moved;
   }
   const std::size_t open_at = level.open_at;
-  const char bracket = level.is_object ? d_.obj_close : d_.list_close;
-  levels_.pop_back();
-  if (sink_.size() > open_at + 1) {
-    // The last value's separator becomes the bracket.
-    sink_.data()[sink_.size() - 1] = bracket;
-  } else {
-    sink_.put(bracket);
-  }
-  terminator_ = levels_.empty() || levels_.back().is_object ? d_.field_sep : d_.list_sep;
-  end_value();
+  end_container(open_at, level.is_object);
   if (levels_.empty() && !unclaimed_.empty()) gather(open_at);
 }
 

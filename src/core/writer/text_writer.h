@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "config/format_config.h"
+#include "support/little_endian.h"
 #include "support/output_buffer.h"
 #include "writer/escape.h"
 #include "writer/numbers.h"
@@ -55,7 +56,19 @@ class TextWriter {
     sink_.put(d_.kv_sep);
   }
   // A member's key inside the innermost open object; its value comes next.
-  void member(std::string_view key);
+  void member(std::string_view key) {
+    // A short key without delimiters, the usual one, is copied whole with
+    // one or two stores, and its order checked on its first sixteen bytes.
+    char* const out = sink_.reserve(short_text + 1);
+    if (escapes_.copy_short_if_clear(key, out)) [[likely]] {
+      const std::size_t start = sink_.size();
+      out[key.size()] = d_.kv_sep;
+      sink_.commit(out + key.size() + 1);
+      note_member(MemberSpan{start, start, key.size(), false}, prefix_of(out, key.size()), key);
+      return;
+    }
+    member_in_full(key);
+  }
 
   void null() { keyword(null_str_); }
   void boolean(bool value) { keyword(value ? true_str_ : false_str_); }
@@ -76,8 +89,13 @@ class TextWriter {
     end_value();
   }
   void string(std::string_view text) {
-    escapes_.put(sink_, text);
-    end_value();
+    char* const out = sink_.reserve(short_text + 1);
+    if (escapes_.copy_short_if_clear(text, out)) [[likely]] {
+      out[text.size()] = terminator_;
+      sink_.commit(out + text.size() + 1);
+      return;
+    }
+    string_in_full(text);
   }
   // A string given in pieces, as string() would write the whole: each
   // piece through string_piece(), then end_string().
@@ -86,8 +104,19 @@ class TextWriter {
 
   void open_list() { open(false, d_.list_open, d_.list_sep); }
   void open_object() { open(true, d_.obj_open, d_.field_sep); }
-  // Closes the innermost open list or object.
-  void close();
+  // Closes the innermost open list or object. Inline for the usual case,
+  // a list or an object whose keys came in order, nothing moved inside it,
+  // below the top level: it costs a handful of instructions per container.
+  void close() {
+    const Level& level = levels_.back();
+    if (!level.in_order || level.moved != 0 || levels_.size() == 1) [[unlikely]]
+      return close_in_full();
+    // A list holds no members and no copied keys of its own; those of the
+    // objects inside it were dropped when they closed.
+    members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(level.first_member), members_.end());
+    keys_.truncate(level.first_key_byte);
+    end_container(level.open_at, level.is_object);
+  }
 
   // Lists and objects open now.
   std::size_t depth() const noexcept { return levels_.size(); }
@@ -101,7 +130,29 @@ class TextWriter {
     sink_.put(text);
     end_value();
   }
-  void open(bool is_object, char bracket, char separator);
+  void open(bool is_object, char bracket, char separator) {
+    levels_.push_back(Level{sink_.size(), members_.size(), keys_.size(), is_object, true, false, 0, {}});
+    sink_.put(bracket);
+    terminator_ = separator;
+  }
+  void close_in_full();
+  void string_in_full(std::string_view text);
+  // The room copy_short_if_clear() stores into.
+  static constexpr std::size_t short_text = 32;
+  // The container's bracket, after what was written since `open_at`; the
+  // level is gone.
+  void end_container(std::size_t open_at, bool is_object) {
+    const char bracket = is_object ? d_.obj_close : d_.list_close;
+    levels_.pop_back();
+    if (sink_.size() > open_at + 1) {
+      // The last value's separator becomes the bracket.
+      sink_.data()[sink_.size() - 1] = bracket;
+    } else {
+      sink_.put(bracket);
+    }
+    terminator_ = levels_.empty() || levels_.back().is_object ? d_.field_sep : d_.list_sep;
+    end_value();
+  }
   void escaped_number(std::int64_t value);
   void escaped_number(double value);
 
@@ -114,6 +165,13 @@ class TextWriter {
     std::size_t key_size;
     bool key_copied;
   };
+  // A key's first sixteen bytes as two big-endian numbers, zero-padded,
+  // and its size: enough to tell the order of nearly any two keys.
+  struct KeyPrefix {
+    std::uint64_t high;
+    std::uint64_t low;
+    std::size_t size;
+  };
   struct Level {
     std::size_t open_at;  // of the bracket in the text
     std::size_t first_member;
@@ -122,6 +180,7 @@ class TextWriter {
     bool in_order;      // its keys so far strictly ascending
     bool holds_noted;   // an object inside it waits for gather()
     std::size_t moved;  // bytes moved in place inside it
+    KeyPrefix last_key;
   };
   // An object whose members are to be put in key order by gather(): its
   // body, its members' text in key order (in sorted_members_), and the
@@ -158,12 +217,42 @@ class TextWriter {
     std::vector<std::size_t> order;  // the members kept, in key order
   };
   struct KnownOrders {
-    static constexpr std::size_t slots = 16;
+    static constexpr std::size_t slots = 64;
     static constexpr std::size_t most_members = 64;  // longer sequences are not kept
     static constexpr std::size_t most_key_bytes = 2048;
     std::array<KnownOrder, slots> known;
   };
 
+  // Eight bytes at `p` as a big-endian number, the bytes past `size`
+  // masked to zero; eight bytes must be readable at `p`.
+  static std::uint64_t key_word(const char* p, std::size_t size) noexcept {
+    const std::uint64_t word = load_be64(p);
+    return size >= 8 ? word : word & ~(~std::uint64_t{0} >> (8 * size));
+  }
+  // Sixteen bytes must be readable at `p`.
+  static KeyPrefix prefix_of(const char* p, std::size_t size) noexcept {
+    return {key_word(p, size), size > 8 ? key_word(p + 8, size - 8) : 0, size};
+  }
+  void member_in_full(std::string_view key);
+  // Records the member whose key was just written, and whether the keys
+  // of its object still come in order.
+  void note_member(const MemberSpan& span, const KeyPrefix& prefix, std::string_view key) {
+    Level& level = levels_.back();
+    if (level.in_order && members_.size() > level.first_member) {
+      level.in_order = comes_after(level.last_key, prefix, key);
+    }
+    level.last_key = prefix;
+    members_.push_back(span);
+  }
+  // Whether `key` sorts strictly after the last member's key; byte order.
+  bool comes_after(const KeyPrefix& last, const KeyPrefix& next, std::string_view key) noexcept {
+    if (last.high != next.high) return last.high < next.high;
+    if (last.low != next.low) return last.low < next.low;
+    // Equal up to the sixteenth byte, padding included: a shorter key is
+    // a prefix of the longer, or the keys must be compared whole.
+    if (last.size <= 16 && next.size <= 16) return last.size < next.size;
+    return key_of(members_.back()) < key;
+  }
   std::string_view key_of(const MemberSpan& member) noexcept;
   void put_in_key_order(Level& level);
   void move_into_key_order(const Level& level, std::span<const MemberSpan> members);
