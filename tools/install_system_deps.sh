@@ -16,7 +16,9 @@
 #             UndefinedBehaviorSanitizer runtimes come with g++
 #   cross     g++-aarch64-linux-gnu, g++-s390x-linux-gnu, qemu-user, googletest
 #             (GoogleTest as source, compiled for the target): the core
-#             cross-built for another architecture and run under emulation
+#             cross-built for another architecture and run under emulation;
+#             g++-mingw-w64-x86-64-posix, wine, wine64: the same for x86_64
+#             Windows, run under wine, and the extension linked for it
 #
 # Installing needs root: the script uses sudo when it is not root and sudo
 # is there, and otherwise names the missing packages and stops.
@@ -31,7 +33,8 @@ for group in "$@"; do
     lint) packages+=(clang-format-14) ;;
     clang) packages+=(clang-14) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
-    cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest) ;;
+    cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest
+      g++-mingw-w64-x86-64-posix wine wine64) ;;
     *) echo "install_system_deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
