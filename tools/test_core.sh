@@ -34,7 +34,7 @@ build=build/core-$arch
 
 # Vectorised code decides in one header whether it is built; a core file
 # that tests the target's macros itself would escape --simd=off.
-if strays=$(grep -rlE '__(SSE|AVX|ARM_NEON|aarch64|x86_64)|<(e|x|i|t|s|p|n|sm)mmintrin\.h>|<arm_neon\.h>' \
+if strays=$(grep -rlE '__(SSE|AVX|ARM_NEON|aarch64|x86_64)|_M_(X64|AMD64|IX86|ARM)|<(e|x|i|t|s|p|n|sm)mmintrin\.h>|<arm_neon\.h>' \
     src/core --exclude=simd.h); then
   echo "test_core.sh: architecture tests outside src/core/support/simd.h:" >&2
   echo "$strays" >&2
