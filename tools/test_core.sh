@@ -56,8 +56,13 @@ case "$arch" in
   native) ;;
   windows)
     bash tools/install_system_deps.sh cross
+    # Wine keeps its Windows installation (the prefix) in a folder that must
+    # be writable, here one per build folder, and runs headless and quiet;
+    # the emulator command carries that, so ctest run by hand does the same.
+    wine_env=(WINEPREFIX="$PWD/$build/wine" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
     options+=(-DCMAKE_TOOLCHAIN_FILE=tools/windows/mingw-w64.cmake -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
-      -DCMAKE_CROSSCOMPILING_EMULATOR=wine -DVARDELQUIN_GTEST_SOURCE_DIR=/usr/src/googletest) ;;
+      -DCMAKE_CROSSCOMPILING_EMULATOR="$(IFS=';'; echo "env;${wine_env[*]};wine")"
+      -DVARDELQUIN_GTEST_SOURCE_DIR=/usr/src/googletest) ;;
   *)
     bash tools/install_system_deps.sh cross
     triplet=$arch-linux-gnu
@@ -72,19 +77,14 @@ cmake -S . -B "$build" "${options[@]}" >/dev/null
 # Compiler output is shown only when the build fails: a clean build has
 # nothing to say but progress counters.
 mkdir -p "$build"
-if [ "$arch" = windows ]; then
-  # Wine keeps its Windows installation (the prefix) in a folder that must
-  # be writable, here one per build folder, and runs headless and quiet.
-  # Its first start creates the prefix, which takes long enough (about 20 s
-  # on two cores) to overrun the test discovery's timeout during the build,
-  # so it happens here, once, and is timed.
-  export WINEPREFIX=$PWD/$build/wine WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-  unset DISPLAY WAYLAND_DISPLAY
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    start=$SECONDS
-    { wineboot --init && wineserver --wait; } >"$build/wineboot.log" 2>&1 || { cat "$build/wineboot.log"; exit 1; }
-    echo "wine prefix created in $((SECONDS - start)) s"
-  fi
+if [ "$arch" = windows ] && [ ! -f "$build/wine/system.reg" ]; then
+  # Wine's first start creates the prefix, which takes long enough (about
+  # 20 s on two cores) to overrun the test discovery's timeout during the
+  # build, so it happens here, once, and is timed.
+  start=$SECONDS
+  { env -u DISPLAY -u WAYLAND_DISPLAY "${wine_env[@]}" sh -c 'wineboot --init && wineserver --wait'; } \
+    >"$build/wineboot.log" 2>&1 || { cat "$build/wineboot.log"; exit 1; }
+  echo "wine prefix created in $((SECONDS - start)) s"
 fi
 log="$build/build.log"
 if ! cmake --build "$build" -j "${BUILD_JOBS:-2}" >"$log" 2>&1; then
