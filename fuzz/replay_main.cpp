@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   for (const auto& file : files) {
     std::ifstream in(file, std::ios::binary);
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::fprintf(stderr, "%s\n", file.c_str());
+    std::fprintf(stderr, "%s\n", file.string().c_str());
     // A copy of exactly the input's size, so that reads past it are caught
     // by the sanitizers as they would be under libFuzzer.
     std::vector<std::uint8_t> data(bytes.begin(), bytes.end());

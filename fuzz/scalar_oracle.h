@@ -4,6 +4,7 @@
 // digits). Slow and plain on purpose.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <clocale>
@@ -50,6 +51,56 @@ inline double signed_value(double magnitude, bool negative) {
   return std::bit_cast<double>(negative ? bits | (std::uint64_t{1} << 63) : bits);
 }
 
+#if defined(_WIN32)
+// The same number as `token`, a float the grammar accepts, written as
+// 0.DIGITS e EXPONENT with DIGITS starting at the first nonzero digit: the
+// exponent is then within a few hundred of zero unless the value is 0 or
+// out of range, however many digits balance a huge written exponent.
+inline std::string with_small_exponent(std::string_view token) {
+  std::string out;
+  std::size_t i = 0;
+  if (token[i] == '+' || token[i] == '-') out += token[i++];
+  std::string digits;
+  long long exponent = 0;
+  bool fraction = false;
+  for (; i < token.size() && token[i] != 'e' && token[i] != 'E'; ++i) {
+    if (token[i] == '.') {
+      fraction = true;
+    } else if (digits.empty() && token[i] == '0') {
+      exponent -= fraction;
+    } else {
+      digits += token[i];
+      exponent += !fraction;
+    }
+  }
+  if (digits.empty()) return out + "0";
+  if (i < token.size()) {
+    ++i;
+    const bool negative = token[i] == '-';
+    if (token[i] == '+' || token[i] == '-') ++i;
+    long long written = 0;  // saturated: past 10^15 the value is 0 or infinite anyway
+    for (; i < token.size(); ++i) written = std::min(written * 10 + (token[i] - '0'), 1'000'000'000'000'000LL);
+    exponent += negative ? -written : written;
+  }
+  return out + "0." + digits + "e" + std::to_string(exponent);
+}
+#endif
+
+// The C library's reading of `token`, a float the grammar accepts, in the
+// "C" locale; ERANGE still rounds right.
+inline double reference_strtod(const std::string& token) {
+#if defined(_WIN32)
+  // Windows has no newlocale, and the tests never leave the "C" locale.
+  // mingw-w64's own strtod rounds correctly, as the system library's does
+  // not always, but it caps a written exponent at 19999 before counting the
+  // digits, so the token is first rewritten with a small one.
+  return std::strtod(with_small_exponent(token).c_str(), nullptr);
+#else
+  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t{});
+  return strtod_l(token.c_str(), nullptr, c_locale);
+#endif
+}
+
 inline std::optional<double> reference_float(std::string_view t) {
   std::size_t i = 0;
   bool negative = false;
@@ -76,12 +127,7 @@ inline std::optional<double> reference_float(std::string_view t) {
   }
   if (i != t.size()) return std::nullopt;
 
-  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t{});
-  const std::string copy(t);
-  char* end = nullptr;
-  const double v = strtod_l(copy.c_str(), &end, c_locale);  // ERANGE still rounds right
-  if (end != copy.c_str() + copy.size()) return std::nullopt;
-  return v;
+  return reference_strtod(std::string(t));
 }
 
 // What a token means: keywords, then integer, then float, else the text.

@@ -17,7 +17,9 @@
 #             UndefinedBehaviorSanitizer runtimes come with g++
 #   cross     g++-aarch64-linux-gnu, g++-s390x-linux-gnu, qemu-user, googletest
 #             (GoogleTest as source, compiled for the target): the core
-#             cross-built for another architecture and run under emulation
+#             cross-built for another architecture and run under emulation;
+#             g++-mingw-w64-x86-64-posix, wine, wine64: the same for x86_64
+#             Windows, run under wine, and the extension linked for it
 #
 # Before installing, the script names each missing package and what it is
 # for. Installing needs root: as root it runs apt-get update and apt-get
@@ -45,7 +47,8 @@ for group in "$@"; do
     lint) packages+=(clang-format-14) ;;
     clang) packages+=(clang-14) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
-    cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest) ;;
+    cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest
+      g++-mingw-w64-x86-64-posix wine wine64) ;;
     *) echo "install_system_deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -3,17 +3,18 @@
 # errors and runs them, natively or for another architecture under
 # user-mode emulation:
 #
-#   tools/test_core.sh [--simd=on|off] [--arch=native|aarch64|s390x]
+#   tools/test_core.sh [--simd=on|off] [--arch=native|aarch64|s390x|windows]
 #
 # --simd=off builds the portable path of every routine that has a
 # vectorised or word-at-a-time one (see src/core/support/simd.h). aarch64
-# is a 64-bit ARM target; s390x is big-endian. A cross build installs its
+# is a 64-bit ARM target; s390x is big-endian; windows is x86_64 Windows,
+# built by mingw-w64 and run under wine. A cross build installs its
 # compiler, the GoogleTest sources and the emulator first
-# (tools/install_system_deps.sh cross), compiles GoogleTest for the target, and
-# runs every test binary through qemu. Each configuration has its own
-# build folder, build/core-<arch>[-nosimd]. On success it prints ctest's
-# summary; on failure everything the build or ctest printed, so no failing
-# assertion is cut off, and the exit status is non-zero.
+# (tools/install_system_deps.sh cross), compiles GoogleTest for the target,
+# and runs every test binary through qemu or wine. Each configuration has
+# its own build folder, build/core-<arch>[-nosimd]. On success it prints
+# ctest's summary; on failure everything the build or ctest printed, so no
+# failing assertion is cut off, and the exit status is non-zero.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,9 +23,9 @@ arch=native
 for arg in "$@"; do
   case "$arg" in
     --simd=on | --simd=off) simd=${arg#--simd=} ;;
-    --arch=native | --arch=aarch64 | --arch=s390x) arch=${arg#--arch=} ;;
-    -h | --help) sed -n '2,16s/^# \{0,1\}//p' "$0"; exit 0 ;;
-    *) echo "usage: $0 [--simd=on|off] [--arch=native|aarch64|s390x]" >&2; exit 2 ;;
+    --arch=native | --arch=aarch64 | --arch=s390x | --arch=windows) arch=${arg#--arch=} ;;
+    -h | --help) sed -n '2,17s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) echo "usage: $0 [--simd=on|off] [--arch=native|aarch64|s390x|windows]" >&2; exit 2 ;;
   esac
 done
 
@@ -33,7 +34,7 @@ build=build/core-$arch
 
 # Vectorised code decides in one header whether it is built; a core file
 # that tests the target's macros itself would escape --simd=off.
-if strays=$(grep -rlE '__(SSE|AVX|ARM_NEON|aarch64|x86_64)|<(e|x|i|t|s|p|n|sm)mmintrin\.h>|<arm_neon\.h>' \
+if strays=$(grep -rlE '__(SSE|AVX|ARM_NEON|aarch64|x86_64)|_M_(X64|AMD64|IX86|ARM)|<(e|x|i|t|s|p|n|sm)mmintrin\.h>|<arm_neon\.h>' \
     src/core --exclude=simd.h); then
   echo "test_core.sh: architecture tests outside src/core/support/simd.h:" >&2
   echo "$strays" >&2
@@ -50,21 +51,41 @@ fi
 
 options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DVARDELQUIN_BUILD_EXTENSION=OFF -DVARDELQUIN_BUILD_TESTS=ON
   -DVARDELQUIN_BUILD_FUZZ_REPLAY=ON -DVARDELQUIN_WERROR=ON -DVARDELQUIN_SIMD="${simd^^}")
-if [ "$arch" != native ]; then
-  bash tools/install_system_deps.sh cross
-  triplet=$arch-linux-gnu
-  # -O2 keeps the emulated run short; the native builds test -O3.
-  options+=(-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR="$arch"
-    -DCMAKE_CXX_COMPILER="$triplet-g++" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
-    -DCMAKE_CROSSCOMPILING_EMULATOR="qemu-$arch;-L;/usr/$triplet"
-    -DVARDELQUIN_GTEST_SOURCE_DIR=/usr/src/googletest)
-fi
+# -O2 keeps the emulated runs short; the native builds test -O3.
+case "$arch" in
+  native) ;;
+  windows)
+    bash tools/install_system_deps.sh cross
+    # Wine keeps its Windows installation (the prefix) in a folder that must
+    # be writable, here one per build folder, and runs headless and quiet;
+    # the emulator command carries that, so ctest run by hand does the same.
+    wine_env=(WINEPREFIX="$PWD/$build/wine" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
+    options+=(-DCMAKE_TOOLCHAIN_FILE=tools/windows/mingw-w64.cmake -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+      -DCMAKE_CROSSCOMPILING_EMULATOR="$(IFS=';'; echo "env;${wine_env[*]};wine")"
+      -DVARDELQUIN_GTEST_SOURCE_DIR=/usr/src/googletest) ;;
+  *)
+    bash tools/install_system_deps.sh cross
+    triplet=$arch-linux-gnu
+    options+=(-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR="$arch"
+      -DCMAKE_CXX_COMPILER="$triplet-g++" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+      -DCMAKE_CROSSCOMPILING_EMULATOR="qemu-$arch;-L;/usr/$triplet"
+      -DVARDELQUIN_GTEST_SOURCE_DIR=/usr/src/googletest) ;;
+esac
 
 echo "core tests: $arch, SIMD $simd, in $build"
 cmake -S . -B "$build" "${options[@]}" >/dev/null
 # Compiler output is shown only when the build fails: a clean build has
 # nothing to say but progress counters.
 mkdir -p "$build"
+if [ "$arch" = windows ] && [ ! -f "$build/wine/system.reg" ]; then
+  # Wine's first start creates the prefix, which takes long enough (about
+  # 20 s on two cores) to overrun the test discovery's timeout during the
+  # build, so it happens here, once, and is timed.
+  start=$SECONDS
+  { env -u DISPLAY -u WAYLAND_DISPLAY "${wine_env[@]}" sh -c 'wineboot --init && wineserver --wait'; } \
+    >"$build/wineboot.log" 2>&1 || { cat "$build/wineboot.log"; exit 1; }
+  echo "wine prefix created in $((SECONDS - start)) s"
+fi
 log="$build/build.log"
 if ! cmake --build "$build" -j "${BUILD_JOBS:-2}" >"$log" 2>&1; then
   cat "$log"

@@ -1,7 +1,6 @@
 """Line streams through the tool: one record per line each way."""
 import json
 import os
-import pty
 import random
 import select
 import subprocess
@@ -94,6 +93,7 @@ def read_terminal(controller, seen=b"", until=None, timeout=60):
 @pytest.mark.parametrize("option, shown", [("--progress", True), ("--no-progress", False), (None, False)])
 def test_progress_only_on_a_terminal(option, shown):
     # A small input shows no progress unless asked for; standard error is a terminal here.
+    pty = pytest.importorskip("pty", reason="pseudo-terminals are POSIX only")
     controller, terminal = pty.openpty()
     try:
         proc = subprocess.run([sys.executable, "-m", "vardelquin_cli", "loads", "--lines", *filter(None, [option])],

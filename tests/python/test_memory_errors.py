@@ -57,6 +57,8 @@ SCRIPT = textwrap.dedent("""
 """)
 
 
+@pytest.mark.skipif(not sys.platform.startswith("linux"),
+                    reason="the limit is RLIMIT_AS over /proc/self/statm's count, as Linux has them")
 @pytest.mark.skipif(bool(os.environ.get("VARDELQUIN_SANITIZED")),
                     reason="the sanitizers reserve more address space than any limit would leave")
 @pytest.mark.parametrize("case", ["loads-long-string", "loads-huge-number", "loads-many-items",

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <span>
 
+#include "support/page_read.h"
 #include "support/simd.h"
 
 namespace vardelquin {
@@ -49,17 +50,11 @@ class ByteSet {
   // For a text of n < 16 bytes at p with no member in it: stores its
   // bytes at out, which has room for 16, and returns true. One 16-byte read
   // tests and copies it whole, when that read stays within the page that
-  // holds p: it then cannot fault, whatever lies past the text, and the
-  // bytes past it are ignored (and stored past the n kept). The read is an
-  // instruction of its own, not an access to a C++ object, since it may
-  // reach past the text's object; neither the compiler nor an address
-  // checker then takes it for an overrun. False, storing nothing that
-  // counts, otherwise.
+  // holds p (see page_read.h); the bytes past the text are ignored (and
+  // stored past the n kept). False, storing nothing that counts, otherwise.
   bool copy_if_clear(const char* p, std::size_t n, char* out) const noexcept {
-    constexpr std::uintptr_t page = 4096;
-    if (reinterpret_cast<std::uintptr_t>(p) % page > page - block) return false;
-    __m128i chunk;
-    asm("movdqu (%1), %0" : "=x"(chunk) : "r"(p) : "memory");
+    if (!within_one_page(p)) return false;
+    const __m128i chunk = load_16_within_page(p);
     if ((chunk_mask(chunk) & ((1u << n) - 1)) != 0) return false;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), chunk);
     return true;

@@ -7,19 +7,21 @@
 #include <cstdint>
 #include <cstring>
 
+#include "support/byte_swap.h"
+
 namespace vardelquin {
 
 inline std::uint32_t load_le32(const char* p) noexcept {
   std::uint32_t v;
   std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  if constexpr (std::endian::native == std::endian::big) v = byte_swap32(v);
   return v;
 }
 
 inline std::uint64_t load_le64(const char* p) noexcept {
   std::uint64_t v;
   std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  if constexpr (std::endian::native == std::endian::big) v = byte_swap64(v);
   return v;
 }
 
@@ -28,7 +30,7 @@ inline std::uint64_t load_le64(const char* p) noexcept {
 inline std::uint64_t load_be64(const char* p) noexcept {
   std::uint64_t v;
   std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  if constexpr (std::endian::native == std::endian::little) v = byte_swap64(v);
   return v;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "support/byte_swap.h"
 #include "support/simd.h"
 #include "writer/shortest_digits.h"
 
@@ -148,7 +149,7 @@ std::uint64_t eight_digits(std::uint64_t n) noexcept {
 // Stores the word's bytes lowest first, whatever the byte order: a copy of
 // the word itself on little-endian targets, reversed on big-endian ones.
 void store_eight_digits(char* out, std::uint64_t digits) noexcept {
-  if constexpr (std::endian::native == std::endian::big) digits = __builtin_bswap64(digits);
+  if constexpr (std::endian::native == std::endian::big) digits = byte_swap64(digits);
   std::memcpy(out, &digits, 8);
 }
 #endif

@@ -16,17 +16,10 @@
 #include <bit>
 #include <cstdint>
 
-// The scaling multiplies 64 by 128 bits. GCC and clang provide unsigned
-// __int128 on the 64-bit targets this project builds for (x86-64, aarch64);
-// a compiler without it stops here instead of falling back silently.
-#if !defined(__SIZEOF_INT128__)
-#error "shortest_digits.cpp needs unsigned __int128 (GCC or clang on a 64-bit target)"
-#endif
+#include "support/wide_multiply.h"
 
 namespace vardelquin {
 namespace {
-
-__extension__ typedef unsigned __int128 uint128;
 
 #include "writer/pow10_table.inc"
 
@@ -49,11 +42,11 @@ int floor_log2_pow10(int e) { return (e * log2_pow10_multiplier) >> log2_pow10_s
 // x* does. This relies on x* being an integer or further than cp / 2^128
 // from every integer, which the table's generator proves.
 std::uint64_t scale(const std::uint64_t (&g)[2], std::uint64_t cp) {
-  const uint128 low = uint128{g[1]} * cp;
-  const uint128 high = uint128{g[0]} * cp + (low >> 64);  // below 2^124
-  const auto integer = static_cast<std::uint64_t>(high >> 64);
+  const UInt128 low = multiply_wide(g[1], cp);
+  const UInt128 high = multiply_wide(g[0], cp, high_word(low));  // below 2^124
+  const std::uint64_t integer = high_word(high);
   // The fraction, in units of 2^-128, is high's low word then low's.
-  const bool inexact = static_cast<std::uint64_t>(high) != 0 || static_cast<std::uint64_t>(low) > cp;
+  const bool inexact = low_word(high) != 0 || low_word(low) > cp;
   return integer | static_cast<std::uint64_t>(inexact);
 }
 
