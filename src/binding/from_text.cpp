@@ -13,10 +13,10 @@
 #include "binding/key_cache.h"
 #include "binding/text.h"
 #include "reader/text_reader.h"
+#include "support/arena.h"
 #include "support/pod_stack.h"
 #include "support/spare.h"
 #include "support/utf8.h"
-#include "value/arena.h"
 
 namespace vardelquin {
 namespace {
@@ -28,16 +28,13 @@ namespace {
 // of loads' hottest paths, and this class is the RAII owner instead.
 class ObjectStack {
  public:
-  ObjectStack() {
-    // get, not find: see ObjectSink.
-    spare::take(spare::ThreadSpares<Spares>::get().objects, objects_);
-  }
+  // `objects` comes empty, and goes back so.
+  explicit ObjectStack(PodStack<PyObject*>& objects) noexcept : objects_(objects) {}
   ObjectStack(const ObjectStack&) = delete;
   ObjectStack& operator=(const ObjectStack&) = delete;
   ~ObjectStack() {
     for (PyObject* object : objects_) Py_DECREF(object);
     objects_.clear();
-    spare::give(spare::ThreadSpares<Spares>::get().objects, objects_);
   }
 
   std::size_t size() const noexcept { return objects_.size(); }
@@ -59,12 +56,7 @@ class ObjectStack {
  private:
   // A long list's items all wait here: a PodStack does not copy them, nor
   // take fresh pages for all of them, at each doubling.
-  PodStack<PyObject*> objects_;
-  // The storage of the last stack on this thread (see support/spare.h);
-  // it goes back empty, so the thread's spare holds no reference.
-  struct Spares {
-    PodStack<PyObject*> objects;
-  };
+  PodStack<PyObject*>& objects_;
 };
 
 // A member of an object still open: its key's bytes and, once it is made,
@@ -78,13 +70,13 @@ struct PendingMember {
 // values it holds, as ObjectStack does.
 class MemberStack {
  public:
-  MemberStack() { spare::take(spare::ThreadSpares<Spares>::get().members, members_); }
+  // `members` comes empty, and goes back so.
+  explicit MemberStack(std::vector<PendingMember>& members) noexcept : members_(members) {}
   MemberStack(const MemberStack&) = delete;
   MemberStack& operator=(const MemberStack&) = delete;
   ~MemberStack() {
     for (const PendingMember& member : members_) Py_XDECREF(member.value);
     members_.clear();
-    spare::give(spare::ThreadSpares<Spares>::get().members, members_);
   }
 
   std::size_t size() const noexcept { return members_.size(); }
@@ -96,10 +88,7 @@ class MemberStack {
   void forget_from(std::size_t base) noexcept { members_.resize(base); }
 
  private:
-  std::vector<PendingMember> members_;
-  struct Spares {  // see support/spare.h
-    std::vector<PendingMember> members;
-  };
+  std::vector<PendingMember>& members_;
 };
 
 // Orders members by key bytes (unsigned, a shorter prefix first), equal
@@ -139,21 +128,46 @@ void order_by_key(std::span<PendingMember> members) {
 // of the stacks here owns it, and drops it if the read ends early.
 class ObjectSink {
  public:
-  // The thread's spares are made when the call starts rather than when it
-  // ends: the first use on a thread registers their destructor with the C
-  // library, which ends the process if it finds no memory for that, and
-  // the end of a call is where memory is most likely to have run out.
+  // One list or object still open; its children wait on items_ or
+  // members_ from `base` on.
+  struct Frame {
+    bool is_list;
+    std::size_t base;
+  };
+  // The working storage of loads, kept for the next call on the thread
+  // (see support/spare.h). It goes back emptied, holding no reference.
+  struct Storage {
+    std::vector<Frame> frames;
+    PodStack<PyObject*> objects;
+    std::vector<PendingMember> members;
+    Arena keys;
+    std::string scratch;  // the reader's
+
+    void give_back() noexcept {
+      spare::empty(frames);
+      spare::empty(objects);
+      spare::empty(members);
+      keys.clear();
+      spare::empty(scratch);
+    }
+  };
+
   // `text` is the UTF-8 of `source`, a str.
-  ObjectSink(PyHandle source, std::string_view text) : source_(source), text_(text.data()), text_view_(text) {
+  ObjectSink(PyHandle source, std::string_view text, Storage& storage)
+      : source_(source),
+        text_(text.data()),
+        text_view_(text),
+        frames_(storage.frames),
+        items_(storage.objects),
+        members_(storage.members),
+        keys_(storage.keys) {
     const auto characters = static_cast<std::size_t>(PyUnicode_GetLength(source.get()));
     // As long in UTF-8 bytes as in characters: ASCII.
     if (characters == text.size()) ascii_source_ = source;
     // Parts of the str are worth taking only where multi-byte characters
     // abound (a quarter more bytes than characters), which few texts have.
     if (4 * text.size() < 5 * characters) parts_worth_taking_ = false;
-    spare::take(spare::ThreadSpares<Spares>::get().frames, frames_);
   }
-  ~ObjectSink() { spare::give(spare::ThreadSpares<Spares>::get().frames, frames_); }
   ObjectSink(const ObjectSink&) = delete;
   ObjectSink& operator=(const ObjectSink&) = delete;
 
@@ -301,15 +315,6 @@ class ObjectSink {
 
   [[gnu::noinline, gnu::cold]] void fail(PendingException (*make)()) { failure_.emplace(make()); }
 
-  // One list or object still open; its children wait on items_ or
-  // members_ from `base` on.
-  struct Frame {
-    bool is_list;
-    std::size_t base;
-  };
-  struct Spares {  // see support/spare.h
-    std::vector<Frame> frames;
-  };
   const PyHandle source_;
   const char* const text_;
   const std::string_view text_view_;
@@ -320,11 +325,11 @@ class ObjectSink {
   // bytes and in characters.
   std::size_t bytes_read_ = 0;
   std::size_t characters_read_ = 0;
-  std::vector<Frame> frames_;
+  std::vector<Frame>& frames_;
   ObjectStack items_;
   MemberStack members_;
   // Member keys read from scratch, kept until the end of the call.
-  Arena keys_;
+  Arena& keys_;
   std::string_view entry_key_;
   std::string entry_key_copy_;
   PyRef result_;
@@ -349,9 +354,10 @@ PendingException reader_failure(const Failure& read_failure) {
 
 PyResult<PyRef> dict_from_text(PyHandle source, std::string_view text, const FormatConfig& config) {
   const CollectorPause pause;
-  ObjectSink sink(source, text);
+  const spare::Lease<ObjectSink::Storage> storage;
+  ObjectSink sink(source, text, *storage);
   if (!sink.start()) return failure(sink.take_failure());
-  TextReader reader(text, config, sink);
+  TextReader reader(text, config, sink, storage->scratch);
   switch (reader.read()) {
     case ReadEnd::complete: return sink.take_result();
     case ReadEnd::malformed: return failure(reader_failure(reader.failure()));

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "value/arena.h"
+#include "support/arena.h"
 
 namespace vardelquin {
 
@@ -124,10 +124,7 @@ class Document {
  public:
   using const_iterator = std::vector<Member>::const_iterator;
 
-  // A document takes its entries' storage from the last document that
-  // went on the same thread, and leaves its own for the next.
-  Document() noexcept;
-  ~Document();
+  Document() = default;
   Document(Document&&) noexcept = default;
   Document& operator=(Document&&) noexcept = default;
   Document(const Document&) = delete;
