@@ -18,7 +18,8 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
   return allocate_bytes(bytes, alignment);
 }
 
-void Arena::clear() noexcept {
+// All blocks but one of the first size, which is kept.
+void Arena::free_blocks() noexcept {
   for (Block* block = last_; block != nullptr;) {
     Block* const previous = block->previous;
     if (block->size == first_block && kept_ == nullptr) {

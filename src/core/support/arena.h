@@ -41,7 +41,9 @@ class Arena {
   // Empties the arena: frees every block but one of the first size, which
   // the next allocation takes again, so that an arena kept from one call to
   // the next (see support/spare.h) allocates no block for a small call.
-  void clear() noexcept;
+  void clear() noexcept {
+    if (last_ != nullptr) free_blocks();
+  }
 
   // Memory for `count` objects of a trivially destructible type.
   template <class T>
@@ -85,6 +87,7 @@ class Arena {
 
   // Out of line and cold: it runs once per block, not once per value.
   [[gnu::noinline, gnu::cold]] void* allocate_in_new_block(std::size_t bytes, std::size_t alignment);
+  void free_blocks() noexcept;
   void free_all() noexcept;
 
   // Each block starts with this header; the blocks form a list, newest
