@@ -9,8 +9,8 @@
 #include "binding/arguments.h"
 #include "binding/text.h"
 #include "failure.h"
+#include "format_limits.h"
 #include "support/spare.h"
-#include "value/value.h"
 #include "writer/text_writer.h"
 
 namespace vardelquin {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "support/spare.h"
-#include "writer/writer.h"
+#include "tree/tree_writer.h"
 
 namespace vardelquin {
 namespace {

@@ -32,6 +32,7 @@
 
 #include "config/format_config.h"
 #include "failure.h"
+#include "format_limits.h"
 #include "reader/scalar.h"
 #include "value/value.h"
 

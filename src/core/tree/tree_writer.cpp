@@ -1,4 +1,4 @@
-#include "writer/writer.h"
+#include "tree/tree_writer.h"
 
 #include <span>
 #include <utility>

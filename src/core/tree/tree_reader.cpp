@@ -1,4 +1,4 @@
-#include "reader/reader.h"
+#include "tree/tree_reader.h"
 
 #include <cstddef>
 #include <span>

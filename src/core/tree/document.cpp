@@ -1,4 +1,4 @@
-#include "value/value.h"
+#include "tree/document.h"
 
 #include <algorithm>
 #include <bit>
