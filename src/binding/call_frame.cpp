@@ -4,7 +4,7 @@
 
 #include "binding/names.h"
 #include "binding/once.h"
-#include "binding/text.h"
+#include "binding/type_tests.h"
 
 namespace vardelquin {
 namespace {

@@ -23,9 +23,10 @@ namespace {
 
 // New references on their way into a list, stacked for all levels at
 // once. It owns what it holds: what is not handed on is dropped with it.
-// The references are bare pointers rather than PyRefs so that handing a
-// run of them to a new list leaves nothing to destroy: the stack is one
-// of loads' hottest paths, and this class is the RAII owner instead.
+// The references are kept as bare pointers rather than PyRefs so that
+// handing a run of them to a new list leaves nothing to destroy: the stack
+// is one of loads' hottest paths, and this class is the RAII owner
+// instead; they come in and go out as PyRefs.
 class ObjectStack {
  public:
   // `objects` comes empty, and goes back so.
@@ -33,19 +34,15 @@ class ObjectStack {
   ObjectStack(const ObjectStack&) = delete;
   ObjectStack& operator=(const ObjectStack&) = delete;
   ~ObjectStack() {
-    for (PyObject* object : objects_) Py_DECREF(object);
+    for (PyObject* object : objects_) PyRef::steal(object);
     objects_.clear();
   }
 
   std::size_t size() const noexcept { return objects_.size(); }
-  // Takes over a new reference, which is dropped if there is no room.
-  void push(PyObject* object) {
-    try {
-      objects_.push_back(object);
-    } catch (...) {
-      Py_DECREF(object);
-      throw;
-    }
+  // Takes over the reference, which is dropped if there is no room.
+  void push(PyRef object) {
+    objects_.push_back(object.get());
+    (void)object.release();
   }
   // The references from `base` on, for the caller to take over with forget_from.
   std::span<PyObject* const> from(std::size_t base) const noexcept {
@@ -75,7 +72,7 @@ class MemberStack {
   MemberStack(const MemberStack&) = delete;
   MemberStack& operator=(const MemberStack&) = delete;
   ~MemberStack() {
-    for (const PendingMember& member : members_) Py_XDECREF(member.value);
+    for (const PendingMember& member : members_) PyRef::steal(member.value);
     members_.clear();
   }
 
@@ -213,11 +210,19 @@ class ObjectSink {
     const std::size_t base = frames_.back().base;
     frames_.pop_back();
     const std::span<PyObject* const> items = items_.from(base);
-    PyObject* list = created(PyList_New(static_cast<Py_ssize_t>(items.size())));
-    if (list == nullptr) return false;  // the items stay on the stack, which drops them
-    for (std::size_t i = 0; i < items.size(); ++i) PyList_SetItem(list, static_cast<Py_ssize_t>(i), items[i]);
+    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(items.size()))));
+    if (!list) return false;  // the items stay on the stack, which drops them
+    // PyList_SetItem takes an item over even when it fails: the stack lets
+    // go of them first, and a failure drops those not yet handed over.
     items_.forget_from(base);
-    return complete(list);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), items[i]) != 0) [[unlikely]] {
+        for (PyObject* rest : items.subspan(i + 1)) PyRef::steal(rest);
+        fail(fetch_exception);
+        return false;
+      }
+    }
+    return complete(list.release());
   }
   bool close_object() {
     const std::size_t base = frames_.back().base;
@@ -227,8 +232,8 @@ class ObjectSink {
     PyRef dict = PyRef::steal(created(PyDict_New()));
     if (!dict) return false;
     for (PendingMember& member : members) {
-      if (!store(dict.get(), member.key, member.value)) return false;
-      Py_DECREF(std::exchange(member.value, nullptr));
+      const PyRef value = PyRef::steal(std::exchange(member.value, nullptr));
+      if (!store(dict.get(), member.key, value.get())) return false;
     }
     members_.forget_from(base);
     return complete(dict.release());
@@ -241,25 +246,25 @@ class ObjectSink {
   // Takes over `value` (a new reference, or NULL after a failure) and
   // hands it to the innermost open container, else to the entry whose key
   // came last.
-  bool complete(PyObject* value) {
-    if (value == nullptr) return false;
-    if (frames_.empty()) {
-      const bool stored = store(result_.get(), entry_key_, value);
-      Py_DECREF(value);
-      return stored;
-    }
+  bool complete(PyObject* made) {
+    PyRef value = PyRef::steal(made);
+    if (!value) return false;
+    if (frames_.empty()) return store(result_.get(), entry_key_, value.get());
     if (frames_.back().is_list) {
-      items_.push(value);
+      items_.push(std::move(value));
     } else {
-      members_.set_last(value);
+      members_.set_last(value.release());
     }
     return true;
   }
 
   // Stores `value` (borrowed) under `key` in `dict`.
   bool store(PyObject* dict, std::string_view key, PyObject* value) {
-    const PyRef name = PyRef::steal(created(cached_key(key)));
-    if (!name) return false;
+    const PyRef name = cached_key(key);
+    if (!name) {
+      fail(api_call_failed);
+      return false;
+    }
     if (PyDict_SetItem(dict, name.get(), value) < 0) {
       fail(fetch_exception);
       return false;

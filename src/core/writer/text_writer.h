@@ -12,14 +12,14 @@
 // whatever order they were met in, and of keys with equal text only the
 // last one met stays, in its sorted place. Members are written as they
 // come; at close, an object whose keys did not come strictly ascending (the
-// usual case does) has its text rearranged in place, unless more of its
-// text was moved already than it has (moving the same text again at every
-// enclosing level would cost depth x size), or an object inside it was
-// noted. Such an object only notes its members' order, and when the
-// top-level value closes, the text of the objects noted is gathered in
-// one pass. So the bytes moved in place within any value stay under twice
-// its size, and each byte is gathered at most once, however deep the
-// nesting.
+// usual case does) has its text rearranged in place, unless the bytes
+// moved inside it already exceed four times its size (moving the same text
+// again at every enclosing level would cost depth x size), or an object
+// inside it was noted. Such an object only notes its members' order, and
+// when the top-level value closes, the text of the objects noted is
+// gathered in one pass. So the bytes moved in place within any value stay
+// within five times its size, and each byte is gathered at most once,
+// however deep the nesting.
 //
 // The writer cannot fail. Its working storage is the caller's, so that a
 // caller can keep it from one call to the next (see support/spare.h).
