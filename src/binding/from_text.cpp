@@ -216,11 +216,8 @@ class ObjectSink {
     // go of them first, and a failure drops those not yet handed over.
     items_.forget_from(base);
     for (std::size_t i = 0; i < items.size(); ++i) {
-      if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), items[i]) != 0) [[unlikely]] {
-        for (PyObject* rest : items.subspan(i + 1)) PyRef::steal(rest);
-        fail(fetch_exception);
-        return false;
-      }
+      if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), items[i]) != 0) [[unlikely]]
+        return item_not_set(items.subspan(i + 1));
     }
     return complete(list.release());
   }
@@ -232,8 +229,8 @@ class ObjectSink {
     PyRef dict = PyRef::steal(created(PyDict_New()));
     if (!dict) return false;
     for (PendingMember& member : members) {
-      const PyRef value = PyRef::steal(std::exchange(member.value, nullptr));
-      if (!store(dict.get(), member.key, value.get())) return false;
+      if (!store(dict.get(), member.key, member.value)) return false;
+      PyRef::steal(std::exchange(member.value, nullptr));  // the dict holds it now
     }
     members_.forget_from(base);
     return complete(dict.release());
@@ -246,14 +243,17 @@ class ObjectSink {
   // Takes over `value` (a new reference, or NULL after a failure) and
   // hands it to the innermost open container, else to the entry whose key
   // came last.
-  bool complete(PyObject* made) {
-    PyRef value = PyRef::steal(made);
-    if (!value) return false;
-    if (frames_.empty()) return store(result_.get(), entry_key_, value.get());
+  bool complete(PyObject* value) {
+    if (value == nullptr) return false;
+    if (frames_.empty()) {
+      const bool stored = store(result_.get(), entry_key_, value);
+      PyRef::steal(value);  // the dict holds it now, if stored
+      return stored;
+    }
     if (frames_.back().is_list) {
-      items_.push(std::move(value));
+      items_.push(PyRef::steal(value));
     } else {
-      members_.set_last(value.release());
+      members_.set_last(value);
     }
     return true;
   }
@@ -319,6 +319,13 @@ class ObjectSink {
   }
 
   [[gnu::noinline, gnu::cold]] void fail(PendingException (*make)()) { failure_.emplace(make()); }
+
+  // PyList_SetItem failed: drops the items it was not yet handed.
+  [[gnu::noinline, gnu::cold]] bool item_not_set(std::span<PyObject* const> rest) {
+    for (PyObject* item : rest) PyRef::steal(item);
+    fail(fetch_exception);
+    return false;
+  }
 
   const PyHandle source_;
   const char* const text_;

@@ -94,7 +94,7 @@ bool holds(const Slot& slot, const KeyWords& words, std::string_view key) noexce
 
 }  // namespace
 
-PyRef cached_key(std::string_view key) {
+PyRef cached_key(std::string_view key) noexcept {
   if (key.size() > longest_key) return str_from_utf8(key);
   const KeyWords words = words_of(key);
   Slot& slot = slots[slot_of(words)];

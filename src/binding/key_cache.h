@@ -9,6 +9,6 @@ namespace vardelquin {
 
 // An exact str holding `key` (UTF-8), or empty with the interpreter's
 // exception set. Call with the interpreter lock held.
-PyRef cached_key(std::string_view key);
+PyRef cached_key(std::string_view key) noexcept;
 
 }  // namespace vardelquin
