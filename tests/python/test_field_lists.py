@@ -5,7 +5,6 @@ stubs (also checked by stubtest in test_typing.py), the command-line tool's opti
 each spell the list again, so a field added or renamed in one place and not another fails here.
 """
 import ast
-import importlib.util
 import inspect
 import pathlib
 import re
@@ -17,7 +16,7 @@ from vardelquin import FormatConfig
 from vardelquin_cli import lines
 
 FIELDS = tuple(inspect.signature(FormatConfig).parameters)
-STUB = pathlib.Path(importlib.util.find_spec("vardelquin").origin).parent / "vardelquin-stubs" / "__init__.pyi"
+STUB = pathlib.Path(__file__).resolve().parents[2] / "src" / "python" / "vardelquin-stubs" / "__init__.pyi"
 
 
 def test_the_binding_lists_the_fields_once_in_one_order():
