@@ -22,8 +22,8 @@
 
 #include "failure.h"
 #include "fuzz_support.h"
-#include "reader/reader.h"
-#include "writer/writer.h"
+#include "tree/tree_reader.h"
+#include "tree/tree_writer.h"
 
 extern "C" PyObject* PyInit_vardelquin();
 

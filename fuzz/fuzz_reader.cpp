@@ -10,7 +10,7 @@
 
 #include "failure.h"
 #include "fuzz_support.h"
-#include "reader/reader.h"
+#include "tree/tree_reader.h"
 #include "tree_model.h"
 
 namespace vardelquin::fuzz {
@@ -50,7 +50,9 @@ void check_value(const Value& v, const FormatConfig& config, std::size_t depth) 
 void check_failure(const Failure& f, std::string_view text, const FormatConfig& config) {
   const std::string message = failure_message(f);
   const char32_t kv_sep = config.delimiter(Delimiter::kv_sep);
-  const auto is = [&](unsigned char b, Delimiter d) { return b == static_cast<unsigned char>(config.byte(d)); };
+  const auto is = [&](unsigned char b, Delimiter d) {
+    return b == static_cast<unsigned char>(config.byte(d));
+  };
   FUZZ_CHECK(f.has_offset(), message);
   if (f.kind == FailureKind::key_runs_to_end || f.kind == FailureKind::list_unterminated ||
       f.kind == FailureKind::object_unterminated) {

@@ -16,10 +16,10 @@
 
 #include "config/format_config.h"
 #include "fuzz_support.h"
-#include "reader/reader.h"
 #include "scalar_oracle.h"
-#include "value/value.h"
-#include "writer/writer.h"
+#include "tree/document.h"
+#include "tree/tree_reader.h"
+#include "tree/tree_writer.h"
 
 namespace vardelquin::fuzz {
 
@@ -50,7 +50,8 @@ inline std::string show(const Value& v) {
 
 inline std::string show(const Document& d) {
   std::string out;
-  for (const auto& [key, value] : d) out += (out.empty() ? "'" : ", '") + std::string(key) + "': " + show(value);
+  for (const auto& [key, value] : d)
+    out += (out.empty() ? "'" : ", '") + std::string(key) + "': " + show(value);
   return "{" + out + "}";
 }
 

@@ -49,6 +49,14 @@ if strays=$(grep -rlE '#[[:space:]]*include[[:space:]]*[<"](Python\.h|binding/|\
   exit 1
 fi
 
+# The value tree serves the core's tests and fuzzers alone: no other
+# source file includes it (the build links it into them alone).
+if strays=$(grep -rlE '#[[:space:]]*include[[:space:]]*"tree/' src --exclude-dir=tree); then
+  echo "test_core.sh: source files outside src/core/tree that include the value tree:" >&2
+  echo "$strays" >&2
+  exit 1
+fi
+
 options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DVARDELQUIN_BUILD_EXTENSION=OFF -DVARDELQUIN_BUILD_TESTS=ON
   -DVARDELQUIN_BUILD_FUZZ_REPLAY=ON -DVARDELQUIN_WERROR=ON -DVARDELQUIN_SIMD="${simd^^}")
 # -O2 keeps the emulated runs short; the native builds test -O3.

@@ -2,26 +2,12 @@
 
 #include <vector>
 
+#include "binding/messages.h"
 #include "binding/text.h"
 #include "support/utf8.h"
 
 namespace vardelquin {
 namespace {
-
-std::string quoted_name_list(std::span<const std::string_view> names) {
-  std::string out;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) {
-      if (names.size() > 2) out += ',';
-      out += ' ';
-      if (i + 1 == names.size()) out += "and ";
-    }
-    out += '\'';
-    out += names[i];
-    out += '\'';
-  }
-  return out;
-}
 
 PendingException type_error(std::string message) {
   return PendingException::lazy(PyHandle(PyExc_TypeError), std::move(message));
@@ -59,9 +45,8 @@ PyResult<Ok> bind_arguments(const ArgumentSpec& signature, PyHandle args, PyHand
     slots[i] = PyHandle(PyTuple_GetItem(args.get(), static_cast<Py_ssize_t>(i)));
   }
   if (given > parameter_count) {
-    return failure(type_error(signature.label() + " takes from " + std::to_string(signature.required) +
-                              " to " + std::to_string(parameter_count) + " positional arguments but " +
-                              std::to_string(given) + (given == 1 ? " was" : " were") + " given"));
+    return failure(type_error(
+        message::too_many_positional(signature.label(), signature.required, parameter_count, given)));
   }
 
   if (kwargs) {
@@ -71,14 +56,13 @@ PyResult<Ok> bind_arguments(const ArgumentSpec& signature, PyHandle args, PyHand
     while (PyDict_Next(kwargs.get(), &position, &key, &value)) {
       const std::size_t index = find_parameter(signature, PyHandle(key));
       if (index == parameter_count) {
-        PyRef message = PyRef::steal(PyUnicode_FromFormat("%s got an unexpected keyword argument '%S'",
-                                                          signature.label().c_str(), key));
+        PyRef message = PyRef::steal(
+            PyUnicode_FromFormat(message::unexpected_keyword_format(signature.label()).c_str(), key));
         if (!message) return failure(fetch_exception());
         return failure(PendingException::lazy_object(PyHandle(PyExc_TypeError), std::move(message)));
       }
       if (slots[index]) {
-        return failure(type_error(signature.label() + " got multiple values for argument '" +
-                                  std::string(signature.parameters[index]) + "'"));
+        return failure(type_error(message::multiple_values(signature.label(), signature.parameters[index])));
       }
       slots[index] = PyHandle(value);
     }
@@ -90,9 +74,7 @@ PyResult<Ok> bind_arguments(const ArgumentSpec& signature, PyHandle args, PyHand
       if (!slots[i]) missing.push_back(signature.parameters[i]);
     }
     if (!missing.empty()) {
-      return failure(type_error(signature.label() + " missing " + std::to_string(missing.size()) +
-                                " required positional " + (missing.size() == 1 ? "argument" : "arguments") +
-                                ": " + quoted_name_list(missing)));
+      return failure(type_error(message::missing_positional(signature.label(), missing)));
     }
   }
   return Ok{};
@@ -105,8 +87,7 @@ PendingException wrap_argument_error(std::string_view name, PendingException ori
     return fetched;
   }
   const PyHandle first = fetched.value().handle();
-  const std::string prefix = "argument '" + std::string(name) + "': %S";
-  PyRef message = PyRef::steal(PyUnicode_FromFormat(prefix.c_str(), first.get()));
+  PyRef message = PyRef::steal(PyUnicode_FromFormat(message::argument_format(name).c_str(), first.get()));
   if (!message) return fetch_exception();
   PyRef cause = PyRef::steal(PyException_GetCause(first.get()));
   PendingException wrapped = PendingException::lazy_object(PyHandle(PyExc_TypeError), std::move(message));
@@ -130,7 +111,7 @@ PyResult<char32_t> extract_char(PyHandle object) {
     const utf8::Decoded first = utf8::decode(*text);
     if (first.length == text->size()) return first.code_point;
   }
-  return failure(PendingException::lazy(PyHandle(PyExc_ValueError), "expected a string of length 1"));
+  return failure(PendingException::lazy(PyHandle(PyExc_ValueError), message::not_one_character));
 }
 
 }  // namespace vardelquin

@@ -2,9 +2,10 @@
 
 #include <atomic>
 
+#include "binding/messages.h"
 #include "binding/names.h"
 #include "binding/once.h"
-#include "binding/text.h"
+#include "binding/type_tests.h"
 
 namespace vardelquin {
 namespace {
@@ -17,7 +18,7 @@ constexpr const char* internal_failure_doc =
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.\n";
 
-constexpr const char* generic_internal_message = "internal failure in native code";
+constexpr const char* generic_internal_message = message::internal_failure;
 
 // Owns one reference for the life of the process.
 std::atomic<PyObject*> internal_failure_slot{nullptr};
@@ -121,7 +122,7 @@ void PendingException::raise() && {
       if (derives_from_base_exception(cls)) {
         PyErr_SetObject(cls.get(), message.get());
       } else {
-        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+        PyErr_SetString(PyExc_TypeError, message::not_an_exception);
       }
       return;
     }
@@ -144,8 +145,7 @@ PendingException fetch_exception() {
   PyRef value_ref = PyRef::steal(value);
   PyRef traceback_ref = PyRef::steal(traceback);
   if (!type_ref) {
-    return PendingException::lazy(PyHandle(PyExc_SystemError),
-                                  "attempted to fetch exception but none was set");
+    return PendingException::lazy(PyHandle(PyExc_SystemError), message::nothing_to_fetch);
   }
   const PyHandle internal_class = internal_failure_class_if_any();
   if (internal_class && PyErr_GivenExceptionMatches(type_ref.get(), internal_class.get())) {
@@ -173,7 +173,7 @@ PyHandle internal_failure_class() {
   auto held = internal_failure_lock.acquire();
   if (PyObject* cls = internal_failure_slot.load(std::memory_order_acquire)) return PyHandle(cls);
   if (!held) {
-    PyErr_SetString(PyExc_RuntimeError, "InternalFailure is being created by this thread");
+    PyErr_SetString(PyExc_RuntimeError, message::internal_failure_class_being_made);
     return PyHandle();
   }
   PyRef cls = PyRef::steal(PyErr_NewExceptionWithDoc("vardelquin_runtime.InternalFailure",
@@ -186,7 +186,7 @@ PyHandle internal_failure_class() {
 
 namespace detail {
 void raise_unexpected_cpp_exception() noexcept {
-  raise_exception(PendingException::internal("unexpected exception in native code"));
+  raise_exception(PendingException::internal(message::unexpected_native_exception));
 }
 }  // namespace detail
 

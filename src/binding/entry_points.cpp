@@ -11,7 +11,6 @@
 #include "binding/text.h"
 #include "binding/to_text.h"
 #include "failure.h"
-#include "support/spare.h"
 
 namespace vardelquin {
 namespace {
@@ -43,11 +42,6 @@ PyResult<WorkingConfig> settle_config(PyHandle config) {
   return WorkingConfig{record, std::move(*hold)};
 }
 
-// The text buffer of the last dumps on this thread (see support/spare.h).
-struct OutputSpares {
-  OutputBuffer text;
-};
-
 }  // namespace
 
 PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -62,13 +56,7 @@ PyObject* dumps(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     PyResult<WorkingConfig> config = settle_config(slots[1]);
     if (!config) return failure(std::move(config).error());
-    OutputBuffer text;
-    if (OutputSpares* spares = spare::ThreadSpares<OutputSpares>::find()) spare::take(spares->text, text);
-    PyResult<Ok> written = write_dict(obj, *config->record, text);
-    PyResult<PyRef> result =
-        written ? checked_str_from_utf8(text.view()) : failure(std::move(written).error());
-    spare::give(spare::ThreadSpares<OutputSpares>::get().text, text);
-    return result;
+    return str_of_dict(obj, *config->record);
   });
 }
 

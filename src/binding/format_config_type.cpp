@@ -7,6 +7,7 @@
 
 #include "binding/arguments.h"
 #include "binding/interpreter.h"
+#include "binding/messages.h"
 #include "binding/once.h"
 #include "binding/text.h"
 #include "config/literal_form.h"
@@ -84,9 +85,7 @@ PyResult<Instance*> as_format_config(PyHandle object) {
   }
   Instance* instance = as_instance(object);
   if (!instance->constructed) {
-    return failure(PendingException::lazy(PyHandle(PyExc_TypeError),
-                                          "FormatConfig object is not initialized; create it by calling "
-                                          "FormatConfig()"));
+    return failure(PendingException::lazy(PyHandle(PyExc_TypeError), message::config_not_initialized));
   }
   return instance;
 }
@@ -95,7 +94,7 @@ PyResult<WriteHold> hold_for_writing(PyHandle object) {
   PyResult<Instance*> instance = as_format_config(object);
   if (!instance) return failure(std::move(instance).error());
   if (!try_take_write(*instance)) {
-    return failure(PendingException::lazy(PyHandle(PyExc_RuntimeError), "Already borrowed"));
+    return failure(PendingException::lazy(PyHandle(PyExc_RuntimeError), message::config_being_read));
   }
   return PyResult<WriteHold>(std::in_place, *instance);
 }
@@ -199,7 +198,8 @@ PyObject* format_config_get(PyObject* self, void* closure) {
 int format_config_set(PyObject* self, PyObject* value, void* closure) {
   return setter_frame([&]() -> PyResult<Ok> {
     if (value == nullptr) {
-      return failure(PendingException::lazy(PyHandle(PyExc_AttributeError), "can't delete attribute"));
+      return failure(
+          PendingException::lazy(PyHandle(PyExc_AttributeError), message::attribute_not_deletable));
     }
     const std::size_t index = field_index(closure);
     FormatFields replacement;
@@ -301,9 +301,8 @@ OnceLock class_lock;
 
 PendingException class_creation_failed(PendingException cause) {
   PendingException fetched_cause = std::move(cause).fetch();
-  PendingException wrapped = PendingException::lazy(PyHandle(PyExc_RuntimeError),
-                                                    "An error occurred while initializing class FormatConfig")
-                                 .fetch();
+  PendingException wrapped =
+      PendingException::lazy(PyHandle(PyExc_RuntimeError), message::config_class_failed).fetch();
   if (wrapped.kind() == PendingException::Kind::Fetched &&
       fetched_cause.kind() == PendingException::Kind::Fetched) {
     PyException_SetCause(wrapped.value().get(), fetched_cause.value().new_reference());
@@ -321,8 +320,8 @@ PyResult<PyHandle> get_format_config_class() {
   auto held = class_lock.acquire();
   if (PyObject* cls = class_slot.load(std::memory_order_acquire)) return PyHandle(cls);
   if (!held) {
-    return failure(class_creation_failed(PendingException::lazy(
-        PyHandle(PyExc_RuntimeError), "FormatConfig is being created by this thread")));
+    return failure(class_creation_failed(
+        PendingException::lazy(PyHandle(PyExc_RuntimeError), message::config_class_being_made)));
   }
   PyRef cls = PyRef::steal(PyType_FromSpec(&class_spec));
   if (!cls) return failure(class_creation_failed(fetch_exception()));
@@ -340,7 +339,7 @@ PyResult<ConfigReadHold> hold_for_reading(PyHandle object) {
   PyResult<Instance*> instance = as_format_config(object);
   if (!instance) return failure(std::move(instance).error());
   if (!try_take_read(*instance)) {
-    return failure(PendingException::lazy(PyHandle(PyExc_RuntimeError), "Already mutably borrowed"));
+    return failure(PendingException::lazy(PyHandle(PyExc_RuntimeError), message::config_being_written));
   }
   return ConfigReadHold(PyRef::borrow(object), &record_of(*instance));
 }

@@ -14,42 +14,36 @@
 #include "binding/signal_poll.h"
 #include "binding/text.h"
 #include "reader/text_reader.h"
+#include "support/arena.h"
 #include "support/pod_stack.h"
 #include "support/spare.h"
 #include "support/utf8.h"
-#include "value/arena.h"
 
 namespace vardelquin {
 namespace {
 
 // New references on their way into a list, stacked for all levels at
 // once. It owns what it holds: what is not handed on is dropped with it.
-// The references are bare pointers rather than PyRefs so that handing a
-// run of them to a new list leaves nothing to destroy: the stack is one
-// of loads' hottest paths, and this class is the RAII owner instead.
+// The references are kept as bare pointers rather than PyRefs so that
+// handing a run of them to a new list leaves nothing to destroy: the stack
+// is one of loads' hottest paths, and this class is the RAII owner
+// instead; they come in and go out as PyRefs.
 class ObjectStack {
  public:
-  ObjectStack() {
-    // get, not find: see ObjectSink.
-    spare::take(spare::ThreadSpares<Spares>::get().objects, objects_);
-  }
+  // `objects` comes empty, and goes back so.
+  explicit ObjectStack(PodStack<PyObject*>& objects) noexcept : objects_(objects) {}
   ObjectStack(const ObjectStack&) = delete;
   ObjectStack& operator=(const ObjectStack&) = delete;
   ~ObjectStack() {
-    for (PyObject* object : objects_) Py_DECREF(object);
+    for (PyObject* object : objects_) PyRef::steal(object);
     objects_.clear();
-    spare::give(spare::ThreadSpares<Spares>::get().objects, objects_);
   }
 
   std::size_t size() const noexcept { return objects_.size(); }
-  // Takes over a new reference, which is dropped if there is no room.
-  void push(PyObject* object) {
-    try {
-      objects_.push_back(object);
-    } catch (...) {
-      Py_DECREF(object);
-      throw;
-    }
+  // Takes over the reference, which is dropped if there is no room.
+  void push(PyRef object) {
+    objects_.push_back(object.get());
+    (void)object.release();
   }
   // The references from `base` on, for the caller to take over with forget_from.
   std::span<PyObject* const> from(std::size_t base) const noexcept {
@@ -60,12 +54,7 @@ class ObjectStack {
  private:
   // A long list's items all wait here: a PodStack does not copy them, nor
   // take fresh pages for all of them, at each doubling.
-  PodStack<PyObject*> objects_;
-  // The storage of the last stack on this thread (see support/spare.h);
-  // it goes back empty, so the thread's spare holds no reference.
-  struct Spares {
-    PodStack<PyObject*> objects;
-  };
+  PodStack<PyObject*>& objects_;
 };
 
 // A member of an object still open: its key's bytes and, once it is made,
@@ -79,13 +68,13 @@ struct PendingMember {
 // values it holds, as ObjectStack does.
 class MemberStack {
  public:
-  MemberStack() { spare::take(spare::ThreadSpares<Spares>::get().members, members_); }
+  // `members` comes empty, and goes back so.
+  explicit MemberStack(std::vector<PendingMember>& members) noexcept : members_(members) {}
   MemberStack(const MemberStack&) = delete;
   MemberStack& operator=(const MemberStack&) = delete;
   ~MemberStack() {
-    for (const PendingMember& member : members_) Py_XDECREF(member.value);
+    for (const PendingMember& member : members_) PyRef::steal(member.value);
     members_.clear();
-    spare::give(spare::ThreadSpares<Spares>::get().members, members_);
   }
 
   std::size_t size() const noexcept { return members_.size(); }
@@ -97,10 +86,7 @@ class MemberStack {
   void forget_from(std::size_t base) noexcept { members_.resize(base); }
 
  private:
-  std::vector<PendingMember> members_;
-  struct Spares {  // see support/spare.h
-    std::vector<PendingMember> members;
-  };
+  std::vector<PendingMember>& members_;
 };
 
 // Orders members by key bytes (unsigned, a shorter prefix first), equal
@@ -140,21 +126,46 @@ void order_by_key(std::span<PendingMember> members) {
 // of the stacks here owns it, and drops it if the read ends early.
 class ObjectSink {
  public:
-  // The thread's spares are made when the call starts rather than when it
-  // ends: the first use on a thread registers their destructor with the C
-  // library, which ends the process if it finds no memory for that, and
-  // the end of a call is where memory is most likely to have run out.
+  // One list or object still open; its children wait on items_ or
+  // members_ from `base` on.
+  struct Frame {
+    bool is_list;
+    std::size_t base;
+  };
+  // The working storage of loads, kept for the next call on the thread
+  // (see support/spare.h). It goes back emptied, holding no reference.
+  struct Storage {
+    std::vector<Frame> frames;
+    PodStack<PyObject*> objects;
+    std::vector<PendingMember> members;
+    Arena keys;
+    std::string scratch;  // the reader's
+
+    void give_back() noexcept {
+      spare::empty(frames);
+      spare::empty(objects);
+      spare::empty(members);
+      keys.clear();
+      spare::empty(scratch);
+    }
+  };
+
   // `text` is the UTF-8 of `source`, a str.
-  ObjectSink(PyHandle source, std::string_view text) : source_(source), text_(text.data()), text_view_(text) {
+  ObjectSink(PyHandle source, std::string_view text, Storage& storage)
+      : source_(source),
+        text_(text.data()),
+        text_view_(text),
+        frames_(storage.frames),
+        items_(storage.objects),
+        members_(storage.members),
+        keys_(storage.keys) {
     const auto characters = static_cast<std::size_t>(PyUnicode_GetLength(source.get()));
     // As long in UTF-8 bytes as in characters: ASCII.
     if (characters == text.size()) ascii_source_ = source;
     // Parts of the str are worth taking only where multi-byte characters
     // abound (a quarter more bytes than characters), which few texts have.
     if (4 * text.size() < 5 * characters) parts_worth_taking_ = false;
-    spare::take(spare::ThreadSpares<Spares>::get().frames, frames_);
   }
-  ~ObjectSink() { spare::give(spare::ThreadSpares<Spares>::get().frames, frames_); }
   ObjectSink(const ObjectSink&) = delete;
   ObjectSink& operator=(const ObjectSink&) = delete;
 
@@ -200,11 +211,16 @@ class ObjectSink {
     const std::size_t base = frames_.back().base;
     frames_.pop_back();
     const std::span<PyObject* const> items = items_.from(base);
-    PyObject* list = created(PyList_New(static_cast<Py_ssize_t>(items.size())));
-    if (list == nullptr) return false;  // the items stay on the stack, which drops them
-    for (std::size_t i = 0; i < items.size(); ++i) PyList_SetItem(list, static_cast<Py_ssize_t>(i), items[i]);
+    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(items.size()))));
+    if (!list) return false;  // the items stay on the stack, which drops them
+    // PyList_SetItem takes an item over even when it fails: the stack lets
+    // go of them first, and a failure drops those not yet handed over.
     items_.forget_from(base);
-    return complete(list);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), items[i]) != 0) [[unlikely]]
+        return item_not_set(items.subspan(i + 1));
+    }
+    return complete(list.release());
   }
   bool close_object() {
     const std::size_t base = frames_.back().base;
@@ -215,7 +231,7 @@ class ObjectSink {
     if (!dict) return false;
     for (PendingMember& member : members) {
       if (!store(dict.get(), member.key, member.value)) return false;
-      Py_DECREF(std::exchange(member.value, nullptr));
+      PyRef::steal(std::exchange(member.value, nullptr));  // the dict holds it now
     }
     members_.forget_from(base);
     return complete(dict.release());
@@ -241,11 +257,11 @@ class ObjectSink {
     if (value == nullptr) return false;
     if (frames_.empty()) {
       const bool stored = store(result_.get(), entry_key_, value);
-      Py_DECREF(value);
+      PyRef::steal(value);  // the dict holds it now, if stored
       return stored;
     }
     if (frames_.back().is_list) {
-      items_.push(value);
+      items_.push(PyRef::steal(value));
     } else {
       members_.set_last(value);
     }
@@ -254,8 +270,11 @@ class ObjectSink {
 
   // Stores `value` (borrowed) under `key` in `dict`.
   bool store(PyObject* dict, std::string_view key, PyObject* value) {
-    const PyRef name = PyRef::steal(created(cached_key(key)));
-    if (!name) return false;
+    const PyRef name = cached_key(key);
+    if (!name) {
+      fail(api_call_failed);
+      return false;
+    }
     if (PyDict_SetItem(dict, name.get(), value) < 0) {
       fail(fetch_exception);
       return false;
@@ -311,15 +330,13 @@ class ObjectSink {
 
   [[gnu::noinline, gnu::cold]] void fail(PendingException (*make)()) { failure_.emplace(make()); }
 
-  // One list or object still open; its children wait on items_ or
-  // members_ from `base` on.
-  struct Frame {
-    bool is_list;
-    std::size_t base;
-  };
-  struct Spares {  // see support/spare.h
-    std::vector<Frame> frames;
-  };
+  // PyList_SetItem failed: drops the items it was not yet handed.
+  [[gnu::noinline, gnu::cold]] bool item_not_set(std::span<PyObject* const> rest) {
+    for (PyObject* item : rest) PyRef::steal(item);
+    fail(fetch_exception);
+    return false;
+  }
+
   const PyHandle source_;
   const char* const text_;
   const std::string_view text_view_;
@@ -330,11 +347,11 @@ class ObjectSink {
   // bytes and in characters.
   std::size_t bytes_read_ = 0;
   std::size_t characters_read_ = 0;
-  std::vector<Frame> frames_;
+  std::vector<Frame>& frames_;
   ObjectStack items_;
   MemberStack members_;
   // Member keys read from scratch, kept until the end of the call.
-  Arena keys_;
+  Arena& keys_;
   std::string_view entry_key_;
   std::string entry_key_copy_;
   PyRef result_;
@@ -359,9 +376,10 @@ PendingException reader_failure(const Failure& read_failure) {
 
 PyResult<PyRef> dict_from_text(PyHandle source, std::string_view text, const FormatConfig& config) {
   const CollectorPause pause;
-  ObjectSink sink(source, text);
+  const spare::Lease<ObjectSink::Storage> storage;
+  ObjectSink sink(source, text, *storage);
   if (!sink.start()) return failure(sink.take_failure());
-  TextReader reader(text, config, sink);
+  TextReader reader(text, config, sink, storage->scratch);
   switch (reader.read()) {
     case ReadEnd::complete: return sink.take_result();
     case ReadEnd::malformed: return failure(reader_failure(reader.failure()));

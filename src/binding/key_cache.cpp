@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "binding/text.h"
 #include "support/little_endian.h"
@@ -93,24 +94,18 @@ bool holds(const Slot& slot, const KeyWords& words, std::string_view key) noexce
 
 }  // namespace
 
-PyObject* cached_key(std::string_view key) {
-  if (key.size() > longest_key) return str_from_utf8(key).release();
+PyRef cached_key(std::string_view key) noexcept {
+  if (key.size() > longest_key) return str_from_utf8(key);
   const KeyWords words = words_of(key);
   Slot& slot = slots[slot_of(words)];
-  if (holds(slot, words, key)) {
-    Py_INCREF(slot.str);
-    return slot.str;
-  }
-  PyObject* str = (utf8::is_ascii(key) ? str_from_ascii(key) : str_from_utf8(key)).release();
-  if (str == nullptr) return nullptr;
+  if (holds(slot, words, key)) return PyRef::borrow(PyHandle(slot.str));
+  PyRef str = utf8::is_ascii(key) ? str_from_ascii(key) : str_from_utf8(key);
+  if (!str) return str;
   // The slot is whole again before the str it held is dropped.
-  PyObject* const old = slot.str;
-  Py_INCREF(str);
-  slot.str = str;
+  const PyRef old = PyRef::steal(std::exchange(slot.str, str.new_reference()));
   slot.words = words;
   // An empty key's data may be null, which memcpy must not be given.
   if (!key.empty()) std::memcpy(slot.bytes, key.data(), key.size());
-  Py_XDECREF(old);
   return str;
 }
 

@@ -3,12 +3,12 @@
 
 #include <string_view>
 
-#include "binding/python.h"
+#include "binding/ref.h"
 
 namespace vardelquin {
 
-// A new reference to an exact str holding `key` (UTF-8), or NULL with the
-// interpreter's exception set. Call with the interpreter lock held.
-PyObject* cached_key(std::string_view key);
+// An exact str holding `key` (UTF-8), or empty with the interpreter's
+// exception set. Call with the interpreter lock held.
+PyRef cached_key(std::string_view key) noexcept;
 
 }  // namespace vardelquin

@@ -8,6 +8,7 @@
 #include "binding/entry_points.h"
 #include "binding/format_config_type.h"
 #include "binding/interpreter.h"
+#include "binding/messages.h"
 #include "binding/names.h"
 #include "binding/once.h"
 #include "binding/text.h"
@@ -64,7 +65,7 @@ PyResult<Ok> add_to_module(PyHandle module, PyHandle name, PyHandle value) {
   }
   if (PyList_Append(all.get(), name.get()) < 0) {
     PendingException cause = fetch_exception();
-    std::string message = "could not append __name__ to __all__";
+    std::string message = message::name_not_appended;
     // The repr only adds detail to the report: if it cannot be had, the
     // report goes without it.
     const ErrorScope keep;
@@ -116,14 +117,10 @@ bool in_main_interpreter() { return PyInterpreterState_GetID(PyInterpreterState_
 PyResult<PyRef> create_module(PyHandle module_spec) {
   // Before anything else: a refused import touches no process-wide state.
   if (!in_main_interpreter()) {
-    return failure(
-        PendingException::lazy(PyHandle(PyExc_ImportError), "vardelquin does not support sub-interpreters"));
+    return failure(PendingException::lazy(PyHandle(PyExc_ImportError), message::no_subinterpreters));
   }
   if (module_slot.load(std::memory_order_acquire) != nullptr) {
-    return failure(PendingException::lazy(
-        PyHandle(PyExc_ImportError),
-        "Quillon modules compiled for CPython 3.8 or older may only be initialized once per interpreter "
-        "process"));
+    return failure(PendingException::lazy(PyHandle(PyExc_ImportError), message::initialised_once));
   }
   auto held = module_lock.acquire();
   if (PyObject* module = module_slot.load(std::memory_order_acquire)) return PyRef::borrow(PyHandle(module));

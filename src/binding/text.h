@@ -9,12 +9,9 @@
 
 #include "binding/call_frame.h"
 #include "binding/interpreter.h"
+#include "binding/type_tests.h"
 
 namespace vardelquin {
-
-// An exact str or a subclass. The flag test is what PyUnicode_Check does,
-// spelled with calls that the 3.9 limited API offers.
-inline bool is_str(PyHandle object) { return PyType_GetFlags(object.type()) & Py_TPFLAGS_UNICODE_SUBCLASS; }
 
 // A new str from UTF-8 bytes, or empty with the interpreter's exception
 // set. Inline: loads makes one for nearly every key and string it reads.

@@ -10,8 +10,8 @@
 #include "binding/signal_poll.h"
 #include "binding/text.h"
 #include "failure.h"
+#include "format_limits.h"
 #include "support/spare.h"
-#include "value/value.h"
 #include "writer/text_writer.h"
 
 namespace vardelquin {
@@ -30,6 +30,22 @@ struct Frame {
   PyRef held_key;         // that key, while its value is a container
 };
 
+// The working storage of dumps, kept for the next call on the thread (see
+// support/spare.h). The stack goes back emptied, holding no reference: the
+// thread's storage may be destroyed at its exit, when the interpreter lock
+// is not held.
+struct DumpsStorage {
+  OutputBuffer text;
+  std::vector<Frame> frames;
+  TextWriter::Storage writer;
+
+  void give_back() noexcept {
+    spare::empty(text);
+    spare::empty(frames);
+    writer.give_back();
+  }
+};
+
 // One walk: a loop over an explicit stack of frames, not a recursion, so
 // the native stack stays flat however deep the structure is; the depth
 // bound is a property of the format, not of the stack. Keys and values
@@ -39,12 +55,9 @@ struct Frame {
 // kept in failure_ and ends the walk.
 class Walker {
  public:
-  Walker(const FormatConfig& config, OutputBuffer& out) : writer_(config, out) {
-    if (Spares* spares = spare::ThreadSpares<Spares>::find()) spare::take(spares->frames, frames_);
-  }
-  // The stack goes back emptied, holding no reference: the thread's spares
-  // may be destroyed at its exit, when the interpreter lock is not held.
-  ~Walker() { spare::give(spare::ThreadSpares<Spares>::get().frames, frames_); }
+  // The text goes to storage.text.
+  Walker(const FormatConfig& config, DumpsStorage& storage)
+      : writer_(config, storage.text, storage.writer), frames_(storage.frames) {}
   Walker(const Walker&) = delete;
   Walker& operator=(const Walker&) = delete;
 
@@ -307,23 +320,22 @@ class Walker {
     return PendingException::internal("a part of a str failed to encode, but not the whole");
   }
 
-  // The stack of the last walk on this thread (see support/spare.h).
-  struct Spares {
-    std::vector<Frame> frames;
-  };
-
   TextWriter writer_;
   std::size_t values_before_poll_ = signal_poll_values;
   const Utf8Lender lender_;
-  std::vector<Frame> frames_;
+  std::vector<Frame>& frames_;
   std::optional<PendingException> failure_;
   bool foreign_code_ran_ = false;
 };
 
 }  // namespace
 
-PyResult<Ok> write_dict(PyHandle dict, const FormatConfig& config, OutputBuffer& out) {
-  return Walker(config, out).walk(dict);
+PyResult<PyRef> str_of_dict(PyHandle dict, const FormatConfig& config) {
+  const spare::Lease<DumpsStorage> storage;
+  if (PyResult<Ok> written = Walker(config, *storage).walk(dict); !written) {
+    return failure(std::move(written).error());
+  }
+  return checked_str_from_utf8(storage->text.view());
 }
 
 }  // namespace vardelquin

@@ -5,13 +5,12 @@
 
 #include "binding/call_frame.h"
 #include "config/format_config.h"
-#include "support/output_buffer.h"
 
 namespace vardelquin {
 
-// Appends the text of `dict` (a dict or a dict subclass) to `out`: its
+// The text of `dict` (a dict or a dict subclass) as a new str: its
 // entries in the dict's own storage order, nested dicts with their keys
-// in order. On a failure what was appended is unspecified.
-PyResult<Ok> write_dict(PyHandle dict, const FormatConfig& config, OutputBuffer& out);
+// in order.
+PyResult<PyRef> str_of_dict(PyHandle dict, const FormatConfig& config);
 
 }  // namespace vardelquin

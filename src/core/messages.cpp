@@ -7,7 +7,7 @@
 #include "config/format_config.h"
 #include "config/literal_form.h"
 #include "failure.h"
-#include "value/value.h"
+#include "format_limits.h"
 
 namespace vardelquin {
 namespace {

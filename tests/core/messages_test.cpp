@@ -5,7 +5,7 @@
 #include <string>
 
 #include "config/format_config.h"
-#include "reader/reader.h"
+#include "tree/tree_reader.h"
 
 namespace vardelquin {
 namespace {
@@ -31,7 +31,8 @@ TEST(FailureMessage, SpellsEveryKindExactly) {
       {{.kind = K::delimiters_equal, .field = list_open, .other_field = obj_open, .character = '\''},
        "Delimiter conflict: 'list_open' and 'obj_open' are both '\\''"},
       {{.kind = K::keyword_empty, .field = true_str}, "'true_str' must not be empty"},
-      {{.kind = K::keywords_equal, .field = null_str, .other_field = true_str}, "null_str and true_str must be different"},
+      {{.kind = K::keywords_equal, .field = null_str, .other_field = true_str},
+       "null_str and true_str must be different"},
       {{.kind = K::keywords_equal, .field = null_str, .other_field = false_str},
        "null_str and false_str must be different"},
       {{.kind = K::keywords_equal, .field = true_str, .other_field = false_str},
@@ -42,12 +43,15 @@ TEST(FailureMessage, SpellsEveryKindExactly) {
       {{.kind = K::key_ends_without_kv_sep, .character = '}', .expected = '\0', .offset = 4},
        "Expected '\\0' but got '}' at pos 4"},
       {{.kind = K::list_unterminated, .offset = 9}, "Unterminated list"},
-      {{.kind = K::list_unexpected_byte, .character = 0xC3, .offset = 6}, "Unexpected '\xC3\x83' in list at pos 6"},
-      {{.kind = K::list_unexpected_byte, .character = '\n', .offset = 0}, "Unexpected '\\n' in list at pos 0"},
+      {{.kind = K::list_unexpected_byte, .character = 0xC3, .offset = 6},
+       "Unexpected '\xC3\x83' in list at pos 6"},
+      {{.kind = K::list_unexpected_byte, .character = '\n', .offset = 0},
+       "Unexpected '\\n' in list at pos 0"},
       {{.kind = K::object_unterminated, .offset = 9}, "Unterminated object"},
       {{.kind = K::object_unexpected_byte, .character = 0x7F, .offset = 18446744073709551615u},
        "Unexpected '\\u{7f}' in object at pos 18446744073709551615"},
-      {{.kind = K::nesting_too_deep_to_read, .offset = 1002}, "Maximum nesting depth of 1000 exceeded at pos 1002"},
+      {{.kind = K::nesting_too_deep_to_read, .offset = 1002},
+       "Maximum nesting depth of 1000 exceeded at pos 1002"},
       {{.kind = K::nesting_too_deep_to_write}, "Maximum nesting depth of 1000 exceeded"},
   };
   for (const auto& c : cases) EXPECT_EQ(failure_message(c.failure), c.expected);

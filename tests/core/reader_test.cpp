@@ -1,4 +1,4 @@
-#include "reader/reader.h"
+#include "tree/tree_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,8 @@ std::string show(const Value& v);
 // top-level keys stay visible.
 std::string show_members(const auto& m) {
   std::string out;
-  for (const auto& [key, value] : m) out += (out.empty() ? "'" : ", '") + std::string(key) + "': " + show(value);
+  for (const auto& [key, value] : m)
+    out += (out.empty() ? "'" : ", '") + std::string(key) + "': " + show(value);
   return "{" + out + "}";
 }
 
@@ -51,16 +52,29 @@ TEST(ParseDocument, ReadsWhatTheTextSays) {
     const char* text;
     const char* expected;
   } cases[] = {
-      {"", "{}"}, {";;a=1;;;b=2;;", "{'a': 1, 'b': 2}"}, {"k=1;k=2;", "{'k': 1, 'k': 2}"},
+      {"", "{}"},
+      {";;a=1;;;b=2;;", "{'a': 1, 'b': 2}"},
+      {"k=1;k=2;", "{'k': 1, 'k': 2}"},
       // An empty key is a key, at the top level as inside objects.
-      {"=", "{'': ''}"}, {"a=1=2;b=3;", "{'a': 1, '': 2, 'b': 3}"}, {"a={=1}", "{'a': {'': 1}}"},
-      {"x;y=1;", "{'x;y': 1}"}, {" a = 1 ;", "{' a ': ' 1 '}"}, {"a=x\\", "{'a': 'x'}"}, {"a=", "{'a': ''}"},
-      {"k\\=y=1;", "{'k=y': 1}"}, {"a=\\[1\\];", "{'a': '[1]'}"}, {"a=x[1;", "{'a': 'x[1'}"},
-      {"a=\\\\;b=\\\\\\;", "{'a': '\\', 'b': '\\;'}"}, {"a=tr\\ue;b=\\1\\2", "{'a': True, 'b': 12}"},
+      {"=", "{'': ''}"},
+      {"a=1=2;b=3;", "{'a': 1, '': 2, 'b': 3}"},
+      {"a={=1}", "{'a': {'': 1}}"},
+      {"x;y=1;", "{'x;y': 1}"},
+      {" a = 1 ;", "{' a ': ' 1 '}"},
+      {"a=x\\", "{'a': 'x'}"},
+      {"a=", "{'a': ''}"},
+      {"k\\=y=1;", "{'k=y': 1}"},
+      {"a=\\[1\\];", "{'a': '[1]'}"},
+      {"a=x[1;", "{'a': 'x[1'}"},
+      {"a=\\\\;b=\\\\\\;", "{'a': '\\', 'b': '\\;'}"},
+      {"a=tr\\ue;b=\\1\\2", "{'a': True, 'b': 12}"},
       {"a=\\\xC3\xA9\\\xF0\x9F\x98\x80;", "{'a': '\xC3\xA9\xF0\x9F\x98\x80'}"},
       {"a=[null|true|false|-1.5|x]", "{'a': [None, True, False, -1.5, 'x']}"},
-      {"a=[1|2]b=3;", "{'a': [1, 2], 'b': 3}"}, {"a=[[]|{}|]", "{'a': [[], {}, '']}"}, {"a=[|]", "{'a': ['', '']}"},
-      {"a={;x=1}", "{'a': {';x': 1}}"}, {"a={b=1;a=[2];b=3}", "{'a': {'a': [2], 'b': 3}}"},
+      {"a=[1|2]b=3;", "{'a': [1, 2], 'b': 3}"},
+      {"a=[[]|{}|]", "{'a': [[], {}, '']}"},
+      {"a=[|]", "{'a': ['', '']}"},
+      {"a={;x=1}", "{'a': {';x': 1}}"},
+      {"a={b=1;a=[2];b=3}", "{'a': {'a': [2], 'b': 3}}"},
       {"a={x={y=[1|{z=}]}}", "{'a': {'x': {'y': [1, {'z': ''}]}}}"},
   };
   for (const auto& c : cases) EXPECT_EQ(read(c.text), c.expected) << "text: " << c.text;
@@ -74,17 +88,25 @@ TEST(ParseDocument, ReportsTheFirstError) {
     const char* expected;
     const FormatConfig& config = default_config();
   } cases[] = {
-      {"a", "Expected '=' but got EOF"}, {"a={x", "Expected '=' but got EOF"},
-      {"a=1;\\", "Expected '=' but got EOF"}, {"a=[1|2", "Unterminated list"}, {"a={x=", "Unterminated object"},
-      {"a={b}", "Expected '=' but got '}' at pos 4"}, {"a={x=1;}", "Expected '=' but got '}' at pos 7"},
-      {"a=[1}2]", "Unexpected '}' in list at pos 4"}, {"a={x=1]", "Unexpected ']' in object at pos 6"},
-      {"a=[[1]\n]", "Unexpected '\\n' in list at pos 6"}, {"a={x={}\t}", "Unexpected '\\t' in object at pos 7"},
-      {"a=[{}']", "Unexpected '\\'' in list at pos 5"}, {"a:(1>", "Unexpected '>' in list at pos 4", other},
+      {"a", "Expected '=' but got EOF"},
+      {"a={x", "Expected '=' but got EOF"},
+      {"a=1;\\", "Expected '=' but got EOF"},
+      {"a=[1|2", "Unterminated list"},
+      {"a={x=", "Unterminated object"},
+      {"a={b}", "Expected '=' but got '}' at pos 4"},
+      {"a={x=1;}", "Expected '=' but got '}' at pos 7"},
+      {"a=[1}2]", "Unexpected '}' in list at pos 4"},
+      {"a={x=1]", "Unexpected ']' in object at pos 6"},
+      {"a=[[1]\n]", "Unexpected '\\n' in list at pos 6"},
+      {"a={x={}\t}", "Unexpected '\\t' in object at pos 7"},
+      {"a=[{}']", "Unexpected '\\'' in list at pos 5"},
+      {"a:(1>", "Unexpected '>' in list at pos 4", other},
       // Positions count bytes; a lead byte shows as the character of its number.
       {"a=[[1]\xC3\xA9]", "Unexpected '\xC3\x83' in list at pos 6"},
       {"\xC3\xA9={x}", "Expected '=' but got '}' at pos 5"},
       {"\xF0\x9F\x98\x80=[[]\xF0\x9F\x98\x80]", "Unexpected '\xC3\xB0' in list at pos 8"},
-      {"a", "Expected ':' but got EOF", other}, {"a:<b>", "Expected ':' but got '>' at pos 4", other},
+      {"a", "Expected ':' but got EOF", other},
+      {"a:<b>", "Expected ':' but got '>' at pos 4", other},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(read(c.text, c.config), "error: " + std::string(c.expected)) << "text: " << c.text;
@@ -105,10 +127,13 @@ TEST(ParseDocument, EscapesAtEveryOffsetOfARun) {
 }
 
 TEST(ParseDocument, BoundsTheNestingDepth) {
-  const auto lists = [](std::size_t depth) { return std::string(depth, '[') + "1" + std::string(depth, ']'); };
+  const auto lists = [](std::size_t depth) {
+    return std::string(depth, '[') + "1" + std::string(depth, ']');
+  };
   EXPECT_EQ(read("a=" + lists(1000)), "{'a': " + lists(1000) + "}");
   EXPECT_EQ(read("a=" + lists(1001)), "error: Maximum nesting depth of 1000 exceeded at pos 1002");
-  EXPECT_EQ(read("a=" + std::string(1'000'000, '[')), "error: Maximum nesting depth of 1000 exceeded at pos 1002");
+  EXPECT_EQ(read("a=" + std::string(1'000'000, '[')),
+            "error: Maximum nesting depth of 1000 exceeded at pos 1002");
   std::string objects = "a=";
   for (int i = 0; i < 1001; ++i) objects += "{k=";
   EXPECT_EQ(read(objects), "error: Maximum nesting depth of 1000 exceeded at pos 3002");

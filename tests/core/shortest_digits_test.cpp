@@ -2,7 +2,7 @@
 // shortest round-trip output, and its exact printing of integral values.
 #include "writer/shortest_digits.h"
 
-#include "writer/writer.h"
+#include "tree/tree_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -27,19 +27,28 @@ namespace {
 
 TEST(ShortestDigitsTest, KnownValues) {
   const std::pair<double, DecimalDigits> cases[] = {
-      {0x1p-1074, {5, -324}}, {0x3p-1074, {15, -324}},
+      {0x1p-1074, {5, -324}},
+      {0x3p-1074, {15, -324}},
       {0x1p-1073, {1, -323}},  // 9.88e-324: 1e-323 is as short as 9e-324 and nearer
-      {0x1p-1022, {22250738585072014, -324}}, {0x0.fffffffffffffp-1022, {2225073858507201, -323}},
-      {0.1 + 0.2, {30000000000000004, -17}}, {0x1.0000000000001p+0, {10000000000000002, -16}},
+      {0x1p-1022, {22250738585072014, -324}},
+      {0x0.fffffffffffffp-1022, {2225073858507201, -323}},
+      {0.1 + 0.2, {30000000000000004, -17}},
+      {0x1.0000000000001p+0, {10000000000000002, -16}},
       // In [2^50, 2^51) a fraction of 1/4 or 3/4 lies halfway between two
       // 17-digit decimals, both in the interval: the even one wins.
-      {1125899906842624.25, {11258999068426242, -1}}, {1125899906842624.75, {11258999068426248, -1}},
+      {1125899906842624.25, {11258999068426242, -1}},
+      {1125899906842624.75, {11258999068426248, -1}},
       // The first: its scaled interval centre lies nearest above an integer
       // (2^-65.4), closer than the check for a fraction could see at 2^-64 alone.
-      {0x1.f92bacb3cb40cp+716, {6802601037806062, 200}}, {0x1.fffffffffffffp-1, {9999999999999999, -16}},
-      {1e23, {1, 23}}, {0x1p+63, {9223372036854776, 3}}, {0x1.fffffffffffffp+1023, {17976931348623157, 292}},
+      {0x1.f92bacb3cb40cp+716, {6802601037806062, 200}},
+      {0x1.fffffffffffffp-1, {9999999999999999, -16}},
+      {1e23, {1, 23}},
+      {0x1p+63, {9223372036854776, 3}},
+      {0x1.fffffffffffffp+1023, {17976931348623157, 292}},
       {9007199254740993.0, {9007199254740992, 0}},  // 2^53 + 1 reads as 2^53
-      {0.0, {0, 0}}, {INFINITY, {0, 0}}, {NAN, {0, 0}},  // outside the domain
+      {0.0, {0, 0}},
+      {INFINITY, {0, 0}},
+      {NAN, {0, 0}},  // outside the domain
   };
   for (const auto& [input, expected] : cases) {
     EXPECT_EQ(shortest_digits(input), expected) << std::hexfloat << input;
@@ -65,8 +74,8 @@ struct Reference {
                                 : std::to_chars(text, text + sizeof text, x, std::chars_format::fixed).ptr;
     const std::string spelling(text, static_cast<std::size_t>(end - text)), written = format_float(x);
     if ((shortest_digits(x) != want || written != spelling) && ++failures <= 10) {
-      ADD_FAILURE() << std::hexfloat << x << ": " << ::testing::PrintToString(shortest_digits(x)) << " " << written
-                    << ", want " << ::testing::PrintToString(want) << " " << spelling;
+      ADD_FAILURE() << std::hexfloat << x << ": " << ::testing::PrintToString(shortest_digits(x)) << " "
+                    << written << ", want " << ::testing::PrintToString(want) << " " << spelling;
     }
   }
 

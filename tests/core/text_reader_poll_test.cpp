@@ -55,7 +55,8 @@ TEST(TextReaderPolls, OncePerIntervalBetweenValues) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     PollingSink sink;
-    TextReader reader(c.text, config, sink);
+    std::string scratch;
+    TextReader reader(c.text, config, sink, scratch);
     ASSERT_EQ(reader.read(), ReadEnd::complete);
     // No value is longer than 16 bytes here, so a poll comes within 16
     // bytes of being due.
@@ -70,7 +71,8 @@ TEST(TextReaderPolls, AFalsePollStopsTheRead) {
   const std::string text = "a=[" + repeated("{k=[1|2]}|", 100) + "0];";
   PollingSink sink;
   sink.stop_at_poll = 3;
-  TextReader reader(text, config, sink);
+  std::string scratch;
+  TextReader reader(text, config, sink, scratch);
   EXPECT_EQ(reader.read(), ReadEnd::stopped);
   ASSERT_EQ(sink.polled_after.size(), 3u);
   EXPECT_EQ(sink.values, sink.polled_after.back());  // nothing read after it

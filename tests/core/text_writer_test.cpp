@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "writer/writer.h"
+#include "support/spare.h"
+#include "tree/tree_writer.h"
 
 namespace vardelquin {
 namespace {
@@ -24,7 +25,10 @@ const FormatConfig defaults = make_config();
 std::string written(const std::function<void(TextWriter&)>& walk, const FormatConfig& config = defaults) {
   OutputBuffer out;
   {
-    TextWriter writer(config, out);
+    // Leased, so that each test also writes with the storage the last one
+    // gave back.
+    const spare::Lease<TextWriter::Storage> storage;
+    TextWriter writer(config, out, *storage);
     walk(writer);
   }
   return std::string(out.view());

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "value/value.h"
+#include "tree/document.h"
 
 namespace vardelquin::testing {
 

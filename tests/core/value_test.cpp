@@ -1,4 +1,4 @@
-#include "value/value.h"
+#include "tree/document.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,8 @@ using namespace testing;  // the tree builders
 // ones. Keys share long prefixes (the sort compares eight bytes at once), end
 // in NUL bytes, or have their top bit set; larger objects sort on the heap.
 TEST(ObjectTest, SortsByUnsignedBytesAndKeepsTheLastOfEqualKeys) {
-  const std::string pieces[] = {"", "a", "B", "_", std::string(1, '\0'), "\xC3\xA9", "abcdefgh", "\x7F", "\x80"};
+  const std::string pieces[] = {"",         "a",        "B",    "_",   std::string(1, '\0'),
+                                "\xC3\xA9", "abcdefgh", "\x7F", "\x80"};
   std::mt19937 random(11);
   for (int trial = 0; trial < 300; ++trial) {
     std::vector<Member> m;
@@ -34,7 +35,8 @@ TEST(ObjectTest, SortsByUnsignedBytesAndKeepsTheLastOfEqualKeys) {
       model[key] = i;
     }
     std::vector<decltype(model)::value_type> got;
-    for (const auto& [key, value] : make_object(arena(), m).as_object()) got.emplace_back(key, value.as_int());
+    for (const auto& [key, value] : make_object(arena(), m).as_object())
+      got.emplace_back(key, value.as_int());
     EXPECT_EQ(got, std::vector(model.begin(), model.end()));
   }
 }
@@ -55,11 +57,16 @@ TEST(ValueTest, EqualityDistinguishesWhatTheTextDistinguishes) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const Value one = Value::integer(1);
   const std::tuple<Value, Value, bool> cases[] = {
-      {Value::floating(nan), Value::floating(nan), true}, {Value::floating(0.0), Value::floating(-0.0), false},
-      {one, Value::floating(1.0), false}, {Value::boolean(true), one, false}, {str(""), Value::null(), false},
+      {Value::floating(nan), Value::floating(nan), true},
+      {Value::floating(0.0), Value::floating(-0.0), false},
+      {one, Value::floating(1.0), false},
+      {Value::boolean(true), one, false},
+      {str(""), Value::null(), false},
       {Value::integer(std::numeric_limits<std::int64_t>::min()), Value::integer(0), false},
-      {str(std::string("a\0b", 3)), str(std::string("a\0c", 3)), false}, {list({one}), list({one}), true},
-      {list({one}), list({one, Value::null()}), false}, {object({{"a", {}}}), object({{"b", {}}}), false},
+      {str(std::string("a\0b", 3)), str(std::string("a\0c", 3)), false},
+      {list({one}), list({one}), true},
+      {list({one}), list({one, Value::null()}), false},
+      {object({{"a", {}}}), object({{"b", {}}}), false},
   };
   int index = 0;
   for (const auto& [a, b, equal] : cases) EXPECT_EQ(a == b, equal) << "case " << index++;

@@ -1,4 +1,4 @@
-#include "writer/writer.h"
+#include "tree/tree_writer.h"
 
 #include "config_builder.h"
 #include "tree_builder.h"
@@ -28,8 +28,8 @@ namespace {
 
 using testing::document;
 using testing::list;
-using testing::object;
 using testing::make_config;
+using testing::object;
 using testing::str;
 
 const FormatConfig defaults = make_config();

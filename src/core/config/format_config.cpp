@@ -3,6 +3,7 @@
 #include <optional>
 #include <span>
 
+#include "config/number_characters.h"
 #include "support/utf8.h"
 
 namespace vardelquin {
@@ -120,8 +121,12 @@ FormatConfig::FormatConfig(FormatFields fields)
   for (const std::uint8_t b : scalar_terminators_) scalar_stops_[b] = token_stop;
   for (TokenTable* table : {&top_key_stops_, &object_key_stops_, &scalar_stops_})
     (*table)[escape] = token_escape;
-  for (const char c : std::string_view("0123456789-.Nainf")) {
+  for (const char c : number_characters) {
     if (is_special(static_cast<unsigned char>(c))) numbers_need_escaping_ = true;
+  }
+  for (const char c : number_first_characters) may_be_typed_[static_cast<unsigned char>(c)] = true;
+  for (const std::string& keyword : fields_.keywords) {
+    if (!keyword.empty()) may_be_typed_[static_cast<unsigned char>(keyword.front())] = true;
   }
 }
 

@@ -114,6 +114,11 @@ class FormatConfig {
   // usual configurations keep writing numbers without looking at them.
   bool numbers_need_escaping() const noexcept { return numbers_need_escaping_; }
 
+  // By first byte: whether a scalar token might be anything but a string,
+  // because a number or a keyword starts with that byte.
+  using FirstByteTable = std::array<bool, 256>;
+  const FirstByteTable& may_be_typed() const noexcept { return may_be_typed_; }
+
  private:
   explicit FormatConfig(FormatFields fields);
 
@@ -128,6 +133,7 @@ class FormatConfig {
   TokenTable top_key_stops_{};
   TokenTable object_key_stops_{};
   TokenTable scalar_stops_{};
+  FirstByteTable may_be_typed_{};
   bool numbers_need_escaping_ = false;
 };
 

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "config/number_characters.h"
 #include "support/little_endian.h"
 #include "support/simd.h"
 
@@ -319,13 +320,10 @@ std::optional<Value> decode_number(std::string_view token) {
   return std::nullopt;
 }
 
-// Every number starts with a digit, a sign, a point, or the i or n of a word.
-constexpr std::string_view number_starts = "0123456789+-.iInN";
-
-// The same by byte, for a look-up where a search would cost a call.
+// The number starts by byte, for a look-up where a search would cost a call.
 constexpr std::array<bool, 256> starts_a_number = [] {
   std::array<bool, 256> starts{};
-  for (const char c : number_starts) starts[static_cast<unsigned char>(c)] = true;
+  for (const char c : number_first_characters) starts[static_cast<unsigned char>(c)] = true;
   return starts;
 }();
 
@@ -341,13 +339,6 @@ Value decode_scalar(std::string_view token, const FormatConfig& config) {
     if (const auto number = decode_number(token)) return *number;
   }
   return Value::string(token);
-}
-
-ScalarTyper::ScalarTyper(const FormatConfig& config) noexcept
-    : config_(config), may_be_typed_(starts_a_number) {
-  for (const std::string* keyword : {&config.null_str(), &config.true_str(), &config.false_str()}) {
-    if (!keyword->empty()) may_be_typed_[static_cast<unsigned char>(keyword->front())] = true;
-  }
 }
 
 }  // namespace vardelquin

@@ -26,7 +26,8 @@ Value decode_scalar(std::string_view token, const FormatConfig& config);
 // is then known without a call. The config must outlive the typer.
 class ScalarTyper {
  public:
-  explicit ScalarTyper(const FormatConfig& config) noexcept;
+  explicit ScalarTyper(const FormatConfig& config) noexcept
+      : config_(config), may_be_typed_(config.may_be_typed()) {}
 
   Value operator()(std::string_view token) const {
     if (!token.empty() && !may_be_typed_[static_cast<unsigned char>(token.front())]) [[likely]]
@@ -36,8 +37,7 @@ class ScalarTyper {
 
  private:
   const FormatConfig& config_;
-  // By first byte: whether a token might be anything but a string.
-  std::array<bool, 256> may_be_typed_;
+  const FormatConfig::FirstByteTable& may_be_typed_;
 };
 
 // The two number grammars, exposed for tests and fuzzers. parse_float may

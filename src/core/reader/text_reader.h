@@ -38,8 +38,8 @@
 
 #include "config/format_config.h"
 #include "failure.h"
+#include "format_limits.h"
 #include "reader/scalar.h"
-#include "support/spare.h"
 #include "value/value.h"
 
 namespace vardelquin {
@@ -82,12 +82,6 @@ class StopSet {
   const FormatConfig::TokenScan& scan_;
 };
 
-// The scratch buffer of the last reader on this thread (see
-// support/spare.h), shared by every kind of sink.
-struct Spares {
-  std::string scratch;
-};
-
 }  // namespace reading
 
 template <class Sink>
@@ -98,8 +92,10 @@ class TextReader {
   };
 
  public:
-  // `text` must be well-formed UTF-8.
-  TextReader(std::string_view text, const FormatConfig& config, Sink& sink)
+  // `text` must be well-formed UTF-8. Tokens with escapes are gathered in
+  // `scratch`, the caller's, so that it can keep it from one call to the
+  // next (see support/spare.h).
+  TextReader(std::string_view text, const FormatConfig& config, Sink& sink, std::string& scratch)
       : pos_(text.data()),
         end_(text.data() + text.size()),
         begin_(text.data()),
@@ -109,13 +105,10 @@ class TextReader {
         object_key_stops_(config.object_key_stops(), config.object_key_scan()),
         scalar_stops_(config.scalar_stops(), config.scalar_scan()),
         type_scalar_(config),
-        sink_(sink) {
-    // Made now, not at the end of the call, where their first making
-    // could meet a shortage of memory that the C library cannot report.
-    spare::take(spare::ThreadSpares<reading::Spares>::get().scratch, scratch_);
+        sink_(sink),
+        scratch_(scratch) {
     if constexpr (polls) set_next_poll();
   }
-  ~TextReader() { spare::give(spare::ThreadSpares<reading::Spares>::get().scratch, scratch_); }
   TextReader(const TextReader&) = delete;
   TextReader& operator=(const TextReader&) = delete;
 
@@ -336,7 +329,7 @@ class TextReader {
   const reading::StopSet top_key_stops_, object_key_stops_, scalar_stops_;
   const ScalarTyper type_scalar_;
   Sink& sink_;
-  std::string scratch_;
+  std::string& scratch_;
   Failure failure_{};
   // Which of the open containers, outermost first, are lists.
   std::size_t depth_ = 0;

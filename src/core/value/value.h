@@ -1,27 +1,15 @@
-// The value tree that both directions share: Python objects become values
-// that the writer renders, and the reader produces values that become
-// Python objects. Nothing here refers to the interpreter.
-//
-// A Value is a 16-byte handle: scalars inline, strings, lists and objects
-// as views of memory that the Document's arena owns (or, for strings, that
-// the code building the tree keeps alive for the tree's lifetime). A tree
-// is strict: no sharing, no cycles.
+// A value as the reader types it and as the value tree holds it: a 16-byte
+// handle, scalars inline, strings, lists and objects as views of memory
+// that someone else keeps alive (the text read, or the tree's arena; see
+// tree/document.h). A tree is strict: no sharing, no cycles.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <vector>
-
-#include "value/arena.h"
 
 namespace vardelquin {
-
-// The deepest nesting of lists and objects that dumps writes and loads
-// reads. Both directions share it, so every text that dumps writes loads
-// back; it also bounds every recursion over a tree.
-inline constexpr std::size_t max_nesting_depth = 1000;
 
 // Tag order is fixed: every dispatch over values switches on it.
 enum class ValueTag : std::uint8_t { Null, Bool, Int, Float, Str, List, Object };
@@ -72,7 +60,8 @@ class Value {
   std::span<const Member> as_object() const noexcept;
 
   // Structural equality; floats compare by bit pattern, so NaN equals an
-  // identical NaN and -0.0 differs from 0.0.
+  // identical NaN and -0.0 differs from 0.0. Only the tests and fuzzers
+  // compare values: it is defined with the tree (tree/document.cpp).
   friend bool operator==(const Value&, const Value&) noexcept;
 
  private:
@@ -105,50 +94,5 @@ inline Value Value::object(std::span<const Member> members) noexcept {
 }
 
 inline std::span<const Member> Value::as_object() const noexcept { return {members_, size()}; }
-
-// Orders members by key bytes (unsigned, a shorter prefix first: code-point
-// order). Of members with equal keys the last keeps its value. Returns how
-// many members the sorted, unique prefix holds.
-std::size_t sort_members(std::span<Member> members);
-
-// Builders that copy into an arena: the results live as long as it does.
-Value make_string(Arena& arena, std::string_view text);
-Value make_list(Arena& arena, std::span<const Value> items);
-// Sorts `members` in place first, so an object's keys come out in order
-// and unique.
-Value make_object(Arena& arena, std::span<Member> members);
-
-// The top level of a text: entries in order, neither sorted nor merged. It
-// owns the arena that its values live in.
-class Document {
- public:
-  using const_iterator = std::vector<Member>::const_iterator;
-
-  // A document takes its entries' storage from the last document that
-  // went on the same thread, and leaves its own for the next.
-  Document() noexcept;
-  ~Document();
-  Document(Document&&) noexcept = default;
-  Document& operator=(Document&&) noexcept = default;
-  Document(const Document&) = delete;
-  Document& operator=(const Document&) = delete;
-
-  Arena& arena() noexcept { return arena_; }
-
-  // The key must live as long as the document.
-  void append(std::string_view key, Value value) { entries_.push_back(Member{key, value}); }
-  void reserve(std::size_t n) { entries_.reserve(n); }
-
-  std::size_t size() const noexcept { return entries_.size(); }
-  bool empty() const noexcept { return entries_.empty(); }
-  const_iterator begin() const noexcept { return entries_.begin(); }
-  const_iterator end() const noexcept { return entries_.end(); }
-
-  friend bool operator==(const Document& a, const Document& b) noexcept { return a.entries_ == b.entries_; }
-
- private:
-  Arena arena_;
-  std::vector<Member> entries_;
-};
 
 }  // namespace vardelquin

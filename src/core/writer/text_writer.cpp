@@ -18,7 +18,7 @@ void pad_for_prefixes(OutputBuffer& buffer) {
 
 }  // namespace
 
-TextWriter::TextWriter(const FormatConfig& config, OutputBuffer& out)
+TextWriter::TextWriter(const FormatConfig& config, OutputBuffer& out, Storage& storage)
     : sink_(out),
       escapes_(config),
       null_str_(config.null_str()),
@@ -26,35 +26,30 @@ TextWriter::TextWriter(const FormatConfig& config, OutputBuffer& out)
       false_str_(config.false_str()),
       d_(config),
       escape_numbers_(config.numbers_need_escaping()),
-      terminator_(d_.field_sep) {
-  if (Spares* spares = spare::ThreadSpares<Spares>::find()) {
-    spare::take(spares->levels, levels_);
-    spare::take(spares->members, members_);
-    spare::take(spares->order, order_);
-    spare::take(spares->keys, keys_);
-    spare::take(spares->moved, moved_);
-    spare::take(spares->noted, noted_);
-    spare::take(spares->sorted_members, sorted_members_);
-    spare::take(spares->nested, nested_);
-    spare::take(spares->unclaimed, unclaimed_);
-    known_orders_ = std::move(spares->known_orders);
-  }
-}
+      terminator_(d_.field_sep),
+      levels_(storage.levels),
+      members_(storage.members),
+      order_(storage.order),
+      keys_(storage.keys),
+      moved_(storage.moved),
+      spelling_(storage.spelling),
+      noted_(storage.noted),
+      sorted_members_(storage.sorted_members),
+      nested_(storage.nested),
+      unclaimed_(storage.unclaimed),
+      known_orders_(storage.known_orders) {}
 
-TextWriter::~TextWriter() {
-  levels_.clear();
-  members_.clear();
-  Spares& spares = spare::ThreadSpares<Spares>::get();
-  spare::give(spares.levels, levels_);
-  spare::give(spares.members, members_);
-  spare::give(spares.order, order_);
-  spare::give(spares.keys, keys_);
-  spare::give(spares.moved, moved_);
-  spare::give(spares.noted, noted_);
-  spare::give(spares.sorted_members, sorted_members_);
-  spare::give(spares.nested, nested_);
-  spare::give(spares.unclaimed, unclaimed_);
-  if (!spares.known_orders) spares.known_orders = std::move(known_orders_);
+void TextWriter::Storage::give_back() noexcept {
+  spare::empty(levels);
+  spare::empty(members);
+  spare::empty(order);
+  spare::empty(keys);
+  spare::empty(moved);
+  spare::empty(spelling);
+  spare::empty(noted);
+  spare::empty(sorted_members);
+  spare::empty(nested);
+  spare::empty(unclaimed);
 }
 
 void TextWriter::member_in_full(std::string_view key) {

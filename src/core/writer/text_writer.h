@@ -12,17 +12,17 @@
 // whatever order they were met in, and of keys with equal text only the
 // last one met stays, in its sorted place. Members are written as they
 // come; at close, an object whose keys did not come strictly ascending (the
-// usual case does) has its text rearranged in place, unless more of its
-// text was moved already than it has (moving the same text again at every
-// enclosing level would cost depth x size), or an object inside it was
-// noted. Such an object only notes its members' order, and when the
-// top-level value closes, the text of the objects noted is gathered in
-// one pass. So the bytes moved in place within any value stay under twice
-// its size, and each byte is gathered at most once, however deep the
-// nesting.
+// usual case does) has its text rearranged in place, unless the bytes
+// moved inside it already exceed four times its size (moving the same text
+// again at every enclosing level would cost depth x size), or an object
+// inside it was noted. Such an object only notes its members' order, and
+// when the top-level value closes, the text of the objects noted is
+// gathered in one pass. So the bytes moved in place within any value stay
+// within five times its size, and each byte is gathered at most once,
+// however deep the nesting.
 //
-// The writer cannot fail. It keeps its working storage between calls on
-// the same thread (see support/spare.h).
+// The writer cannot fail. Its working storage is the caller's, so that a
+// caller can keep it from one call to the next (see support/spare.h).
 #pragma once
 
 #include <array>
@@ -44,9 +44,10 @@ namespace vardelquin {
 
 class TextWriter {
  public:
-  // Appends to `out`, which must outlive the writer.
-  TextWriter(const FormatConfig& config, OutputBuffer& out);
-  ~TextWriter();
+  struct Storage;
+  // Appends to `out`; both it and `storage`, which must come empty, must
+  // outlive the writer.
+  TextWriter(const FormatConfig& config, OutputBuffer& out, Storage& storage);
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
 
@@ -262,20 +263,6 @@ class TextWriter {
   void sort_members(std::span<const MemberSpan> members, KnownOrder* remember);
   bool is_known(const KnownOrder& known, std::span<const MemberSpan> members, std::uint64_t hash) noexcept;
 
-  // The working storage of the last writer on this thread.
-  struct Spares {
-    std::vector<Level> levels;
-    std::vector<MemberSpan> members;
-    std::vector<SortKey> order;
-    OutputBuffer keys;
-    OutputBuffer moved;
-    std::vector<Noted> noted;
-    std::vector<TextRange> sorted_members;
-    std::vector<std::size_t> nested;
-    std::vector<std::size_t> unclaimed;
-    std::unique_ptr<KnownOrders> known_orders;
-  };
-
   OutputBuffer& sink_;
   const EscapeSet escapes_;
   const std::string_view null_str_;
@@ -284,19 +271,38 @@ class TextWriter {
   const DelimiterBytes d_;
   const bool escape_numbers_;
   char terminator_;
-  std::vector<Level> levels_;
-  std::vector<MemberSpan> members_;  // of every open object, innermost last
-  std::vector<SortKey> order_;
-  OutputBuffer keys_;   // copies of keys that escaping changed
-  OutputBuffer moved_;  // an object's text while it is rearranged
-  OutputBuffer spelling_;
-  std::vector<Noted> noted_;
-  std::vector<TextRange> sorted_members_;
-  std::vector<std::size_t> nested_;
+  std::vector<Level>& levels_;
+  std::vector<MemberSpan>& members_;  // of every open object, innermost last
+  std::vector<SortKey>& order_;
+  OutputBuffer& keys_;   // copies of keys that escaping changed
+  OutputBuffer& moved_;  // an object's text while it is rearranged
+  OutputBuffer& spelling_;
+  std::vector<Noted>& noted_;
+  std::vector<TextRange>& sorted_members_;
+  std::vector<std::size_t>& nested_;
   // Noted objects not yet inside a noted object closed since, in text
   // order: the outermost ones, once the top-level value closes.
-  std::vector<std::size_t> unclaimed_;
-  std::unique_ptr<KnownOrders> known_orders_;
+  std::vector<std::size_t>& unclaimed_;
+  std::unique_ptr<KnownOrders>& known_orders_;
+
+ public:
+  // The writer's working storage; known_orders stays filled from one
+  // writer to the next.
+  struct Storage {
+    std::vector<Level> levels;
+    std::vector<MemberSpan> members;
+    std::vector<SortKey> order;
+    OutputBuffer keys;
+    OutputBuffer moved;
+    OutputBuffer spelling;
+    std::vector<Noted> noted;
+    std::vector<TextRange> sorted_members;
+    std::vector<std::size_t> nested;
+    std::vector<std::size_t> unclaimed;
+    std::unique_ptr<KnownOrders> known_orders;
+
+    void give_back() noexcept;
+  };
 };
 
 }  // namespace vardelquin

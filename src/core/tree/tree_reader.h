@@ -1,5 +1,5 @@
 // Reads text into a document in one forward pass, without recursion (see
-// text_reader.h, which reports what it reads to any sink; this one
+// reader/text_reader.h, which reports what it reads to any sink; this one
 // gathers a value tree).
 //   document := F* (key K value F*)*      key runs to the next K
 //   value    := LO list | OO object | scalar
@@ -15,7 +15,7 @@
 #include "config/format_config.h"
 #include "failure.h"
 #include "support/expected.h"
-#include "value/value.h"
+#include "tree/document.h"
 
 namespace vardelquin {
 

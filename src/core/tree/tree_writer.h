@@ -1,4 +1,4 @@
-// Renders a value tree as text, through the text writer (text_writer.h),
+// Renders a value tree as text, through the text writer (writer/text_writer.h),
 // which is the definition of the format:
 //   document := (key K value F)*
 //   value    := null | true | false | integer | float | string
@@ -17,7 +17,7 @@
 
 #include "config/format_config.h"
 #include "support/output_buffer.h"
-#include "value/value.h"
+#include "tree/document.h"
 
 namespace vardelquin {
 

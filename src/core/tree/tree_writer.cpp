@@ -1,9 +1,10 @@
-#include "writer/writer.h"
+#include "tree/tree_writer.h"
 
 #include <span>
 #include <utility>
 #include <vector>
 
+#include "support/spare.h"
 #include "writer/escape.h"
 #include "writer/numbers.h"
 #include "writer/text_writer.h"
@@ -96,7 +97,8 @@ OwnedText write_document(const Document& document, const FormatConfig& config) {
 }
 
 void write_document(const Document& document, const FormatConfig& config, OutputBuffer& out) {
-  TextWriter writer(config, out);
+  const spare::Lease<TextWriter::Storage> storage;
+  TextWriter writer(config, out, *storage);
   TreeWalk walk(writer);
   for (const auto& [key, value] : document) {
     writer.entry(key);
@@ -107,7 +109,8 @@ void write_document(const Document& document, const FormatConfig& config, Output
 OwnedText write_value(const Value& value, const FormatConfig& config) {
   OutputBuffer out;
   {
-    TextWriter writer(config, out);
+    const spare::Lease<TextWriter::Storage> storage;
+    TextWriter writer(config, out, *storage);
     TreeWalk(writer).value(value);
   }
   // Written as a top-level entry's value, which field_sep ends.

@@ -1,7 +1,8 @@
-#include "reader/reader.h"
+#include "tree/tree_reader.h"
 
 #include <cstddef>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -16,19 +17,29 @@ namespace {
 // arena once their container is complete.
 class TreeSink {
  public:
-  TreeSink() {
-    if (Spares* spares = spare::ThreadSpares<Spares>::find()) {
-      spare::take(spares->open, open_);
-      spare::take(spares->items, items_);
-      spare::take(spares->members, members_);
+  // The lists and objects around the value being read, innermost last.
+  struct Open {
+    bool is_list;
+    std::size_t base;  // where its children start on items_ or members_
+  };
+  // The sink's stacks and the reader's scratch, kept for the next read on
+  // the thread (see support/spare.h).
+  struct Storage {
+    std::vector<Open> open;
+    std::vector<Value> items;
+    std::vector<Member> members;
+    std::string scratch;
+
+    void give_back() noexcept {
+      spare::empty(open);
+      spare::empty(items);
+      spare::empty(members);
+      spare::empty(scratch);
     }
-  }
-  ~TreeSink() {
-    Spares& spares = spare::ThreadSpares<Spares>::get();
-    spare::give(spares.open, open_);
-    spare::give(spares.items, items_);
-    spare::give(spares.members, members_);
-  }
+  };
+
+  explicit TreeSink(Storage& storage) noexcept
+      : open_(storage.open), items_(storage.items), members_(storage.members) {}
   TreeSink(const TreeSink&) = delete;
   TreeSink& operator=(const TreeSink&) = delete;
 
@@ -91,27 +102,17 @@ class TreeSink {
 
   Document document_;
   std::string_view entry_key_;
-  // The lists and objects around the value being read, innermost last.
-  struct Open {
-    bool is_list;
-    std::size_t base;  // where its children start on items_ or members_
-  };
-  std::vector<Open> open_;
-  std::vector<Value> items_;
-  std::vector<Member> members_;
-  // The stacks of the last sink on this thread (see support/spare.h).
-  struct Spares {
-    std::vector<Open> open;
-    std::vector<Value> items;
-    std::vector<Member> members;
-  };
+  std::vector<Open>& open_;
+  std::vector<Value>& items_;
+  std::vector<Member>& members_;
 };
 
 }  // namespace
 
 Expected<Document, Failure> parse_document(std::string_view text, const FormatConfig& config) {
-  TreeSink sink;
-  TextReader reader(text, config, sink);
+  const spare::Lease<TreeSink::Storage> storage;
+  TreeSink sink(*storage);
+  TextReader reader(text, config, sink, storage->scratch);
   if (reader.read() != ReadEnd::complete) return Unexpected{reader.failure()};
   return sink.take();
 }

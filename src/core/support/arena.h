@@ -1,6 +1,6 @@
-// A bump allocator for the value tree of one call: values, items, members
-// and string bytes are carved from a few large blocks and released together
-// when the arena goes, instead of one allocation per node.
+// A bump allocator for the data of one call (the value tree's nodes, the
+// keys loads keeps): items are carved from a few large blocks and
+// released together, instead of one allocation each.
 #pragma once
 
 #include <cstddef>
@@ -19,13 +19,15 @@ class Arena {
   Arena() = default;
   Arena(Arena&& other) noexcept
       : last_(std::exchange(other.last_, nullptr)),
+        kept_(std::exchange(other.kept_, nullptr)),
         cursor_(std::exchange(other.cursor_, nullptr)),
         end_(std::exchange(other.end_, nullptr)),
         next_block_size_(std::exchange(other.next_block_size_, first_block)) {}
   Arena& operator=(Arena&& other) noexcept {
     if (this != &other) {
-      release();
+      free_all();
       last_ = std::exchange(other.last_, nullptr);
+      kept_ = std::exchange(other.kept_, nullptr);
       cursor_ = std::exchange(other.cursor_, nullptr);
       end_ = std::exchange(other.end_, nullptr);
       next_block_size_ = std::exchange(other.next_block_size_, first_block);
@@ -34,13 +36,14 @@ class Arena {
   }
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
-  ~Arena() {
-    if (last_ != nullptr) release();
-  }
+  ~Arena() { free_all(); }
 
-  // Frees every block but one of the first size, which goes to
-  // `spare_block` if that is empty; the arena is empty afterwards.
-  void release(void*& spare_block) noexcept;
+  // Empties the arena: frees every block but one of the first size, which
+  // the next allocation takes again, so that an arena kept from one call to
+  // the next (see support/spare.h) allocates no block for a small call.
+  void clear() noexcept {
+    if (last_ != nullptr) free_blocks();
+  }
 
   // Memory for `count` objects of a trivially destructible type.
   template <class T>
@@ -84,13 +87,11 @@ class Arena {
 
   // Out of line and cold: it runs once per block, not once per value.
   [[gnu::noinline, gnu::cold]] void* allocate_in_new_block(std::size_t bytes, std::size_t alignment);
-  void release() noexcept;
+  void free_blocks() noexcept;
+  void free_all() noexcept;
 
   // Each block starts with this header; the blocks form a list, newest
   // first, so that the arena itself needs no allocation to track them.
-  // The first block of a size of first_block is handed back to a spare of
-  // the thread's when the arena goes, and taken by the next arena made on
-  // that thread, so that a small call allocates no block at all.
   struct alignas(16) Block {
     Block* previous;
     std::size_t size;  // usable bytes after the header
@@ -99,6 +100,7 @@ class Arena {
   // Blocks double in size up to a cap, so a tree costs few allocations
   // and a small call stays small.
   Block* last_ = nullptr;
+  Block* kept_ = nullptr;  // a block of first_block bytes, free, kept by clear()
   std::byte* cursor_ = nullptr;
   std::byte* end_ = nullptr;
   std::size_t next_block_size_ = first_block;

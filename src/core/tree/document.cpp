@@ -1,77 +1,12 @@
-#include "value/value.h"
+#include "tree/document.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <new>
-#include <utility>
 #include <vector>
 
-#include "support/spare.h"
-
 namespace vardelquin {
-namespace {
-
-// What the last document that went on this thread leaves for the next:
-// its entries' storage, emptied, and its arena's first block (see
-// Arena::Block).
-struct DocumentSpares {
-  std::vector<Member> entries;
-  void* block = nullptr;
-
-  DocumentSpares() = default;
-  DocumentSpares(const DocumentSpares&) = delete;
-  DocumentSpares& operator=(const DocumentSpares&) = delete;
-  ~DocumentSpares() { ::operator delete(block); }
-};
-using Spares = spare::ThreadSpares<DocumentSpares>;
-
-}  // namespace
-
-Document::Document() noexcept {
-  if (DocumentSpares* spares = Spares::find()) spare::take(spares->entries, entries_);
-}
-
-Document::~Document() {
-  DocumentSpares& spares = Spares::get();
-  spare::give(spares.entries, entries_);
-  arena_.release(spares.block);
-}
-
-void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
-  std::size_t size = next_block_size_;
-  while (size < bytes + alignment) size *= 2;
-  if (next_block_size_ < largest_block) next_block_size_ *= 2;
-  void* memory = nullptr;
-  DocumentSpares* const spares = size == first_block ? Spares::find() : nullptr;
-  if (spares != nullptr && spares->block != nullptr) {
-    memory = std::exchange(spares->block, nullptr);
-  } else {
-    memory = ::operator new(sizeof(Block) + size);
-  }
-  last_ = ::new (memory) Block{last_, size};
-  cursor_ = reinterpret_cast<std::byte*>(last_ + 1);
-  end_ = cursor_ + size;
-  return allocate_bytes(bytes, alignment);
-}
-
-void Arena::release() noexcept { release(Spares::get().block); }
-
-void Arena::release(void*& spare_block) noexcept {
-  for (Block* block = last_; block != nullptr;) {
-    Block* const previous = block->previous;
-    if (block->size == first_block && spare_block == nullptr) {
-      spare_block = block;
-    } else {
-      ::operator delete(block);
-    }
-    block = previous;
-  }
-  last_ = nullptr;
-  cursor_ = end_ = nullptr;
-  next_block_size_ = first_block;
-}
-
 namespace {
 
 // A key's first eight bytes as one big-endian number, zero-padded: numbers
