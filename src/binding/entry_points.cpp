@@ -8,6 +8,7 @@
 #include "binding/arguments.h"
 #include "binding/format_config_type.h"
 #include "binding/from_text.h"
+#include "binding/source_text.h"
 #include "binding/text.h"
 #include "binding/to_text.h"
 #include "failure.h"
@@ -82,7 +83,7 @@ PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!is_str(s)) return failure(wrap_argument_error("s", cast_failure(s, &PyUnicode_Type)));
     // The text is read in place: loads runs no Python code, so the str
     // and its bytes stay untouched for the whole call.
-    PyResult<Utf8View> text = utf8_view(s);
+    PyResult<SourceText> text = source_text(s);
     if (!text) return failure(wrap_argument_error("s", std::move(text).error()));
     PyResult<WorkingConfig> config = settle_config(slots[1]);
     if (!config) return failure(std::move(config).error());
