@@ -7,27 +7,13 @@ import sys
 import pytest
 
 import model
-from model import shape
+from test_loads_blocks import model_outcome, outcome
 from vardelquin import loads
 
 SMALL = 4096  # below this many characters a str lends its own UTF-8
 WIDTHS = {"latin1": "\u00e9", "bmp": "\u4e2d", "astral": "\U0001f600", "two-byte": "\u03b1"}
 # Text lengths in characters: on either side of the size, and with each tail after the blocks of eight.
 LENGTHS = [SMALL - 1, SMALL, SMALL + 1, SMALL + 3, SMALL + 7, 3 * SMALL + 5]
-
-
-def outcome(text):
-    try:
-        return shape(loads(text))
-    except ValueError as e:
-        return (type(e).__name__, str(e), e.pos)
-
-
-def model_outcome(text):
-    try:
-        return shape(model.loads(text))
-    except ValueError as e:
-        return (type(e).__name__, str(e), e.pos)
 
 
 def text_of(length, special, where, fill="a"):
