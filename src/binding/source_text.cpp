@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <type_traits>
 
 #include "binding/text.h"
@@ -17,6 +15,9 @@ static_assert(std::is_same_v<Py_UCS4, std::uint32_t>, "the transcoder reads Py_U
 
 // Below this many characters a str lends its UTF-8 (see Utf8Lender).
 constexpr Py_ssize_t small_text = 4096;
+// Characters read at a time: their code points take 16 KiB, and the
+// part of the str made to read them at most as much.
+constexpr Py_ssize_t block = 4096;
 // The interpreter's error for a str that UTF-8 cannot hold, by asking its
 // encoder, which raises it.
 PendingException encoding_failure(PyHandle str) {
@@ -26,24 +27,32 @@ PendingException encoding_failure(PyHandle str) {
 }
 
 // The UTF-8 of `str` (`length` characters), in storage of its own. The
-// code points are read into that storage and transcoded where they lie:
-// one copy of the characters from the interpreter, with no part of the str
-// made a str of its own (which would scan and narrow it first). The
-// storage is then shrunk to the text, which gives back the pages beyond.
-PyResult<detail::Storage> transcode(PyHandle str, Py_ssize_t length, std::size_t& size) {
-  const auto count = static_cast<std::size_t>(length);
-  if (count > PY_SSIZE_T_MAX / sizeof(Py_UCS4)) throw std::bad_alloc();
-  detail::Storage storage(static_cast<char*>(std::malloc(utf8::max_bytes(count))));
-  if (!storage) throw std::bad_alloc();
-  auto* const points = reinterpret_cast<Py_UCS4*>(storage.get());
-  if (PyUnicode_AsUCS4(str.get(), points, length, 0) == nullptr) return failure(fetch_exception());
-  size = utf8::from_code_points(points, count, storage.get());
-  if (size == utf8::surrogate_found) return failure(encoding_failure(str));
-  if (void* shrunk = std::realloc(storage.get(), std::max<std::size_t>(size, 1))) {
-    (void)storage.release();
-    storage.reset(static_cast<char*>(shrunk));
+// code points are read a block at a time (each block a part of the str,
+// copied out by the interpreter) into a buffer that stays in the cache,
+// so that the text is never held at four bytes a character: reading it
+// whole would raise a call's peak memory by that much.
+PyResult<Ok> transcode(PyHandle str, Py_ssize_t length, OutputBuffer& text) {
+  const Py_ssize_t points_size = std::min(length, block);
+  const auto points = std::make_unique_for_overwrite<Py_UCS4[]>(static_cast<std::size_t>(points_size));
+  // A UTF-8 text takes a byte a character at least, and often not much more.
+  text.reserve(static_cast<std::size_t>(length) + utf8::max_bytes(static_cast<std::size_t>(points_size)));
+  for (Py_ssize_t start = 0; start < length; start += block) {
+    const Py_ssize_t count = std::min(block, length - start);
+    PyRef part;
+    PyHandle from = str;
+    if (count != length) {
+      part = PyRef::steal(PyUnicode_Substring(str.get(), start, start + count));
+      if (!part) return failure(fetch_exception());
+      from = part.handle();
+    }
+    if (PyUnicode_AsUCS4(from.get(), points.get(), count, 0) == nullptr) return failure(fetch_exception());
+    const auto n = static_cast<std::size_t>(count);
+    char* const out = text.reserve(utf8::max_bytes(n));
+    const std::size_t written = utf8::from_code_points(points.get(), n, out);
+    if (written == utf8::surrogate_found) return failure(encoding_failure(str));
+    text.commit(out + written);
   }
-  return storage;
+  return Ok{};
 }
 
 }  // namespace
@@ -60,11 +69,10 @@ PyResult<SourceText> source_text(PyHandle str) {
   } else if (lend != nullptr && is_ascii_str(str)) {
     data = lend(str.get(), &size);
   } else {
-    std::size_t transcoded = 0;
-    PyResult<detail::Storage> storage = transcode(str, length, transcoded);
-    if (!storage) return failure(std::move(storage).error());
-    source.storage_ = std::move(*storage);
-    source.text_ = std::string_view(source.storage_.get(), transcoded);
+    OutputBuffer text;
+    if (PyResult<Ok> done = transcode(str, length, text); !done) return failure(std::move(done).error());
+    source.storage_ = std::move(text).finish();
+    source.text_ = source.storage_.view();
     return source;
   }
   if (data == nullptr) return failure(fetch_exception());

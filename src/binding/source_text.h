@@ -2,7 +2,8 @@
 //
 // A small str, and a large one of ASCII only, lend their own UTF-8 bytes
 // as text.h's policy has it. Any other large str is read here as 32-bit
-// code points and transcoded into storage of the call's own: the
+// code points, a block at a time, and transcoded into storage of the
+// call's own: the
 // interpreter's encoder would cost several times as much, and its copy
 // would stay on the caller's str.
 #pragma once
@@ -21,8 +22,8 @@ class SourceText {
  private:
   friend PyResult<SourceText> source_text(PyHandle str);
   std::string_view text_;
-  PyRef bytes_;              // when the interpreter encoded the text
-  detail::Storage storage_;  // when it was transcoded here
+  PyRef bytes_;        // when the interpreter encoded the text
+  OwnedText storage_;  // when it was transcoded here
 };
 
 // The strict UTF-8 of `str`, a str, for as long as the result lives; the

@@ -21,8 +21,6 @@ inline constexpr std::size_t surrogate_found = std::numeric_limits<std::size_t>:
 // 0x110000, to `out`, which has max_bytes(count) bytes of room, and
 // returns the bytes written; or surrogate_found at the first code point
 // in D800..DFFF, which UTF-8 cannot hold (the output is then unspecified).
-// `out` may be the code points' own storage: no write reaches a code
-// point that is still to be read, so the text is transcoded in place.
 std::size_t from_code_points(const std::uint32_t* in, std::size_t count, char* out) noexcept;
 
 namespace detail {
