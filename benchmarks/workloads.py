@@ -151,6 +151,54 @@ def versions(n: int, rng: random.Random) -> Dict[str, Any]:
     return {"versions": doc}
 
 
+# Words of several scripts, for prose: two-byte (Latin with diacritics,
+# Greek, Cyrillic, Arabic) and three-byte (Devanagari, CJK).
+PROSE_WORDS = (
+    "été", "über", "façade", "niño", "smörgåsbord", "Łódź", "ćwierć",
+    "λόγος", "θάλασσα", "ἀρχή", "φιλοσοφία", "καλημέρα",
+    "правда", "жизнь", "здравствуйте", "мир", "книга",
+    "سلام", "كتاب", "مدينة",
+    "नमस्ते", "भारत", "पुस्तक",
+    "日本語", "東京", "春夏秋冬", "学校",
+)
+PROSE_PUNCTUATION = (" ", " ", " ", " ", ", ", ". ", "; ", " = ", " | ", " [", "] ", " {", "} ", " \\ ")
+
+
+def prose(n_paragraphs: int, words: int, rng: random.Random) -> Dict[str, Any]:
+    # Long paragraphs of non-ASCII words, with spaces, punctuation and
+    # vardelquin's delimiters (written escaped) between them.
+    chapters = []
+    for c in range(0, n_paragraphs, 20):
+        paragraphs = []
+        for _ in range(min(20, n_paragraphs - c)):
+            parts = []
+            for _ in range(words):
+                parts.append(rng.choice(PROSE_WORDS))
+                parts.append(rng.choice(PROSE_PUNCTUATION))
+            paragraphs.append("".join(parts))
+        chapters.append({"title": rng.choice(PROSE_WORDS), "number": c // 20 + 1, "paragraphs": paragraphs})
+    return {"book": chapters}
+
+
+def version_index(n: int, rng: random.Random) -> Dict[str, Any]:
+    # A package index: version-like strings (which start like numbers and
+    # are not) beside a few names and summaries that are not ASCII.
+    names = ("zeta", "kafé", "λambda", "mir", "tool", "core")
+    packages = []
+    for i in range(n):
+        def version() -> str:
+            v = f"{rng.randint(0, 12)}.{rng.randint(0, 40)}.{rng.randint(0, 99)}"
+            return v + (rng.choice(("-rc1", "-beta.2", ".post1")) if rng.random() < 0.15 else "")
+        packages.append({
+            "name": f"{rng.choice(names)}-{i}",
+            "version": version(),
+            "requires": [f">={version()}", f"<{version()}"],
+            "released": f"20{rng.randint(10, 26)}.{rng.randint(1, 12):02d}.{rng.randint(1, 28):02d}",
+            "summary": " ".join(rng.choice(PROSE_WORDS[:17]) for _ in range(3)),
+        })
+    return {"packages": packages}
+
+
 def deep(levels: int) -> Dict[str, Any]:
     # Lists and objects alternate; each level also holds a small scalar.
     value: Any = "leaf"
@@ -210,6 +258,14 @@ def synthetic(quick: bool) -> List[Workload]:
         Workload(
             "versions", "synthetic", versions(20_000 // scale, rng),
             f"a dict of {20_000 // scale:,} version strings (3.10.2, 2.0.0-rc1)",
+        ),
+        Workload(
+            "prose", "synthetic", prose(600 // scale, 400, rng),
+            f"{600 // scale:,} paragraphs of 400 words in seven scripts, with punctuation and delimiters",
+        ),
+        Workload(
+            "version_index", "synthetic", version_index(4000 // scale, rng),
+            f"{4000 // scale:,} packages: version strings, version ranges, dates, non-ASCII summaries",
         ),
         Workload(
             "deep", "synthetic", deep(500),

@@ -8,6 +8,7 @@
 #include "binding/arguments.h"
 #include "binding/format_config_type.h"
 #include "binding/from_text.h"
+#include "binding/source_text.h"
 #include "binding/text.h"
 #include "binding/to_text.h"
 #include "failure.h"
@@ -71,7 +72,7 @@ PyObject* loads(PyObject*, PyObject* args, PyObject* kwargs) {
     // The text is read in place: the only Python code loads runs is a
     // signal handler's, which can neither change the str nor take it from
     // the caller, so the str and its bytes stay untouched for the call.
-    PyResult<Utf8View> text = utf8_view(s);
+    PyResult<SourceText> text = source_text(s);
     if (!text) return failure(wrap_argument_error("s", std::move(text).error()));
     PyResult<WorkingConfig> config = settle_config(slots[1]);
     if (!config) return failure(std::move(config).error());

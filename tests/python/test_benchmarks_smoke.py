@@ -59,7 +59,7 @@ def test_quick_run_prints_the_tables():
     for op in ("dumps", "loads"):
         assert any(line.startswith(f"{op}: ") and "per call" in line for line in lines), op
     workloads = ("record3", "escapes", "ints", "floats", "non_ascii", "short_strings", "long_text", "escape_first",
-                 "escape_middle", "escape_last", "ints_nulls", "mesh", "versions", "deep")
+                 "escape_middle", "escape_last", "ints_nulls", "mesh", "versions", "prose", "version_index", "deep")
     for part in ("output size of dumps", "dumps: peak memory of one call, tracemalloc",
                  "loads: peak memory of one call, tracemalloc", *CONSTANTS["NAMES"], *(f"\n{w} " for w in workloads)):
         assert part in out, part

@@ -113,6 +113,7 @@ def test_progress_only_on_a_terminal(option, shown):
 def test_progress_moves_on_time_with_a_slow_producer():
     # A record now and then, as from `tail -f`: each count is shown while the
     # tool waits for the next line, long before any count of records is reached.
+    pty = pytest.importorskip("pty", reason="pseudo-terminals are POSIX only")
     controller, terminal = pty.openpty()
     try:
         with subprocess.Popen([sys.executable, "-m", "vardelquin_cli", "loads", "--lines", "--progress"],

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "config/number_characters.h"
+#include "reader/nearest_double.h"
 #include "support/little_endian.h"
 #include "support/simd.h"
 
@@ -250,8 +251,9 @@ constexpr std::int64_t modest_exponent = 10'000;
 // float grammar takes the whole token, else nothing (a string). The
 // commonest floats, whose digits and power of ten are both exact doubles,
 // come out of one multiplication or division, which rounds once and so
-// gives the nearest double; the rest go to std::from_chars, and the
-// unusual (huge exponents, words) to parse_float.
+// gives the nearest double; most others of up to 19 digits come out of
+// nearest_double; the rest go to std::from_chars, and the unusual (huge
+// exponents, words) to parse_float.
 std::optional<Value> decode_number(std::string_view token) {
   const char* p = token.data();
   const char* const end = p + token.size();
@@ -309,6 +311,10 @@ std::optional<Value> decode_number(std::string_view token) {
       const double magnitude = power >= 0 ? m * exact_powers_of_ten[power] : m / exact_powers_of_ten[-power];
       return Value::floating(with_sign(magnitude, negative));
     }
+  }
+  if (digits <= safe_digits) {
+    if (const auto magnitude = nearest_double(mantissa, exponent - fraction_digits))
+      return Value::floating(with_sign(*magnitude, negative));
   }
   if (exponent > -modest_exponent && exponent < modest_exponent) {
     double magnitude = 0.0;

@@ -20,6 +20,16 @@
 #define VARDELQUIN_SSE2 0
 #endif
 
+// Byte shuffles (SSSE3) where the processor is found to have them when
+// the code runs: the x86-64 baseline is SSE2, so the paths that use them
+// keep an SSE2 twin.
+#if VARDELQUIN_SSE2 && defined(__x86_64__) && defined(__GNUC__)
+#define VARDELQUIN_SSSE3_AT_RUN_TIME 1
+#include <tmmintrin.h>
+#else
+#define VARDELQUIN_SSSE3_AT_RUN_TIME 0
+#endif
+
 // Arithmetic on several decimal digits packed into one 64-bit word. It
 // needs no instruction set of its own, only the switch.
 #if VARDELQUIN_SIMD
