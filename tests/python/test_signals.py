@@ -77,13 +77,25 @@ def test_a_raising_handler_ends_the_call_promptly(name):
     full = min(timed(call) for _ in range(2))
     # Fired a tenth of the way in, the exception must come long before the call could have ended. Without
     # polls it comes at the end of the call, as the whole-call figure shows.
-    with Alarm(raise_stop, after=full / 10) as alarm:
-        start = time.perf_counter()
-        with pytest.raises(Stop) as caught:
-            call()
-        ended = time.perf_counter()
+    # On a busy machine one run can take a fraction of another's time, and so end before its alarm: such a
+    # run proves nothing either way, and is tried again.
+    for _ in range(5):
+        with Alarm(raise_stop, after=full / 10) as alarm:
+            start = time.perf_counter()
+            try:
+                call()
+            except Stop as stop:
+                caught = stop
+                break
+    else:
+        pytest.fail("every call ended before its alarm")
+    ended = time.perf_counter()
     assert alarm.first is not None and ended - start < full / 2, (ended - start, full)
-    assert caught.traceback[-1].name == "raise_stop"  # raised by the handler, passed through unchanged
+    assert caught.__traceback__ is not None
+    last = caught.__traceback__
+    while last.tb_next is not None:
+        last = last.tb_next
+    assert last.tb_frame.f_code is raise_stop.__code__  # raised by the handler, passed through unchanged
     assert loads(dumps(RECORD)) == RECORD
 
 
