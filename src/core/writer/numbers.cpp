@@ -153,56 +153,57 @@ void store_eight_digits(char* out, std::uint64_t digits) noexcept {
 }
 #endif
 
-// The digits of `significand` (below 10^17) in 17 places at `out`, zeros in
-// front. Fractional floats have up to 17 digits, and a fixed count lets
-// the caller copy them in blocks without measuring first.
-void put_17_digits(char* out, std::uint64_t significand) noexcept {
+// The `count` digits of `significand` (which has that many, at most 17)
+// from `out` on; 17 bytes there may be written. Scaled up to 17 digits, the
+// first of them not zero, every significand takes the same three stores,
+// with no measuring of where its digits start.
+void put_significand(char* out, std::uint64_t significand, int count) noexcept {
 #if VARDELQUIN_SWAR
-  out[0] = static_cast<char>('0' + significand / e16);
-  store_eight_digits(out + 1, eight_digits(significand / e8 % e8));
-  store_eight_digits(out + 9, eight_digits(significand % e8));
+  const std::uint64_t scaled = significand * powers_of_ten[17 - count];
+  const std::uint64_t leading = scaled / e16;
+  const std::uint64_t rest = scaled - leading * e16;
+  out[0] = static_cast<char>('0' + leading);
+  store_eight_digits(out + 1, eight_digits(rest / e8));
+  store_eight_digits(out + 9, eight_digits(rest % e8));
 #else
-  char* const first = write_digits_backwards(out + 17, significand);
-  std::memset(out, '0', static_cast<std::size_t>(first - out));
+  write_digits_backwards(out + count, significand);
 #endif
 }
 
 // A finite value with a fractional part: the shortest digits that read back
 // to the same double, laid out positionally. Such a value is below 2^52 in
-// magnitude, and the longest spelling is a small subnormal: a sign, "0.",
-// and at most 340 digits after the point, up to 323 of them leading zeros.
+// magnitude. Its digits end past the point: the value is no integer, and
+// neither is any decimal reading back as it, all being within half a unit
+// in the last place. So there are at most 16 digits before the point and
+// 16 after it, or else the value is below 1: "0.", up to 323 zeros, and
+// digits ending at most 324 places after the point (the least subnormal,
+// 5 * 10^-324, ends there).
 void put_fractional_float(OutputBuffer& sink, double value) {
-  constexpr std::size_t longest = 343;
-  // Digits are copied in blocks of fixed size, which may overrun what is
-  // kept by up to 24 bytes.
-  char* out = sink.reserve(longest + 24);
+  // A sign, "0.", and 323 zeros before the 17 bytes put_significand() may
+  // write; the spelling itself is shorter.
+  constexpr std::size_t room = 1 + 2 + 323 + 17;
+  char* out = sink.reserve(room);
   *out = '-';
   out += std::signbit(value);
   const DecimalDigits decimal = shortest_digits(value);
-
-  // The significand in 17 places, and 24 more bytes readable after its
-  // first significant digit.
-  char digits[48] = {};
-  const std::uint64_t significand = decimal.significand;
-  put_17_digits(digits, significand);
-  const int count = digit_count(significand);
-  const char* const first = digits + 17 - count;
-
-  // The digits end past the point: the value is no integer, and neither is
-  // any decimal reading back as it, all being within half a unit in the last
-  // place. So there are at most 16 digits before the point and 16 after it.
+  const int count = digit_count(decimal.significand);
   const int integer_digits = count + decimal.exponent;
   if (integer_digits > 0) {
+    // The digits, then those after the point moved one place on to make
+    // room for it: a block of 16 whatever their count, the bytes past the
+    // digits being scratch.
     const auto point = static_cast<std::size_t>(integer_digits);
-    std::memcpy(out, first, 16);
-    std::memcpy(out + point + 1, first + point, 16);
+    put_significand(out, decimal.significand, count);
+    char fraction[16];
+    std::memcpy(fraction, out + point, 16);
+    std::memcpy(out + point + 1, fraction, 16);
     out[point] = '.';
     out += count + 1;
   } else {
     const auto zeros = static_cast<std::size_t>(-integer_digits);
     std::memcpy(out, "0.0000000000000000", 18);
     if (zeros > 16) std::memset(out + 18, '0', zeros - 16);
-    std::memcpy(out + 2 + zeros, first, 24);
+    put_significand(out + 2 + zeros, decimal.significand, count);
     out += 2 + zeros + static_cast<std::size_t>(count);
   }
   sink.commit(out);
