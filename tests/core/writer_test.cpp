@@ -220,6 +220,7 @@ TEST(WriterTest, FloatSpellings) {
       {1e-7, "0.0000001"},
       {0.1 + 0.2, "0.30000000000000004"},
       {4503599627370495.5, "4503599627370495.5"},  // 2^52 - 0.5: most digits before the point
+      {-0x1p52, "-4503599627370496.0"},  // the least magnitude that is integral by its exponent
       {1.0000000000000002, "1.0000000000000002"},  // 17 digits, one before the point
       {-0x1.fffffffffffffp-1, "-0.9999999999999999"},
       {1e-16, "0.0000000000000001"},  // the last zero of the fixed block of 16

@@ -245,28 +245,26 @@ void put_fractional_float(OutputBuffer& sink, double value) {
   sink.commit(out);
 }
 
-// Whether x - trunc(x) == 0: false for NaN and the infinities, for which
-// it is NaN. Below 2^52 in magnitude the test is a round trip through a
-// 64-bit integer, far cheaper than trunc() without SSE4.1; from 2^52 up
-// every finite double is an integer.
-bool is_integral(double value) noexcept {
-  constexpr double two_to_52 = 4503599627370496.0;
-  const double magnitude = std::fabs(value);
-  if (magnitude < two_to_52) return static_cast<double>(static_cast<std::int64_t>(value)) == value;
-  return magnitude <= std::numeric_limits<double>::max();
-}
-
 }  // namespace
 
+// Below 2^52 in magnitude a value is fractional or not as a round trip
+// through a 64-bit integer says (far cheaper than trunc() without SSE4.1);
+// from 2^52 up every finite double is an integer. NaN fails both magnitude
+// tests, so a fractional value, the commonest, is told apart in two
+// comparisons and a round trip.
 void put_float(OutputBuffer& sink, double value) {
-  if (is_integral(value)) {
+  constexpr double two_to_52 = 4503599627370496.0;
+  const double magnitude = std::fabs(value);
+  if (magnitude < two_to_52) {
+    if (static_cast<double>(static_cast<std::int64_t>(value)) != value)
+      return put_fractional_float(sink, value);
+    put_integral_float(sink, value);
+  } else if (magnitude <= std::numeric_limits<double>::max()) {
     put_integral_float(sink, value);
   } else if (std::isnan(value)) {
     sink.put("NaN");
-  } else if (std::isinf(value)) {
-    sink.put(value < 0 ? "-inf" : "inf");
   } else {
-    put_fractional_float(sink, value);
+    sink.put(value < 0 ? "-inf" : "inf");
   }
 }
 
