@@ -176,8 +176,12 @@ class Walker {
       const PyHandle item(PyList_GetItem(list, position));
       PyTypeObject* type = item.type();
       if (type == &PyFloat_Type) {
-        write_float(item);
-      } else if (type == &PyLong_Type) {
+        // An exact float hands over its value and cannot fail, so neither
+        // the error test of write_float() nor the one below is needed.
+        writer_.floating(PyFloat_AsDouble(item.get()));
+        continue;
+      }
+      if (type == &PyLong_Type) {
         write_integer(item);
       } else if (type == &PyUnicode_Type) {
         write_string(item);

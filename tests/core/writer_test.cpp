@@ -7,6 +7,9 @@
 
 #include <bit>
 #include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <functional>
 #include <ios>
@@ -217,6 +220,12 @@ TEST(WriterTest, FloatSpellings) {
       {1e-7, "0.0000001"},
       {0.1 + 0.2, "0.30000000000000004"},
       {4503599627370495.5, "4503599627370495.5"},  // 2^52 - 0.5: most digits before the point
+      {-0x1p52, "-4503599627370496.0"},  // the least magnitude that is integral by its exponent
+      {1.0000000000000002, "1.0000000000000002"},  // 17 digits, one before the point
+      {-0x1.fffffffffffffp-1, "-0.9999999999999999"},
+      {1e-16, "0.0000000000000001"},  // the last zero of the fixed block of 16
+      {1e-17, "0.00000000000000001"},  // the first zero past it
+      {-1.25e-18, "-0.00000000000000000125"},
       {-0x1p-1074, "-0." + std::string(323, '0') + "5"},
       {DBL_MIN, "0." + std::string(307, '0') + "22250738585072014"},
       {nan, "NaN"},
@@ -228,6 +237,26 @@ TEST(WriterTest, FloatSpellings) {
   for (const auto& c : cases) {
     EXPECT_EQ(format_float(c.input), c.expected) << std::hexfloat << c.input;
     EXPECT_EQ(write_value(Value::floating(c.input), defaults), c.expected) << std::hexfloat << c.input;
+  }
+}
+
+// Each digit count from 1 to 17 with the point at every place from 20
+// before the first digit to before the last, either sign, against the
+// standard library's shortest positional spelling.
+TEST(WriterTest, FloatsOfEveryLengthAndPointPlace) {
+  for (const std::string digits : {"12345678901234567", "98765432109876543", "10000000000000001"}) {
+    for (int count = 1; count <= 17; ++count) {
+      for (int point = -20; point < count; ++point) {
+        const std::string typed = digits.substr(0, static_cast<std::size_t>(count)) + "e" + std::to_string(point - count);
+        const double x = std::strtod(typed.c_str(), nullptr);
+        if (x == std::trunc(x)) continue;  // rounded to an integer: FloatSpellings has those
+        for (const double value : {x, -x}) {
+          char text[64];
+          const char* const end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed).ptr;
+          EXPECT_EQ(format_float(value), std::string(text, static_cast<std::size_t>(end - text))) << typed;
+        }
+      }
+    }
   }
 }
 

@@ -154,83 +154,118 @@ void store_eight_digits(char* out, std::uint64_t digits) noexcept {
 }
 #endif
 
-// The digits of `significand` (below 10^17) in 17 places at `out`, zeros in
-// front. Fractional floats have up to 17 digits, and a fixed count lets
-// the caller copy them in blocks without measuring first.
-void put_17_digits(char* out, std::uint64_t significand) noexcept {
+#if VARDELQUIN_SSE2
+// Each group of four 16-bit lanes holding 4 * x for one x < 10^4 becomes
+// x's four digits: the lanes are divided by 1000, 100, 10 and 1 (a high
+// product, then a high product by a power of two to finish the shift),
+// which leaves x's prefixes of one to four digits, and each prefix less
+// ten times the one before it is a digit.
+__m128i four_digit_lanes(__m128i quadrupled) noexcept {
+  const __m128i divisors = _mm_setr_epi16(8389, 5243, 13108, -32768, 8389, 5243, 13108, -32768);
+  const __m128i shifts = _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, -32768, 1 << 7, 1 << 11, 1 << 13, -32768);
+  const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(quadrupled, divisors), shifts);
+  return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16));
+}
+
+// The 16 digits of n < 10^16, zeros in front, as ASCII bytes in order: its
+// two halves of eight digits are split into four quarters of four, each
+// spread over four 16-bit lanes; this does both halves at once, in about
+// half the instructions of eight_digits() twice.
+__m128i sixteen_digits(std::uint64_t n) noexcept {
+  const __m128i halves = _mm_set_epi64x(static_cast<long long>(n % e8), static_cast<long long>(n / e8));
+  // x / 10^4 = x * ceil(2^45 / 10^4) >> 45 for x < 10^8.
+  const __m128i high =
+      _mm_srli_epi64(_mm_mul_epu32(halves, _mm_set1_epi32(static_cast<int>(0xD1B71759))), 45);
+  const __m128i low = _mm_sub_epi32(halves, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
+  const __m128i quarters = _mm_or_si128(high, _mm_slli_epi64(low, 32));
+  const __m128i quadrupled = _mm_slli_epi16(_mm_packs_epi32(quarters, quarters), 2);
+  const __m128i doubled = _mm_unpacklo_epi16(quadrupled, quadrupled);
+  const __m128i first = four_digit_lanes(_mm_unpacklo_epi32(doubled, doubled));
+  const __m128i second = four_digit_lanes(_mm_unpackhi_epi32(doubled, doubled));
+  return _mm_add_epi8(_mm_packus_epi16(first, second), _mm_set1_epi8('0'));
+}
+#endif
+
+// The `count` digits of `significand` (which has that many, at most 17)
+// from `out` on; 17 bytes there may be written. Scaled up to 17 digits, the
+// first of them not zero, every significand takes the same three stores,
+// with no measuring of where its digits start.
+void put_significand(char* out, std::uint64_t significand, int count) noexcept {
 #if VARDELQUIN_SWAR
-  out[0] = static_cast<char>('0' + significand / e16);
-  store_eight_digits(out + 1, eight_digits(significand / e8 % e8));
-  store_eight_digits(out + 9, eight_digits(significand % e8));
+  const std::uint64_t scaled = significand * powers_of_ten[17 - count];
+  const std::uint64_t leading = scaled / e16;
+  const std::uint64_t rest = scaled - leading * e16;
+  out[0] = static_cast<char>('0' + leading);
+#if VARDELQUIN_SSE2
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), sixteen_digits(rest));
 #else
-  char* const first = write_digits_backwards(out + 17, significand);
-  std::memset(out, '0', static_cast<std::size_t>(first - out));
+  store_eight_digits(out + 1, eight_digits(rest / e8));
+  store_eight_digits(out + 9, eight_digits(rest % e8));
+#endif
+#else
+  write_digits_backwards(out + count, significand);
 #endif
 }
 
 // A finite value with a fractional part: the shortest digits that read back
 // to the same double, laid out positionally. Such a value is below 2^52 in
-// magnitude, and the longest spelling is a small subnormal: a sign, "0.",
-// and at most 340 digits after the point, up to 323 of them leading zeros.
+// magnitude. Its digits end past the point: the value is no integer, and
+// neither is any decimal reading back as it, all being within half a unit
+// in the last place. So there are at most 16 digits before the point and
+// 16 after it, or else the value is below 1: "0.", up to 323 zeros, and
+// digits ending at most 324 places after the point (the least subnormal,
+// 5 * 10^-324, ends there).
 void put_fractional_float(OutputBuffer& sink, double value) {
-  constexpr std::size_t longest = 343;
-  // Digits are copied in blocks of fixed size, which may overrun what is
-  // kept by up to 24 bytes.
-  char* out = sink.reserve(longest + 24);
+  // A sign, "0.", and 323 zeros before the 17 bytes put_significand() may
+  // write; the spelling itself is shorter.
+  constexpr std::size_t room = 1 + 2 + 323 + 17;
+  char* out = sink.reserve(room);
   *out = '-';
   out += std::signbit(value);
   const DecimalDigits decimal = shortest_digits(value);
-
-  // The significand in 17 places, and 24 more bytes readable after its
-  // first significant digit.
-  char digits[48] = {};
-  const std::uint64_t significand = decimal.significand;
-  put_17_digits(digits, significand);
-  const int count = digit_count(significand);
-  const char* const first = digits + 17 - count;
-
-  // The digits end past the point: the value is no integer, and neither is
-  // any decimal reading back as it, all being within half a unit in the last
-  // place. So there are at most 16 digits before the point and 16 after it.
+  const int count = digit_count(decimal.significand);
   const int integer_digits = count + decimal.exponent;
   if (integer_digits > 0) {
+    // The digits, then those after the point moved one place on to make
+    // room for it: a block of 16 whatever their count, the bytes past the
+    // digits being scratch.
     const auto point = static_cast<std::size_t>(integer_digits);
-    std::memcpy(out, first, 16);
-    std::memcpy(out + point + 1, first + point, 16);
+    put_significand(out, decimal.significand, count);
+    char fraction[16];
+    std::memcpy(fraction, out + point, 16);
+    std::memcpy(out + point + 1, fraction, 16);
     out[point] = '.';
     out += count + 1;
   } else {
     const auto zeros = static_cast<std::size_t>(-integer_digits);
     std::memcpy(out, "0.0000000000000000", 18);
     if (zeros > 16) std::memset(out + 18, '0', zeros - 16);
-    std::memcpy(out + 2 + zeros, first, 24);
+    put_significand(out + 2 + zeros, decimal.significand, count);
     out += 2 + zeros + static_cast<std::size_t>(count);
   }
   sink.commit(out);
 }
 
-// Whether x - trunc(x) == 0: false for NaN and the infinities, for which
-// it is NaN. Below 2^52 in magnitude the test is a round trip through a
-// 64-bit integer, far cheaper than trunc() without SSE4.1; from 2^52 up
-// every finite double is an integer.
-bool is_integral(double value) noexcept {
-  constexpr double two_to_52 = 4503599627370496.0;
-  const double magnitude = std::fabs(value);
-  if (magnitude < two_to_52) return static_cast<double>(static_cast<std::int64_t>(value)) == value;
-  return magnitude <= std::numeric_limits<double>::max();
-}
-
 }  // namespace
 
+// Below 2^52 in magnitude a value is fractional or not as a round trip
+// through a 64-bit integer says (far cheaper than trunc() without SSE4.1);
+// from 2^52 up every finite double is an integer. NaN fails both magnitude
+// tests, so a fractional value, the commonest, is told apart in two
+// comparisons and a round trip.
 void put_float(OutputBuffer& sink, double value) {
-  if (is_integral(value)) {
+  constexpr double two_to_52 = 4503599627370496.0;
+  const double magnitude = std::fabs(value);
+  if (magnitude < two_to_52) {
+    if (static_cast<double>(static_cast<std::int64_t>(value)) != value)
+      return put_fractional_float(sink, value);
+    put_integral_float(sink, value);
+  } else if (magnitude <= std::numeric_limits<double>::max()) {
     put_integral_float(sink, value);
   } else if (std::isnan(value)) {
     sink.put("NaN");
-  } else if (std::isinf(value)) {
-    sink.put(value < 0 ? "-inf" : "inf");
   } else {
-    put_fractional_float(sink, value);
+    sink.put(value < 0 ? "-inf" : "inf");
   }
 }
 
