@@ -99,7 +99,8 @@ PyRef cached_key(std::string_view key) noexcept {
   const KeyWords words = words_of(key);
   Slot& slot = slots[slot_of(words)];
   if (holds(slot, words, key)) return PyRef::borrow(PyHandle(slot.str));
-  PyRef str = utf8::is_ascii(key) ? str_from_ascii(key) : str_from_utf8(key);
+  wchar_t room[longest_key];
+  PyRef str = utf8::is_ascii(key) ? str_from_ascii(key) : str_from_code_points(key, room);
   if (!str) return str;
   // The slot is whole again before the str it held is dropped.
   const PyRef old = PyRef::steal(std::exchange(slot.str, str.new_reference()));
