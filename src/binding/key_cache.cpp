@@ -12,7 +12,7 @@
 namespace vardelquin {
 namespace {
 
-// Documents repeat their keys, within one text (records in a list share
+// Documents repeat their keys (and short values), within one text (records in a list share
 // one set) and from one call to the next (a stream of records of one
 // shape). Reusing the str made for an earlier occurrence saves making it
 // again, and the dict store reuses the hash cached in it.
@@ -45,7 +45,9 @@ struct Slot {
   char bytes[longest_key];
 };
 
-constinit std::array<Slot, slot_count> slots{};
+using Slots = std::array<Slot, slot_count>;
+constinit Slots key_slots{};
+constinit Slots value_slots{};
 
 // The bytes of a key shorter than eight as one little-endian number,
 // zero-padded, every byte in a place of its own: fixed-size loads that
@@ -92,9 +94,7 @@ bool holds(const Slot& slot, const KeyWords& words, std::string_view key) noexce
   return key.size() <= 16 || std::memcmp(slot.bytes + 8, key.data() + 8, key.size() - 16) == 0;
 }
 
-}  // namespace
-
-PyRef cached_key(std::string_view key) noexcept {
+PyRef cached_str(Slots& slots, std::string_view key) noexcept {
   if (key.size() > longest_key) return str_from_utf8(key);
   const KeyWords words = words_of(key);
   Slot& slot = slots[slot_of(words)];
@@ -109,5 +109,11 @@ PyRef cached_key(std::string_view key) noexcept {
   if (!key.empty()) std::memcpy(slot.bytes, key.data(), key.size());
   return str;
 }
+
+}  // namespace
+
+PyRef cached_key(std::string_view key) noexcept { return cached_str(key_slots, key); }
+
+PyRef cached_value(std::string_view value) noexcept { return cached_str(value_slots, value); }
 
 }  // namespace vardelquin

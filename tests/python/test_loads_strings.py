@@ -1,5 +1,5 @@
 """Each str that loads makes, by its route: strings on either side of each byte length where the route changes
-(64, 128, 512), of each character width in each place, as keys and as values, with escapes (made from a copy)
+(32, 64, 128, 512), of each character width in each place, as keys and as values, with escapes (made from a copy)
 and without (made from the text), in texts that are ASCII, hold a four-byte character, or lend no UTF-8 of
 their own. Every result must equal what was written, and be an exact str."""
 import pytest
@@ -9,7 +9,7 @@ from vardelquin import dumps, loads
 WIDTHS = {"ascii": "a", "latin1": "\u00e9", "latin1-top": "\u00ff", "above-latin1": "\u0100",
           "bmp": "\u4e2d", "bmp-top": "\uffff", "astral": "\U0001f600", "astral-top": "\U0010ffff"}
 # Sizes in UTF-8 bytes around each threshold, and a few short ones.
-SIZES = [0, 1, 2, 7, 8, 9, 16, 63, 64, 65, 127, 128, 129, 511, 512, 513, 600]
+SIZES = [0, 1, 2, 7, 8, 9, 16, 31, 32, 33, 63, 64, 65, 127, 128, 129, 511, 512, 513, 600]
 
 
 def string_of(size, special, where):
@@ -58,3 +58,16 @@ def test_same_key_twice_reads_back_as_equal_strs():
     key = "\u00e9t\u00e9" * 3
     first, second = loads(dumps({key: [1]})), loads(dumps({key: [2]}))
     assert list(first) == list(second) == [key]
+
+
+@pytest.mark.parametrize("values", [
+    ["", "x" * 32, "x" * 33, "x" * 31 + "y", "\u00e9" * 16, "\U0001f600" * 8, "e\u0301"],
+    ["v%d" % i for i in range(2000)],  # more values than the cache holds
+], ids=["edges", "many"])
+def test_short_values_read_back_from_call_to_call(values):
+    for _ in range(2):
+        for chunk in range(0, len(values), 300):
+            part = values[chunk:chunk + 300]
+            document = {"l": part, "k": [v + "=" for v in part]}
+            document.update({v or "e": [v, "z"] for v in part})  # [""] would read back as []
+            check(document)
