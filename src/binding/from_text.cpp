@@ -284,7 +284,9 @@ class ObjectSink {
 
   // Strings are most of many texts, short ones above all, so each is made
   // the cheapest way there is. A short one made before is reused (see
-  // key_cache.h), which costs a tenth of making it. A string read straight from an ASCII str
+  // key_cache.h), which costs a tenth of making it; where short values
+  // seldom repeat, a miss costs more than making one, so a call stops
+  // looking once misses outrun hits (see value_credit_). A string read straight from an ASCII str
   // is a part of that str (a character's index is its byte's), which the
   // interpreter copies without decoding. Other short ASCII strings are
   // decoded as Latin-1, which costs less per call than UTF-8 (beyond a
@@ -299,7 +301,7 @@ class ObjectSink {
   // bytes on, which cost less than UTF-8 up to a few hundred.
   PyObject* make_str(std::string_view text, bool lasting) {
     constexpr std::size_t short_string = 64;
-    if (text.size() <= longest_cached_value) return cached_value(text).release();
+    if (text.size() <= longest_cached_value && value_credit_ > 0) return from_value_cache(text);
     const bool ascii_text = ascii_source_.get() != nullptr;
     if (lasting && ascii_text) {
       const auto start = static_cast<Py_ssize_t>(text.data() - text_);
@@ -321,6 +323,13 @@ class ObjectSink {
     bytes_read_ = start + text.size();
     characters_read_ += length;
     return PyUnicode_Substring(source_.get(), first, first + static_cast<Py_ssize_t>(length));
+  }
+
+  [[gnu::noinline]] PyObject* from_value_cache(std::string_view text) {
+    bool found;
+    PyRef str = cached_value(text, found);
+    value_credit_ = found ? std::min(value_credit_ + 4, max_value_credit) : value_credit_ - 1;
+    return str.release();
   }
 
   // Up to this many bytes a string's code points are on the stack.
@@ -362,6 +371,9 @@ class ObjectSink {
   // The str read, when it is ASCII: a character's index is then its byte's.
   PyHandle ascii_source_;
   std::optional<bool> parts_worth_taking_;
+  // Looks in the value cache left: a hit earns four, a miss costs one.
+  static constexpr int max_value_credit = 256;
+  int value_credit_ = 64;
   // Where in the text the last string made as a part of source_ ended, in
   // bytes and in characters.
   std::size_t bytes_read_ = 0;

@@ -19,7 +19,8 @@ inline constexpr std::size_t longest_cached_value = 32;
 
 // As cached_key, for a string value of up to longest_cached_value bytes,
 // from a cache of its own so that values do not push keys out. A value
-// may be the very str an earlier value was: strs are immutable.
-PyRef cached_value(std::string_view value) noexcept;
+// may be the very str an earlier value was: strs are immutable. `found`
+// tells whether it was there already.
+PyRef cached_value(std::string_view value, bool& found) noexcept;
 
 }  // namespace vardelquin

@@ -71,3 +71,9 @@ def test_short_values_read_back_from_call_to_call(values):
             document = {"l": part, "k": [v + "=" for v in part]}
             document.update({v or "e": [v, "z"] for v in part})  # [""] would read back as []
             check(document)
+
+
+def test_values_read_back_after_the_cache_stops_being_looked_in():
+    distinct = ["d%05d" % i for i in range(500)]  # misses enough to stop looking
+    repeated = ["r%d" % (i % 7) for i in range(500)]
+    check({"a": distinct + repeated, "b": repeated + distinct})
