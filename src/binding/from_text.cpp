@@ -283,17 +283,25 @@ class ObjectSink {
   }
 
   // Strings are most of many texts, short ones above all, so each is made
-  // the cheapest way there is. A string read straight from an ASCII str
+  // the cheapest way there is. A short one made before is reused (see
+  // key_cache.h), which costs a tenth of making it; where short values
+  // seldom repeat, a miss costs more than making one, so a call stops
+  // looking once misses outrun hits (see value_credit_). A string read straight from an ASCII str
   // is a part of that str (a character's index is its byte's), which the
-  // interpreter copies without decoding. Other ASCII strings are decoded as
-  // Latin-1, which costs less per call than UTF-8 (beyond a short string
-  // the test is not worth it). A long string of mostly multi-byte
-  // characters is a part of the str too, where that str is not one of four
-  // bytes a character, from which the interpreter narrows parts slowly: the
-  // characters up to it are counted from where the last such string ended.
-  // Everything else is decoded from UTF-8.
+  // interpreter copies without decoding. Other short ASCII strings are
+  // decoded as Latin-1, which costs less per call than UTF-8 (beyond a
+  // short string the test is not worth it), other short strings from code
+  // points decoded here (see str_from_code_points): some 500 instructions
+  // less than the UTF-8 decoder's, which that decoder wins back a
+  // character at a time beyond a few hundred bytes. A long string of
+  // mostly multi-byte characters is a part of the str too, where that str
+  // is not one of four bytes a character, from which the interpreter
+  // narrows parts slowly: the characters up to it are counted from where
+  // the last such string ended. That costs less than code points from 64
+  // bytes on, which cost less than UTF-8 up to a few hundred.
   PyObject* make_str(std::string_view text, bool lasting) {
     constexpr std::size_t short_string = 64;
+    if (text.size() <= longest_cached_value && value_credit_ > 0) return from_value_cache(text);
     const bool ascii_text = ascii_source_.get() != nullptr;
     if (lasting && ascii_text) {
       const auto start = static_cast<Py_ssize_t>(text.data() - text_);
@@ -301,16 +309,36 @@ class ObjectSink {
     }
     if (ascii_text || (text.size() <= short_string && utf8::is_ascii(text)))
       return str_from_ascii(text).release();
-    if (!lasting || text.size() <= short_string || !parts_worth_taking())
-      return str_from_utf8(text).release();
-    const std::size_t length = utf8::count_characters(text);
-    if (2 * text.size() < 3 * length) return str_from_utf8(text).release();
+    if (text.size() <= short_string) return from_code_points(text);
+    // Zero where there is no part to take.
+    const std::size_t length = lasting && parts_worth_taking() ? utf8::count_characters(text) : 0;
+    if (length == 0 || 2 * text.size() < 3 * length) {
+      if (text.size() > code_point_string) return str_from_utf8(text).release();
+      const bool ascii = length != 0 ? length == text.size() : utf8::is_ascii(text);
+      return ascii ? str_from_ascii(text).release() : from_code_points(text);
+    }
     const auto start = static_cast<std::size_t>(text.data() - text_);
     characters_read_ += utf8::count_characters({text_ + bytes_read_, start - bytes_read_});
     const auto first = static_cast<Py_ssize_t>(characters_read_);
     bytes_read_ = start + text.size();
     characters_read_ += length;
     return PyUnicode_Substring(source_.get(), first, first + static_cast<Py_ssize_t>(length));
+  }
+
+  [[gnu::noinline]] PyObject* from_value_cache(std::string_view text) {
+    bool found;
+    PyRef str = cached_value(text, found);
+    value_credit_ = found ? std::min(value_credit_ + 4, max_value_credit) : value_credit_ - 1;
+    return str.release();
+  }
+
+  // Up to this many bytes a string's code points are on the stack.
+  static constexpr std::size_t code_point_string = 512;
+  // `text` has at most code_point_string bytes. Out of line, so that
+  // only this path has the room in its frame.
+  [[gnu::noinline]] static PyObject* from_code_points(std::string_view text) {
+    wchar_t room[code_point_string];
+    return str_from_code_points(text, room).release();
   }
 
   // Settled by the text's length for most texts, else by a scan of the
@@ -343,6 +371,9 @@ class ObjectSink {
   // The str read, when it is ASCII: a character's index is then its byte's.
   PyHandle ascii_source_;
   std::optional<bool> parts_worth_taking_;
+  // Looks in the value cache left: a hit earns four, a miss costs one.
+  static constexpr int max_value_credit = 256;
+  int value_credit_ = 64;
   // Where in the text the last string made as a part of source_ ended, in
   // bytes and in characters.
   std::size_t bytes_read_ = 0;

@@ -14,17 +14,19 @@ namespace {
 
 // Documents repeat their keys, within one text (records in a list share
 // one set) and from one call to the next (a stream of records of one
-// shape). Reusing the str made for an earlier occurrence saves making it
-// again, and the dict store reuses the hash cached in it.
+// shape), and their short values too. Reusing the str made for an earlier
+// occurrence saves making it again, and the dict store reuses the hash
+// cached in a key.
 //
-// The cache is direct-mapped and process-wide: the module lives in the
-// main interpreter only, and every use runs under the interpreter lock, so
-// the lock guards it. A slot keeps its own copy of the key's bytes, since
-// the text a key came from is gone after the call. What it pins is bounded
-// by its size: at most slot_count strs of up to longest_key bytes. The
-// slots are plain data, never destroyed, so nothing here drops a reference
-// at exit, when the lock may no longer be held; the interpreter's own
-// teardown does not need these strs freed.
+// Each cache (one for keys, one for values) is direct-mapped and
+// process-wide: the module lives in the main interpreter only, and every
+// use runs under the interpreter lock, so the lock guards it. A slot keeps
+// its own copy of the string's bytes, since the text it came from is gone
+// after the call. What a cache pins is bounded by its size: at most
+// slot_count strs of up to longest_key bytes. The slots are plain data,
+// never destroyed, so nothing here drops a reference at exit, when the
+// lock may no longer be held; the interpreter's own teardown does not need
+// these strs freed.
 constexpr std::size_t longest_key = 64;
 constexpr std::size_t slot_count = 512;
 
@@ -45,7 +47,9 @@ struct Slot {
   char bytes[longest_key];
 };
 
-constinit std::array<Slot, slot_count> slots{};
+using Slots = std::array<Slot, slot_count>;
+constinit Slots key_slots{};
+constinit Slots value_slots{};
 
 // The bytes of a key shorter than eight as one little-endian number,
 // zero-padded, every byte in a place of its own: fixed-size loads that
@@ -92,14 +96,17 @@ bool holds(const Slot& slot, const KeyWords& words, std::string_view key) noexce
   return key.size() <= 16 || std::memcmp(slot.bytes + 8, key.data() + 8, key.size() - 16) == 0;
 }
 
-}  // namespace
-
-PyRef cached_key(std::string_view key) noexcept {
+PyRef cached_str(Slots& slots, std::string_view key, bool& found) noexcept {
+  found = false;
   if (key.size() > longest_key) return str_from_utf8(key);
   const KeyWords words = words_of(key);
   Slot& slot = slots[slot_of(words)];
-  if (holds(slot, words, key)) return PyRef::borrow(PyHandle(slot.str));
-  PyRef str = utf8::is_ascii(key) ? str_from_ascii(key) : str_from_utf8(key);
+  if (holds(slot, words, key)) {
+    found = true;
+    return PyRef::borrow(PyHandle(slot.str));
+  }
+  wchar_t room[longest_key];
+  PyRef str = utf8::is_ascii(key) ? str_from_ascii(key) : str_from_code_points(key, room);
   if (!str) return str;
   // The slot is whole again before the str it held is dropped.
   const PyRef old = PyRef::steal(std::exchange(slot.str, str.new_reference()));
@@ -107,6 +114,17 @@ PyRef cached_key(std::string_view key) noexcept {
   // An empty key's data may be null, which memcpy must not be given.
   if (!key.empty()) std::memcpy(slot.bytes, key.data(), key.size());
   return str;
+}
+
+}  // namespace
+
+PyRef cached_key(std::string_view key) noexcept {
+  bool found;
+  return cached_str(key_slots, key, found);
+}
+
+PyRef cached_value(std::string_view value, bool& found) noexcept {
+  return cached_str(value_slots, value, found);
 }
 
 }  // namespace vardelquin

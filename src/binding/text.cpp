@@ -1,6 +1,9 @@
 #include "binding/text.h"
 
+#include <cwchar>
+
 #include "binding/names.h"
+#include "support/utf8.h"
 
 namespace vardelquin {
 namespace {
@@ -25,6 +28,21 @@ PyResult<PyRef> checked_str_from_utf8(std::string_view text) {
   PyRef str = str_from_utf8(text);
   if (!str) return failure(api_call_failed());
   return str;
+}
+
+PyRef str_from_code_points(std::string_view text, wchar_t* room) {
+#if WCHAR_MAX > 0xFFFF
+  const utf8::Widened wide = utf8::to_code_points(text, room);
+  const auto count = static_cast<Py_ssize_t>(wide.count);
+  if (wide.bits >= 0x100) return PyRef::steal(PyUnicode_FromWideChar(room, count));
+  // Narrowed in place: byte i lies in unit i / 4, which is read by then.
+  char* const bytes = reinterpret_cast<char*>(room);
+  for (std::size_t i = 0; i < wide.count; ++i) bytes[i] = static_cast<char>(room[i]);
+  return PyRef::steal(PyUnicode_DecodeLatin1(bytes, count, nullptr));
+#else
+  (void)room;
+  return str_from_utf8(text);
+#endif
 }
 
 const char* Utf8Lender::large_utf8(PyHandle str, Py_ssize_t& size, PyRef& made) const {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "support/pod_stack.h"
 
@@ -34,6 +35,34 @@ TEST(Utf8, WordHelpersAgreeWithByteLoops) {
   }
   EXPECT_EQ(utf8::count_characters(""), 0u);
   EXPECT_TRUE(utf8::is_ascii(""));
+}
+
+// The code points of texts whose non-ASCII character sits at every
+// position of an ASCII run and its tail, with the bits that tell Latin-1
+// and the BMP apart, at the edges of each sequence length.
+TEST(Utf8, ToCodePointsDecodesEveryWidthAtEveryPosition) {
+  const char32_t specials[] = {0x7F, 0x80, 0xFF, 0x100, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x1F600, 0x10FFFF};
+  for (std::size_t length = 0; length < 20; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      for (const char32_t special : specials) {
+        const std::string text = std::string(at, 'x') + utf8::encode(special) + std::string(length - at, 'y');
+        std::vector<char32_t> expected;
+        for (std::size_t i = 0; i < text.size();) {
+          const utf8::Decoded d = utf8::decode(std::string_view(text).substr(i));
+          expected.push_back(d.code_point);
+          i += d.length;
+        }
+        std::vector<char32_t> out(text.size());
+        const utf8::Widened wide = utf8::to_code_points(text, out.data());
+        out.resize(wide.count);
+        EXPECT_EQ(out, expected) << text;
+        EXPECT_EQ(wide.bits < 0x100, special < 0x100) << text;
+        EXPECT_EQ(wide.bits < 0x10000, special < 0x10000) << text;
+      }
+    }
+  }
+  char32_t none[1];
+  EXPECT_EQ(utf8::to_code_points("", none).count, 0u);
 }
 
 TEST(PodStack, GrowsKeepingItsItemsAndSwaps) {

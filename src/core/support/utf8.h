@@ -91,6 +91,56 @@ inline bool has_four_byte_characters(std::string_view text) noexcept {
   return false;
 }
 
+// The code points of `text` and what they add up to.
+struct Widened {
+  std::size_t count;
+  // The bitwise OR of every code point: below 0x100 exactly when every
+  // character is Latin-1, below 0x10000 when every one is in the BMP.
+  char32_t bits;
+};
+
+// Writes the code points of `text` (well formed, no sequence cut short) to
+// `out`, which has room for text.size() of them. `Unit` is any four-byte
+// integer type (the platform's wchar_t where it is four bytes). Runs of
+// ASCII go eight bytes at a time, as most non-ASCII strings are mostly
+// ASCII.
+template <class Unit>
+Widened to_code_points(std::string_view text, Unit* out) noexcept {
+  static_assert(sizeof(Unit) == 4, "a code point takes four bytes");
+  constexpr std::uint64_t top_bits = 0x8080808080808080u;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* const end = p + text.size();
+  Unit* o = out;
+  char32_t bits = 0;
+  while (p != end) {
+    const char32_t lead = *p;
+    if (lead < 0x80) {
+      for (; end - p >= 8; p += 8, o += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        if ((word & top_bits) != 0) break;
+        for (int i = 0; i < 8; ++i) o[i] = static_cast<Unit>(p[i]);
+      }
+      for (; p != end && *p < 0x80; ++p) *o++ = static_cast<Unit>(*p);
+      continue;
+    }
+    char32_t cp;
+    if (lead < 0xE0) {
+      cp = (lead & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+      p += 2;
+    } else if (lead < 0xF0) {
+      cp = (lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+      p += 3;
+    } else {
+      cp = (lead & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu);
+      p += 4;
+    }
+    bits |= cp;
+    *o++ = static_cast<Unit>(cp);
+  }
+  return {static_cast<std::size_t>(o - out), bits};
+}
+
 inline void append(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
