@@ -48,6 +48,11 @@ class Alarm:
         self.action()
 
     def __enter__(self):
+        # Before 3.10 the collector runs during loads, and a gc callback that another library registered
+        # (hypothesis has one) would run the pending handlers in its own frame, where an exception is only
+        # reported as unraisable: with none registered, handlers run at the module's polls alone.
+        self.callbacks = gc.callbacks[:]
+        gc.callbacks.clear()
         self.previous = signal.signal(signal.SIGALRM, self.handler)
         signal.setitimer(signal.ITIMER_REAL, self.after, 0.001)
         return self
@@ -55,6 +60,7 @@ class Alarm:
     def __exit__(self, *exc):
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, self.previous)
+        gc.callbacks[:] = self.callbacks
 
 
 def timed(call):
