@@ -65,9 +65,13 @@ case "$arch" in
   windows)
     bash tools/install_system_deps.sh cross
     # Wine keeps its Windows installation (the prefix) in a folder that must
-    # be writable, here one per build folder, and runs headless and quiet;
-    # the emulator command carries that, so ctest run by hand does the same.
-    wine_env=(WINEPREFIX="$PWD/$build/wine" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
+    # be writable, and runs headless and quiet; the emulator command carries
+    # that, so ctest run by hand does the same. The prefix stays outside the
+    # checkout: its drive Z: is a link to /, which anything that walks the
+    # tree (the sdist build, a search) would follow into the whole system.
+    wine_prefix=${VARDELQUIN_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/vardelquin/wine}
+    mkdir -p "$(dirname "$wine_prefix")"
+    wine_env=(WINEPREFIX="$wine_prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
     options+=(-DCMAKE_TOOLCHAIN_FILE=tools/windows/mingw-w64.cmake -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
       -DCMAKE_CROSSCOMPILING_EMULATOR="$(IFS=';'; echo "env;${wine_env[*]};wine")"
       -DVARDELQUIN_GTEST_SOURCE_DIR=/usr/src/googletest) ;;
@@ -85,7 +89,7 @@ cmake -S . -B "$build" "${options[@]}" >/dev/null
 # Compiler output is shown only when the build fails: a clean build has
 # nothing to say but progress counters.
 mkdir -p "$build"
-if [ "$arch" = windows ] && [ ! -f "$build/wine/system.reg" ]; then
+if [ "$arch" = windows ] && [ ! -f "$wine_prefix/system.reg" ]; then
   # Wine's first start creates the prefix, which takes long enough (about
   # 20 s on two cores) to overrun the test discovery's timeout during the
   # build, so it happens here, once, and is timed.
