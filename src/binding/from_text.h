@@ -13,7 +13,7 @@ namespace vardelquin {
 // keeps its first place and takes its last value) and every nested object
 // in key order, or the failure to raise: the reader's, as a ValueError, or
 // the interpreter's. `text` is the UTF-8 of `source`, a str (see
-// utf8_view), and both stay unchanged for the call.
+// source_text), and both stay unchanged for the call.
 PyResult<PyRef> dict_from_text(PyHandle source, std::string_view text, const FormatConfig& config);
 
 }  // namespace vardelquin
