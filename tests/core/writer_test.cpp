@@ -116,6 +116,31 @@ TEST(WriterTest, EscapeMatchesByteRuleOnDenseStretches) {
   }
 }
 
+// One, two or three marked bytes at every pair of places in the first
+// blocks of texts around 32 bytes long: blocks with few marked bytes are
+// escaped in place, each storing the rest of its block again, and must
+// neither lose nor repeat a byte, nor read past the text.
+TEST(WriterTest, EscapeMatchesByteRuleWithFewMarkedBytesAnywhere) {
+  for (const std::size_t size : {31u, 32u, 33u, 47u, 48u, 64u}) {
+    for (std::size_t first = 0; first < 34 && first < size; ++first) {
+      for (std::size_t second = first; second < 34 && second < size; ++second) {
+        for (const bool third : {false, true}) {
+          std::string text(size, 'x');
+          text[first] = ';';
+          text[second] = '|';
+          if (third) text[(second + 1) % size] = '\\';
+          std::string expected;
+          for (const char c : text) {
+            if (c != 'x') expected.push_back('\\');
+            expected.push_back(c);
+          }
+          ASSERT_EQ(escape_text(text, defaults), expected) << size << " " << first << " " << second;
+        }
+      }
+    }
+  }
+}
+
 // Short texts are read sixteen bytes at a time where that stays within
 // the page: every length below 16, ending at and just past a page's end,
 // clean and with a marked byte at each place.

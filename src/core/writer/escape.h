@@ -72,14 +72,31 @@ class EscapeSet {
     // Text is mostly free of delimiters: test 16 bytes at once, store them
     // whole and keep the part before the first marked byte.
     while (end - in >= 16) {
-      const unsigned mask = marked_.block_mask(in);
+      unsigned mask = marked_.block_mask(in);
       std::memcpy(out, in, 16);
       if (mask == 0) {
         in += 16;
         out += 16;
         continue;
       }
-      // A block with marked bytes: keep its clean head, then take the rest
+      const unsigned rest = mask & (mask - 1);  // all but the first marked byte
+      const bool sparse = (rest & (rest - 1)) == 0;
+      if (sparse && end - in >= 32) {
+        // One or two marked bytes, as prose has its punctuation: each gets
+        // the escape in front, and the rest of the block is stored again
+        // one byte further on. The stores read 16 bytes from the marked
+        // one on, within the text while 32 bytes are left.
+        for (int escaped = 0; escaped < 2 && mask != 0; ++escaped, mask &= mask - 1) {
+          const auto at = static_cast<std::size_t>(std::countr_zero(mask));
+          out[at] = escape_;
+          std::memcpy(out + at + 1, in + at, 16);
+          ++out;
+        }
+        in += 16;
+        out += 16;
+        continue;
+      }
+      // More marked bytes: keep the block's clean head, then take the rest
       // of the block byte by byte, which costs the same however many of
       // its bytes are marked. Where they are dense, the next blocks are
       // likely marked too, and testing them would only add to their cost:
@@ -88,8 +105,7 @@ class EscapeSet {
       in += clean;
       out += clean;
       std::size_t bytewise = 16 - static_cast<std::size_t>(clean);
-      if (std::popcount(mask) > 2 && static_cast<std::size_t>(end - in) >= bytewise + dense_run)
-        bytewise += dense_run;
+      if (!sparse && static_cast<std::size_t>(end - in) >= bytewise + dense_run) bytewise += dense_run;
       out = put_bytes(out, in, in + bytewise);
       in += bytewise;
     }
