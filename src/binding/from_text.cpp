@@ -293,7 +293,8 @@ class ObjectSink {
   // short string the test is not worth it), other short strings from code
   // points decoded here (see str_from_code_points): some 500 instructions
   // less than the UTF-8 decoder's, which that decoder wins back a
-  // character at a time beyond a few hundred bytes. A long string of
+  // character at a time beyond a few hundred bytes, where the string goes
+  // through UTF-16 instead (see str_from_long_utf8). A long string of
   // mostly multi-byte characters is a part of the str too, where that str
   // is not one of four bytes a character, from which the interpreter
   // narrows parts slowly: the characters up to it are counted from where
@@ -313,9 +314,9 @@ class ObjectSink {
     // Zero where there is no part to take.
     const std::size_t length = lasting && parts_worth_taking() ? utf8::count_characters(text) : 0;
     if (length == 0 || 2 * text.size() < 3 * length) {
-      if (text.size() > code_point_string) return str_from_utf8(text).release();
       const bool ascii = length != 0 ? length == text.size() : utf8::is_ascii(text);
-      return ascii ? str_from_ascii(text).release() : from_code_points(text);
+      if (ascii) return str_from_ascii(text).release();
+      return text.size() > code_point_string ? str_from_long_utf8(text).release() : from_code_points(text);
     }
     const auto start = static_cast<std::size_t>(text.data() - text_);
     characters_read_ += utf8::count_characters({text_ + bytes_read_, start - bytes_read_});

@@ -1,8 +1,14 @@
 #include "binding/text.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <cwchar>
+#include <memory>
+#include <new>
 
 #include "binding/names.h"
+#include "support/transcode.h"
 #include "support/utf8.h"
 
 namespace vardelquin {
@@ -22,10 +28,64 @@ bool is_ascii(PyHandle str) {
   return answer.get() == Py_True;
 }
 
+// Room for `units` units; null, with MemoryError set, where there is no
+// memory for it, as where the interpreter's own allocations fail: loads
+// asks for it in the middle of building its result.
+std::unique_ptr<char16_t[]> room_for(std::size_t units) {
+  std::unique_ptr<char16_t[]> room(new (std::nothrow) char16_t[units]);
+  if (!room) PyErr_NoMemory();
+  return room;
+}
+
+PyRef str_from_utf16(const char16_t* units, std::size_t count) {
+  // An explicit byte order keeps a leading U+FEFF as a character.
+  int byte_order = std::endian::native == std::endian::little ? -1 : 1;
+  return PyRef::steal(PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(units),
+                                            static_cast<Py_ssize_t>(2 * count), nullptr, &byte_order));
+}
+
+// Below this the UTF-8 decoder's start costs less than any detour.
+constexpr std::size_t long_text = 256;
+
 }  // namespace
 
+PyRef str_from_long_utf8(std::string_view text) {
+  if (utf8::str_route(text.data(), text.size()) == utf8::StrRoute::utf8) return str_from_utf8(text);
+  const std::unique_ptr<char16_t[]> room = room_for(utf8::max_utf16_units(text.size()));
+  if (!room) return PyRef();
+  return str_from_utf16(room.get(), utf8::to_utf16(text.data(), text.size(), room.get()));
+}
+
+PyResult<PyRef> checked_str_from_utf8(OutputBuffer& text) {
+  const std::size_t size = text.size();
+  PyRef str;
+  const auto route = [&] {
+    // A glance at the start first, as str_route takes, before the pass
+    // over the whole text that the layout takes.
+    if (size < long_text) return utf8::StrRoute::utf8;
+    return utf8::str_route(text.data(), std::min(size, utf8::str_route_glance));
+  };
+  if (route() == utf8::StrRoute::utf16) {
+    const utf8::InPlaceLayout layout = utf8::in_place_layout(text.data(), size);
+    if (layout.route == utf8::StrRoute::utf16) {
+      const std::size_t needed = std::max(layout.text_offset + size, 2 * layout.units + 32);
+      if (needed > size) text.reserve(needed - size);
+      char* const bytes = text.data();
+      std::memmove(bytes + layout.text_offset, bytes, size);
+      auto* const units = reinterpret_cast<char16_t*>(bytes);
+      str = str_from_utf16(units, utf8::to_utf16(bytes + layout.text_offset, size, units));
+      text.clear();
+      if (!str) return failure(api_call_failed());
+      return str;
+    }
+  }
+  str = str_from_utf8(text.view());
+  if (!str) return failure(api_call_failed());
+  return str;
+}
+
 PyResult<PyRef> checked_str_from_utf8(std::string_view text) {
-  PyRef str = str_from_utf8(text);
+  PyRef str = text.size() >= long_text ? str_from_long_utf8(text) : str_from_utf8(text);
   if (!str) return failure(api_call_failed());
   return str;
 }

@@ -339,7 +339,7 @@ PyResult<PyRef> str_of_dict(PyHandle dict, const FormatConfig& config) {
   if (PyResult<Ok> written = Walker(config, *storage).walk(dict); !written) {
     return failure(std::move(written).error());
   }
-  return checked_str_from_utf8(storage->text.view());
+  return checked_str_from_utf8(storage->text);
 }
 
 }  // namespace vardelquin

@@ -1,6 +1,8 @@
 #include "support/transcode.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "support/simd.h"
@@ -188,6 +190,157 @@ char* put_blocks(const std::uint32_t* in, std::size_t count, char* out, bool shu
 }
 #endif
 
+// --- UTF-8 to UTF-16 ---------------------------------------------------------
+
+// One character of well-formed UTF-8 at `in`, as one unit at `out`, or
+// two (a surrogate pair) beyond the Basic Multilingual Plane.
+[[gnu::always_inline]] inline void take(const unsigned char*& in, char16_t*& out) noexcept {
+  const std::uint32_t lead = in[0];
+  if (lead < 0x80) {
+    *out++ = static_cast<char16_t>(lead);
+    in += 1;
+  } else if (lead < 0xE0) {
+    *out++ = static_cast<char16_t>((lead & 0x1Fu) << 6 | (in[1] & 0x3Fu));
+    in += 2;
+  } else if (lead < 0xF0) {
+    *out++ = static_cast<char16_t>((lead & 0x0Fu) << 12 | (in[1] & 0x3Fu) << 6 | (in[2] & 0x3Fu));
+    in += 3;
+  } else {
+    const std::uint32_t c =
+        ((lead & 0x07u) << 18 | (in[1] & 0x3Fu) << 12 | (in[2] & 0x3Fu) << 6 | (in[3] & 0x3Fu)) - 0x10000;
+    out[0] = static_cast<char16_t>(0xD800 | (c >> 10));
+    out[1] = static_cast<char16_t>(0xDC00 | (c & 0x3FF));
+    out += 2;
+    in += 4;
+  }
+}
+
+char16_t* take_each(const unsigned char* in, const unsigned char* end, char16_t* out) noexcept {
+  while (in < end) take(in, out);
+  return out;
+}
+
+#if VARDELQUIN_SSE2
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+// How to move the kept ones of eight 16-bit lanes to the front, by the
+// kept lanes' bits: the shuffle and how many they are.
+struct LanePacking {
+  alignas(16) std::uint8_t shuffle[16];
+  std::uint8_t count;
+};
+constexpr auto lane_packings = [] {
+  std::array<LanePacking, 256> table{};
+  for (unsigned index = 0; index < 256; ++index) {
+    LanePacking& packing = table[index];
+    std::uint8_t at = 0;
+    for (unsigned lane = 0; lane < 8; ++lane) {
+      if (((index >> lane) & 1) == 0) continue;
+      packing.shuffle[2 * at] = static_cast<std::uint8_t>(2 * lane);
+      packing.shuffle[2 * at + 1] = static_cast<std::uint8_t>(2 * lane + 1);
+      ++at;
+    }
+    packing.count = at;
+    for (unsigned byte = 2u * at; byte < 16; ++byte) packing.shuffle[byte] = 0x80;  // zero
+  }
+  return table;
+}();
+
+// Stores the kept lanes of `low` and then of `high` (bits 0-7 and 8-15
+// of `keep`) packed; returns the unit after them.
+[[gnu::target("ssse3")]] char16_t* put_kept(__m128i low, __m128i high, unsigned keep,
+                                            char16_t* out) noexcept {
+  const LanePacking& first = lane_packings[keep & 0xFF];
+  const LanePacking& second = lane_packings[keep >> 8];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_shuffle_epi8(low, _mm_load_si128(reinterpret_cast<const __m128i*>(first.shuffle))));
+  out += first.count;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_shuffle_epi8(high, _mm_load_si128(reinterpret_cast<const __m128i*>(second.shuffle))));
+  return out + second.count;
+}
+#endif
+
+// Sixteen 16-bit lanes, one a byte of the block `x`, in `low` (bytes 0-7)
+// and `high` (8-15): the unit of the character whose lead byte that byte
+// is, were it one, from the two bytes after it. The units' low and high
+// bytes are made a whole block at a time, then interleaved. SSE2 has no
+// byte shifts: 16-bit ones, then a mask, do for them. Lanes of
+// continuation bytes hold what is not kept.
+inline void units_of_leads(__m128i x, __m128i& low, __m128i& high) noexcept {
+  const auto bytes = [](int c) { return _mm_set1_epi8(static_cast<char>(c)); };
+  const __m128i b1 = _mm_srli_si128(x, 1), b2 = _mm_srli_si128(x, 2);
+  // 110aaaaa 10bbbbbb: aaa, aabbbbbb. 1110aaaa 10bbbbbb 10cccccc: aaaabbbb, bbcccccc.
+  const __m128i two = _mm_cmpeq_epi8(_mm_and_si128(x, bytes(0xC0)), bytes(0xC0));  // or three
+  const __m128i three = _mm_cmpeq_epi8(_mm_and_si128(x, bytes(0xF0)), bytes(0xE0));
+  const __m128i low_of_two =
+      _mm_or_si128(_mm_and_si128(_mm_slli_epi16(x, 6), bytes(0xC0)), _mm_and_si128(b1, bytes(0x3F)));
+  const __m128i low_of_three =
+      _mm_or_si128(_mm_and_si128(_mm_slli_epi16(b1, 6), bytes(0xC0)), _mm_and_si128(b2, bytes(0x3F)));
+  const __m128i high_of_two = _mm_and_si128(_mm_srli_epi16(x, 2), bytes(0x07));
+  const __m128i high_of_three = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(x, 4), bytes(0xF0)),
+                                             _mm_and_si128(_mm_srli_epi16(b1, 2), bytes(0x0F)));
+  const __m128i low_bytes = _mm_or_si128(
+      _mm_and_si128(three, low_of_three),
+      _mm_andnot_si128(three, _mm_or_si128(_mm_and_si128(two, low_of_two), _mm_andnot_si128(two, x))));
+  const __m128i high_bytes = _mm_or_si128(_mm_and_si128(three, high_of_three),
+                                          _mm_andnot_si128(three, _mm_and_si128(two, high_of_two)));
+  low = _mm_unpacklo_epi8(low_bytes, high_bytes);
+  high = _mm_unpackhi_epi8(low_bytes, high_bytes);
+}
+
+// Sixteen bytes at a time: an ASCII block widened whole; a block of one-
+// to three-byte characters decoded in every lane at once, the lanes of
+// lead bytes then kept; a block with a four-byte character one character
+// at a time. A character whose lead is one of the block's last two bytes
+// may go on past it, so it starts the next block instead. SSE2 targets
+// are little-endian, as the units are stored.
+char16_t* put_unit_blocks(const unsigned char* in, const unsigned char* const end, char16_t* out,
+                          [[maybe_unused]] bool shuffles) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  while (end - in >= 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    if (_mm_movemask_epi8(x) == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(x, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(x, zero));
+      in += 16;
+      out += 16;
+      continue;
+    }
+    // Any byte above 0xEF leads four bytes.
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(x, _mm_set1_epi8(static_cast<char>(0xEF))), zero)) !=
+        0xFFFF) {
+      const unsigned char* const stop = in + 16;
+      while (in < stop) take(in, out);
+      continue;
+    }
+    const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xC0))),
+                                                _mm_set1_epi8(static_cast<char>(0x80)));
+    const unsigned leads = ~static_cast<unsigned>(_mm_movemask_epi8(continuation)) & 0xFFFF;
+    const unsigned late = leads & 0xC000;
+    const unsigned taken = late != 0 ? static_cast<unsigned>(std::countr_zero(late)) : 16;
+    const unsigned keep = leads & ((1u << taken) - 1);
+    __m128i low, high;
+    units_of_leads(x, low, high);
+    in += taken;
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+    if (shuffles) {
+      out = put_kept(low, high, keep, out);
+      continue;
+    }
+#endif
+    alignas(16) std::uint16_t lanes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), low);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 8), high);
+    // Every lane is stored, and the next overwrites it unless it is kept.
+    for (unsigned i = 0; i < taken; ++i) {
+      *out = static_cast<char16_t>(lanes[i]);
+      out += (keep >> i) & 1;
+    }
+  }
+  return take_each(in, end, out);
+}
+#endif
+
 }  // namespace
 
 std::size_t from_code_points(const std::uint32_t* in, std::size_t count, char* out) noexcept {
@@ -202,6 +355,119 @@ std::size_t detail::from_code_points(const std::uint32_t* in, std::size_t count,
   const char* end = put_each(in, count, out);
 #endif
   return end == nullptr ? surrogate_found : static_cast<std::size_t>(end - out);
+}
+
+namespace {
+
+// How many bytes of [p, end) are of multi-byte characters (at or above
+// 0x80), and whether any leads four.
+struct Mix {
+  std::size_t high;
+  bool four;
+};
+Mix mix_of(const unsigned char* p, const unsigned char* const end) noexcept {
+  Mix mix{0, false};
+#if VARDELQUIN_SSE2
+  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+  __m128i counts = zero, fours = zero;
+  for (; end - p >= 16; p += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    counts = _mm_add_epi64(counts, _mm_sad_epu8(_mm_and_si128(_mm_srli_epi16(x, 7), one), zero));
+    fours = _mm_or_si128(fours, _mm_subs_epu8(x, _mm_set1_epi8(static_cast<char>(0xEF))));
+  }
+  alignas(16) std::uint64_t halves[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(halves), counts);
+  mix.high = static_cast<std::size_t>(halves[0] + halves[1]);
+  mix.four = _mm_movemask_epi8(_mm_cmpeq_epi8(fours, zero)) != 0xFFFF;
+#endif
+  for (; p != end; ++p) {
+    mix.high += *p >> 7;
+    mix.four |= *p >= 0xF0;
+  }
+  return mix;
+}
+
+}  // namespace
+
+StrRoute str_route(const char* in, std::size_t size) noexcept {
+  const auto* const p = reinterpret_cast<const unsigned char*>(in);
+  const std::size_t start = std::min(size, str_route_glance);
+  Mix mix = mix_of(p, p + start);
+  if (2 * mix.high < start) return StrRoute::utf8;
+  if (size > start) {
+    mix = mix_of(p, p + size);
+    if (2 * mix.high < size) return StrRoute::utf8;
+  }
+  return mix.four ? StrRoute::utf8 : StrRoute::utf16;
+}
+
+// Each byte adds two bytes of units if it starts a character, two more
+// if that character takes four bytes, and takes away the byte itself: the
+// running sum is, at every character's start, how far the units written
+// are ahead of the bytes read. Its largest value at the start of a stride
+// of 64 bytes, plus what a stride can add (three a byte at most) and what
+// the block stores write ahead (32 bytes, of which the last two bytes of
+// a block are read again), is where the text may start. The same pass
+// counts what str_route counts.
+InPlaceLayout in_place_layout(const char* in, std::size_t size) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(in);
+  const unsigned char* const end = p + size;
+  std::int64_t ahead = 0, most_ahead = 0;
+  std::size_t high = 0;
+  bool four = false;
+#if VARDELQUIN_SSE2
+  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1), two = _mm_set1_epi8(2);
+  __m128i not_four = _mm_set1_epi8(-1);
+  for (; end - p >= 64; p += 64) {
+    __m128i added = zero, highs = zero;
+    for (int at = 0; at < 64; at += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+      const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xC0))),
+                                                  _mm_set1_epi8(static_cast<char>(0x80)));
+      const __m128i below_four =
+          _mm_cmpeq_epi8(_mm_subs_epu8(x, _mm_set1_epi8(static_cast<char>(0xEF))), zero);
+      not_four = _mm_and_si128(not_four, below_four);
+      added = _mm_add_epi8(
+          added, _mm_add_epi8(_mm_andnot_si128(continuation, two), _mm_andnot_si128(below_four, two)));
+      highs = _mm_add_epi8(highs, _mm_and_si128(_mm_srli_epi16(x, 7), one));
+    }
+    alignas(16) std::uint64_t sums[2], highs_sums[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_sad_epu8(added, zero));
+    _mm_store_si128(reinterpret_cast<__m128i*>(highs_sums), _mm_sad_epu8(highs, zero));
+    most_ahead = std::max(most_ahead, ahead);
+    ahead += static_cast<std::int64_t>(sums[0] + sums[1]) - 64;
+    high += static_cast<std::size_t>(highs_sums[0] + highs_sums[1]);
+  }
+  four = _mm_movemask_epi8(not_four) != 0xFFFF;
+#endif
+  for (; p != end; ++p) {
+    most_ahead = std::max(most_ahead, ahead);
+    const unsigned byte = *p;
+    ahead += ((byte & 0xC0) != 0x80 ? 2 : 0) + (byte >= 0xF0 ? 2 : 0) - 1;
+    high += byte >> 7;
+    four |= byte >= 0xF0;
+  }
+  most_ahead = std::max(most_ahead, ahead);
+  constexpr std::size_t stride_rise = 3 * 64, stored_ahead = 32;
+  const std::size_t offset =
+      (static_cast<std::size_t>(most_ahead) + stride_rise + stored_ahead + 15) & ~std::size_t{15};
+  const StrRoute route = 2 * high < size || four ? StrRoute::utf8 : StrRoute::utf16;
+  return {offset, static_cast<std::size_t>((static_cast<std::int64_t>(size) + ahead) / 2), route};
+}
+
+std::size_t to_utf16(const char* in, std::size_t size, char16_t* out) noexcept {
+  return detail::to_utf16(in, size, out, has_byte_shuffles);
+}
+
+std::size_t detail::to_utf16(const char* in, std::size_t size, char16_t* out,
+                             [[maybe_unused]] bool shuffles) noexcept {
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(in);
+#if VARDELQUIN_SSE2
+  const char16_t* const end = put_unit_blocks(bytes, bytes + size, out, shuffles && has_byte_shuffles);
+#else
+  const char16_t* const end = take_each(bytes, bytes + size, out);
+#endif
+  return static_cast<std::size_t>(end - out);
 }
 
 }  // namespace vardelquin::utf8

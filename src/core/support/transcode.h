@@ -1,7 +1,16 @@
+// Between the interpreter's fixed-width forms of a str and UTF-8, at
+// block speed, for long non-ASCII texts.
+//
 // Code points to UTF-8, for the text loads reads: the interpreter hands
 // out a str's characters as 32-bit code points cheaply, and its own
 // encoder costs about eleven instructions a character, most of a long
 // non-ASCII text's reading.
+//
+// UTF-8 to UTF-16, for the strs made from such text (the text dumps
+// writes, long strings loads reads): the interpreter's UTF-16 decoder
+// takes its input for about a instruction a character, while its UTF-8
+// decoder takes ten to twenty and branches on every character where
+// scripts mix, which costs more time than the instructions say.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +32,50 @@ inline constexpr std::size_t surrogate_found = std::numeric_limits<std::size_t>:
 // in D800..DFFF, which UTF-8 cannot hold (the output is then unspecified).
 std::size_t from_code_points(const std::uint32_t* in, std::size_t count, char* out) noexcept;
 
+// The room, in UTF-16 code units, that transcoding `size` bytes of UTF-8
+// needs: a unit a byte at most (a four-byte character takes two), and
+// the block stores may write up to 16 units past the last one kept.
+constexpr std::size_t max_utf16_units(std::size_t size) noexcept { return size + 16; }
+
+// Writes the UTF-16 code units, in the machine's byte order, of the
+// well-formed UTF-8 text [in, in + size) to `out`, which has
+// max_utf16_units(size) units of room, and returns the units written.
+// `out` is either apart from the text or as in_place_layout says.
+std::size_t to_utf16(const char* in, std::size_t size, char16_t* out) noexcept;
+
+// How a str is made fastest from a long UTF-8 text. A text mostly of
+// ASCII the interpreter's UTF-8 decoder takes at memory speed, which no
+// detour can beat. A text of which at least half the bytes are of
+// multi-byte characters it takes one branchy character at a time, while
+// to_utf16 and its UTF-16 decoder take a few instructions a unit each;
+// but a character beyond the Basic Multilingual Plane sends the UTF-16
+// decoder down a slow path for the rest of the text, slower than the
+// UTF-8 decoder's (as are the interpreter's other fixed-width decoders).
+// The first str_route_glance bytes of a text settle most answers: the
+// rest is read only for a text that starts as one worth the detour.
+enum class StrRoute : unsigned char { utf8, utf16 };
+inline constexpr std::size_t str_route_glance = 1024;
+StrRoute str_route(const char* in, std::size_t size) noexcept;
+
+// Where a UTF-8 text must lie in a buffer for to_utf16 to write its units
+// over it, from the buffer's start: `text_offset` bytes in, the units
+// never reach a byte before it is read. `units` is how many it writes, so
+// that the buffer needs max(text_offset + size, 2 * units + 32) bytes.
+// For most texts both are within a fraction of the text's size, where a
+// room of its own would take as much again. `route` is str_route's answer
+// for the whole text, without its glance at the start; the rest holds
+// where it is StrRoute::utf16.
+struct InPlaceLayout {
+  std::size_t text_offset;
+  std::size_t units;
+  StrRoute route;
+};
+InPlaceLayout in_place_layout(const char* in, std::size_t size) noexcept;
+
 namespace detail {
+// As to_utf16, with the byte shuffles or without: for tests of both paths.
+std::size_t to_utf16(const char* in, std::size_t size, char16_t* out, bool shuffles) noexcept;
+
 // As from_code_points, with the byte shuffles that the processor may
 // offer (see support/simd.h) or without: for tests of both paths.
 std::size_t from_code_points(const std::uint32_t* in, std::size_t count, char* out, bool shuffles) noexcept;
