@@ -158,6 +158,20 @@ TEST(TranscodeToUtf16, EachWidthAtEachPositionMatchesTheReference) {
   EXPECT_EQ(decoded({}), std::u16string());
 }
 
+// ASCII, then multi-byte characters to the end: over the text itself, the
+// units run furthest ahead of the bytes read, right up to the last block.
+TEST(TranscodeToUtf16, AsciiThenMultibyteToTheEnd) {
+  for (const std::size_t ascii : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 48u, 100u, 160u, 1600u}) {
+    for (const std::uint32_t tail : {0x3B1u, 0x4E2Du, 0x1F600u}) {
+      for (std::size_t length = 1; length <= 40; ++length) {
+        std::vector<std::uint32_t> points(ascii, 'x');
+        points.insert(points.end(), length, tail);
+        EXPECT_EQ(decoded(points), units_of(points)) << ascii << " " << tail << " " << length;
+      }
+    }
+  }
+}
+
 // Random mixes of every width, with runs of one width as prose has
 // between its spaces and punctuation.
 TEST(TranscodeToUtf16, RandomTextsMatchTheReference) {

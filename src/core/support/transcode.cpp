@@ -359,32 +359,49 @@ std::size_t detail::from_code_points(const std::uint32_t* in, std::size_t count,
 
 namespace {
 
-// How many bytes of [p, end) are of multi-byte characters (at or above
-// 0x80), and whether any leads four.
+// What [p, end) holds: bytes of multi-byte characters (at or above 0x80),
+// of which continuation bytes (10xxxxxx) and lead bytes of four.
 struct Mix {
-  std::size_t high;
-  bool four;
+  std::size_t high = 0, continuations = 0, fours = 0;
 };
 Mix mix_of(const unsigned char* p, const unsigned char* const end) noexcept {
-  Mix mix{0, false};
+  Mix mix;
 #if VARDELQUIN_SSE2
-  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
-  __m128i counts = zero, fours = zero;
-  for (; end - p >= 16; p += 16) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    counts = _mm_add_epi64(counts, _mm_sad_epu8(_mm_and_si128(_mm_srli_epi16(x, 7), one), zero));
-    fours = _mm_or_si128(fours, _mm_subs_epu8(x, _mm_set1_epi8(static_cast<char>(0xEF))));
+  const __m128i zero = _mm_setzero_si128();
+  const auto sum = [&](__m128i counts) {
+    alignas(16) std::uint64_t halves[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(halves), _mm_sad_epu8(counts, zero));
+    return static_cast<std::size_t>(halves[0] + halves[1]);
+  };
+  // Counts a byte each, of at most 255 blocks at a time: a true compare is
+  // -1, so subtracting it counts one.
+  while (end - p >= 16) {
+    const auto blocks = std::min<std::size_t>(static_cast<std::size_t>(end - p) / 16, 255);
+    __m128i highs = zero, continuations = zero, below_fours = zero;
+    for (std::size_t i = 0; i < blocks; ++i, p += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      highs = _mm_sub_epi8(highs, _mm_cmplt_epi8(x, zero));
+      continuations =
+          _mm_sub_epi8(continuations, _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xC0))),
+                                                     _mm_set1_epi8(static_cast<char>(0x80))));
+      below_fours = _mm_sub_epi8(
+          below_fours, _mm_cmpeq_epi8(_mm_subs_epu8(x, _mm_set1_epi8(static_cast<char>(0xEF))), zero));
+    }
+    mix.high += sum(highs);
+    mix.continuations += sum(continuations);
+    mix.fours += 16 * blocks - sum(below_fours);
   }
-  alignas(16) std::uint64_t halves[2];
-  _mm_store_si128(reinterpret_cast<__m128i*>(halves), counts);
-  mix.high = static_cast<std::size_t>(halves[0] + halves[1]);
-  mix.four = _mm_movemask_epi8(_mm_cmpeq_epi8(fours, zero)) != 0xFFFF;
 #endif
   for (; p != end; ++p) {
     mix.high += *p >> 7;
-    mix.four |= *p >= 0xF0;
+    mix.continuations += (*p & 0xC0) == 0x80;
+    mix.fours += *p >= 0xF0;
   }
   return mix;
+}
+
+StrRoute route_of(const Mix& mix, std::size_t size) noexcept {
+  return 2 * mix.high < size || mix.fours != 0 ? StrRoute::utf8 : StrRoute::utf16;
 }
 
 }  // namespace
@@ -392,67 +409,22 @@ Mix mix_of(const unsigned char* p, const unsigned char* const end) noexcept {
 StrRoute str_route(const char* in, std::size_t size) noexcept {
   const auto* const p = reinterpret_cast<const unsigned char*>(in);
   const std::size_t start = std::min(size, str_route_glance);
-  Mix mix = mix_of(p, p + start);
-  if (2 * mix.high < start) return StrRoute::utf8;
-  if (size > start) {
-    mix = mix_of(p, p + size);
-    if (2 * mix.high < size) return StrRoute::utf8;
-  }
-  return mix.four ? StrRoute::utf8 : StrRoute::utf16;
+  if (route_of(mix_of(p, p + start), start) == StrRoute::utf8) return StrRoute::utf8;
+  return size > start ? route_of(mix_of(p, p + size), size) : StrRoute::utf16;
 }
 
-// Each byte adds two bytes of units if it starts a character, two more
-// if that character takes four bytes, and takes away the byte itself: the
-// running sum is, at every character's start, how far the units written
-// are ahead of the bytes read. Its largest value at the start of a stride
-// of 64 bytes, plus what a stride can add (three a byte at most) and what
-// the block stores write ahead (32 bytes, of which the last two bytes of
-// a block are read again), is where the text may start. The same pass
-// counts what str_route counts.
+// An ASCII character puts two bytes of units in the place of one byte; one
+// of two or four bytes as many as it takes, one of three bytes two. So at
+// any character's start the units written are ahead of the bytes read by
+// at most the ASCII bytes read. With the text that far in, the block
+// stores (up to 32 bytes ahead, after reading 16 bytes of which the last
+// two are read again) never reach a byte before it is read.
 InPlaceLayout in_place_layout(const char* in, std::size_t size) noexcept {
-  const auto* p = reinterpret_cast<const unsigned char*>(in);
-  const unsigned char* const end = p + size;
-  std::int64_t ahead = 0, most_ahead = 0;
-  std::size_t high = 0;
-  bool four = false;
-#if VARDELQUIN_SSE2
-  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1), two = _mm_set1_epi8(2);
-  __m128i not_four = _mm_set1_epi8(-1);
-  for (; end - p >= 64; p += 64) {
-    __m128i added = zero, highs = zero;
-    for (int at = 0; at < 64; at += 16) {
-      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
-      const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xC0))),
-                                                  _mm_set1_epi8(static_cast<char>(0x80)));
-      const __m128i below_four =
-          _mm_cmpeq_epi8(_mm_subs_epu8(x, _mm_set1_epi8(static_cast<char>(0xEF))), zero);
-      not_four = _mm_and_si128(not_four, below_four);
-      added = _mm_add_epi8(
-          added, _mm_add_epi8(_mm_andnot_si128(continuation, two), _mm_andnot_si128(below_four, two)));
-      highs = _mm_add_epi8(highs, _mm_and_si128(_mm_srli_epi16(x, 7), one));
-    }
-    alignas(16) std::uint64_t sums[2], highs_sums[2];
-    _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_sad_epu8(added, zero));
-    _mm_store_si128(reinterpret_cast<__m128i*>(highs_sums), _mm_sad_epu8(highs, zero));
-    most_ahead = std::max(most_ahead, ahead);
-    ahead += static_cast<std::int64_t>(sums[0] + sums[1]) - 64;
-    high += static_cast<std::size_t>(highs_sums[0] + highs_sums[1]);
-  }
-  four = _mm_movemask_epi8(not_four) != 0xFFFF;
-#endif
-  for (; p != end; ++p) {
-    most_ahead = std::max(most_ahead, ahead);
-    const unsigned byte = *p;
-    ahead += ((byte & 0xC0) != 0x80 ? 2 : 0) + (byte >= 0xF0 ? 2 : 0) - 1;
-    high += byte >> 7;
-    four |= byte >= 0xF0;
-  }
-  most_ahead = std::max(most_ahead, ahead);
-  constexpr std::size_t stride_rise = 3 * 64, stored_ahead = 32;
-  const std::size_t offset =
-      (static_cast<std::size_t>(most_ahead) + stride_rise + stored_ahead + 15) & ~std::size_t{15};
-  const StrRoute route = 2 * high < size || four ? StrRoute::utf8 : StrRoute::utf16;
-  return {offset, static_cast<std::size_t>((static_cast<std::int64_t>(size) + ahead) / 2), route};
+  const auto* const p = reinterpret_cast<const unsigned char*>(in);
+  const Mix mix = mix_of(p, p + size);
+  constexpr std::size_t stored_ahead = 32, margin = 16;
+  const std::size_t offset = (size - mix.high + stored_ahead + margin + 15) & ~std::size_t{15};
+  return {offset, size - mix.continuations + mix.fours, route_of(mix, size)};
 }
 
 std::size_t to_utf16(const char* in, std::size_t size, char16_t* out) noexcept {

@@ -58,13 +58,13 @@ inline constexpr std::size_t str_route_glance = 1024;
 StrRoute str_route(const char* in, std::size_t size) noexcept;
 
 // Where a UTF-8 text must lie in a buffer for to_utf16 to write its units
-// over it, from the buffer's start: `text_offset` bytes in, the units
-// never reach a byte before it is read. `units` is how many it writes, so
-// that the buffer needs max(text_offset + size, 2 * units + 32) bytes.
-// For most texts both are within a fraction of the text's size, where a
-// room of its own would take as much again. `route` is str_route's answer
-// for the whole text, without its glance at the start; the rest holds
-// where it is StrRoute::utf16.
+// over it, from the buffer's start: `text_offset` bytes in, a little more
+// than its ASCII bytes, the units never reach a byte before it is read.
+// `units` is how many it writes, so that the buffer needs
+// max(text_offset + size, 2 * units + 32) bytes: for a text that takes
+// the UTF-16 route, little more than the text itself, where a room of its
+// own would take as much again. `route` is str_route's answer for the
+// whole text, without its glance at the start.
 struct InPlaceLayout {
   std::size_t text_offset;
   std::size_t units;
