@@ -37,11 +37,41 @@ std::unique_ptr<char16_t[]> room_for(std::size_t units) {
   return room;
 }
 
+// Through the code points, as wide characters, where a wchar_t holds any
+// (not on Windows, whose text goes to the UTF-8 decoder).
+PyRef str_from_code_points_of(std::string_view text) {
+#if WCHAR_MAX > 0xFFFF
+  const std::unique_ptr<wchar_t[]> room(new (std::nothrow) wchar_t[utf8::count_characters(text) + 16]);
+  if (!room) {
+    PyErr_NoMemory();
+    return PyRef();
+  }
+  const std::size_t count = utf8::to_utf32(text.data(), text.size(), room.get());
+  return PyRef::steal(PyUnicode_FromWideChar(room.get(), static_cast<Py_ssize_t>(count)));
+#else
+  return str_from_utf8(text);
+#endif
+}
+
 PyRef str_from_utf16(const char16_t* units, std::size_t count) {
   // An explicit byte order keeps a leading U+FEFF as a character.
   int byte_order = std::endian::native == std::endian::little ? -1 : 1;
   return PyRef::steal(PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(units),
                                             static_cast<Py_ssize_t>(2 * count), nullptr, &byte_order));
+}
+
+// The text's UTF-16 written over it, as `layout` places it; the buffer is
+// left empty.
+PyRef str_from_utf16_in_place(OutputBuffer& text, const utf8::InPlaceLayout& layout) {
+  const std::size_t size = text.size();
+  const std::size_t needed = std::max(layout.text_offset + size, 2 * layout.units + 32);
+  if (needed > size) text.reserve(needed - size);
+  char* const bytes = text.data();
+  std::memmove(bytes + layout.text_offset, bytes, size);
+  auto* const units = reinterpret_cast<char16_t*>(bytes);
+  PyRef str = str_from_utf16(units, utf8::to_utf16(bytes + layout.text_offset, size, units));
+  text.clear();
+  return str;
 }
 
 // Below this the UTF-8 decoder's start costs less than any detour.
@@ -50,7 +80,11 @@ constexpr std::size_t long_text = 256;
 }  // namespace
 
 PyRef str_from_long_utf8(std::string_view text) {
-  if (utf8::str_route(text.data(), text.size()) == utf8::StrRoute::utf8) return str_from_utf8(text);
+  switch (utf8::str_route(text.data(), text.size())) {
+    case utf8::StrRoute::utf8: return str_from_utf8(text);
+    case utf8::StrRoute::utf32: return str_from_code_points_of(text);
+    case utf8::StrRoute::utf16: break;
+  }
   const std::unique_ptr<char16_t[]> room = room_for(utf8::max_utf16_units(text.size()));
   if (!room) return PyRef();
   return str_from_utf16(room.get(), utf8::to_utf16(text.data(), text.size(), room.get()));
@@ -58,28 +92,19 @@ PyRef str_from_long_utf8(std::string_view text) {
 
 PyResult<PyRef> checked_str_from_utf8(OutputBuffer& text) {
   const std::size_t size = text.size();
+  // A glance at the start, as str_route takes, before the pass over the
+  // whole text that the layout takes.
+  const bool may_detour =
+      size >= long_text &&
+      utf8::str_route(text.data(), std::min(size, utf8::str_route_glance)) != utf8::StrRoute::utf8;
+  const utf8::InPlaceLayout layout =
+      may_detour ? utf8::in_place_layout(text.data(), size) : utf8::InPlaceLayout{0, 0, utf8::StrRoute::utf8};
   PyRef str;
-  const auto route = [&] {
-    // A glance at the start first, as str_route takes, before the pass
-    // over the whole text that the layout takes.
-    if (size < long_text) return utf8::StrRoute::utf8;
-    return utf8::str_route(text.data(), std::min(size, utf8::str_route_glance));
-  };
-  if (route() == utf8::StrRoute::utf16) {
-    const utf8::InPlaceLayout layout = utf8::in_place_layout(text.data(), size);
-    if (layout.route == utf8::StrRoute::utf16) {
-      const std::size_t needed = std::max(layout.text_offset + size, 2 * layout.units + 32);
-      if (needed > size) text.reserve(needed - size);
-      char* const bytes = text.data();
-      std::memmove(bytes + layout.text_offset, bytes, size);
-      auto* const units = reinterpret_cast<char16_t*>(bytes);
-      str = str_from_utf16(units, utf8::to_utf16(bytes + layout.text_offset, size, units));
-      text.clear();
-      if (!str) return failure(api_call_failed());
-      return str;
-    }
+  switch (layout.route) {
+    case utf8::StrRoute::utf8: str = str_from_utf8(text.view()); break;
+    case utf8::StrRoute::utf32: str = str_from_code_points_of(text.view()); break;
+    case utf8::StrRoute::utf16: str = str_from_utf16_in_place(text, layout); break;
   }
-  str = str_from_utf8(text.view());
   if (!str) return failure(api_call_failed());
   return str;
 }

@@ -117,6 +117,12 @@ std::u16string decoded(const std::vector<std::uint32_t>& points) {
     results[shuffles] = out;
   }
   EXPECT_EQ(results[0], results[1]);
+  // And as code points.
+  for (const bool shuffles : {false, true}) {
+    std::vector<char32_t> wide(text.size() + 1);
+    wide.resize(utf8::to_utf32(text.data(), text.size(), wide.data(), shuffles));
+    EXPECT_EQ(wide, std::vector<char32_t>(points.begin(), points.end())) << "code points";
+  }
   // And over the text itself, where in_place_layout puts it.
   const utf8::InPlaceLayout layout = utf8::in_place_layout(text.data(), text.size());
   EXPECT_EQ(layout.units, results[1].size());
@@ -126,7 +132,9 @@ std::u16string decoded(const std::vector<std::uint32_t>& points) {
     high += static_cast<unsigned char>(c) >> 7;
     four |= static_cast<unsigned char>(c) >= 0xF0;
   }
-  EXPECT_EQ(layout.route, 2 * high < text.size() || four ? utf8::StrRoute::utf8 : utf8::StrRoute::utf16);
+  EXPECT_EQ(layout.route, 2 * high < text.size() ? utf8::StrRoute::utf8
+                          : four                 ? utf8::StrRoute::utf32
+                                                 : utf8::StrRoute::utf16);
   for (const bool shuffles : {false, true}) {
     std::vector<char16_t> buffer(std::max(layout.text_offset + text.size(), 2 * layout.units + 32) / 2 + 1);
     char* const bytes = reinterpret_cast<char*>(buffer.data());
@@ -199,7 +207,7 @@ TEST(TranscodeToUtf16, RouteByTheShareOfMultibyteCharacters) {
   std::string prose;
   for (int i = 0; i < 1000; ++i) prose += greek;  // four of five bytes multi-byte
   EXPECT_EQ(route(prose), StrRoute::utf16);
-  EXPECT_EQ(route(prose + emoji), StrRoute::utf8);                  // one far beyond the first kilobyte
+  EXPECT_EQ(route(prose + emoji), StrRoute::utf32);                 // one far beyond the first kilobyte
   EXPECT_EQ(route(std::string(600, 'a') + prose), StrRoute::utf8);  // a start mostly ASCII turns it away
   EXPECT_EQ(route(prose.substr(0, 1000) + std::string(5000, 'a')), StrRoute::utf8);  // mostly ASCII after all
   EXPECT_EQ(route(std::string(300, 'a')), StrRoute::utf8);

@@ -1,6 +1,7 @@
 """Long texts mostly of multi-byte characters, of which dumps makes its result and loads its long strings through
-UTF-16, and every other long text, which goes through the interpreter's UTF-8 decoder: on either side of each size
-and content where the route changes, every str made must be the one the model makes, character for character."""
+UTF-16 or, with a character beyond the BMP, through code points, and every other long text, which goes through the
+interpreter's UTF-8 decoder: on either side of each size and content where the route changes, every str made must
+be the one the model makes, character for character."""
 import pytest
 
 import model
@@ -12,6 +13,7 @@ DENSE = {
     "greek": "\u03b1\u03b2\u03b3\u07ff",
     "cjk": "\u4e2d\u6587\u0800\uffff",
     "mixed": "\u00e9t\u00e9 \u03b1\u03b2 \u4e2d\u6587, ",
+    "astral": "\U0001f600\U00010000 \u00e9\U0010ffff\u4e2d",
 }
 
 

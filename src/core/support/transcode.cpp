@@ -341,6 +341,154 @@ char16_t* put_unit_blocks(const unsigned char* in, const unsigned char* const en
 }
 #endif
 
+// --- UTF-8 to UTF-32 ---------------------------------------------------------
+
+// One character of well-formed UTF-8 at `in`, as four bytes at `out`.
+[[gnu::always_inline]] inline void take_code_point(const unsigned char*& in, unsigned char*& out) noexcept {
+  const std::uint32_t lead = in[0];
+  std::uint32_t c;
+  if (lead < 0x80) {
+    c = lead;
+    in += 1;
+  } else if (lead < 0xE0) {
+    c = (lead & 0x1Fu) << 6 | (in[1] & 0x3Fu);
+    in += 2;
+  } else if (lead < 0xF0) {
+    c = (lead & 0x0Fu) << 12 | (in[1] & 0x3Fu) << 6 | (in[2] & 0x3Fu);
+    in += 3;
+  } else {
+    c = (lead & 0x07u) << 18 | (in[1] & 0x3Fu) << 12 | (in[2] & 0x3Fu) << 6 | (in[3] & 0x3Fu);
+    in += 4;
+  }
+  std::memcpy(out, &c, 4);
+  out += 4;
+}
+
+unsigned char* take_code_points(const unsigned char* in, const unsigned char* end,
+                                unsigned char* out) noexcept {
+  while (in < end) take_code_point(in, out);
+  return out;
+}
+
+#if VARDELQUIN_SSE2
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+// How to move the kept ones of four 32-bit lanes to the front, by their
+// bits: the shuffle and how many they are.
+constexpr auto wide_lane_packings = [] {
+  std::array<LanePacking, 16> table{};
+  for (unsigned index = 0; index < 16; ++index) {
+    LanePacking& packing = table[index];
+    std::uint8_t at = 0;
+    for (unsigned lane = 0; lane < 4; ++lane) {
+      if (((index >> lane) & 1) == 0) continue;
+      for (unsigned byte = 0; byte < 4; ++byte)
+        packing.shuffle[4 * at + byte] = static_cast<std::uint8_t>(4 * lane + byte);
+      ++at;
+    }
+    packing.count = at;
+    for (unsigned byte = 4u * at; byte < 16; ++byte) packing.shuffle[byte] = 0x80;  // zero
+  }
+  return table;
+}();
+
+// Stores the kept lanes of the four vectors, four bits of `keep` each.
+[[gnu::target("ssse3")]] unsigned char* put_kept_wide(const __m128i (&lanes)[4], unsigned keep,
+                                                      unsigned char* out) noexcept {
+  for (int k = 0; k < 4; ++k, keep >>= 4) {
+    const LanePacking& packing = wide_lane_packings[keep & 0xF];
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(out),
+        _mm_shuffle_epi8(lanes[k], _mm_load_si128(reinterpret_cast<const __m128i*>(packing.shuffle))));
+    out += 4 * packing.count;
+  }
+  return out;
+}
+#endif
+
+// The code point of the character whose lead byte each byte of the block
+// `x` is, were it one, from the three bytes after it, as four 32-bit
+// lanes in each of `lanes` (bytes 0-3, 4-7, 8-11, 12-15). Made as three
+// byte planes (bits 0-7, 8-15, 16-20) a whole block at a time, then
+// interleaved; as in units_of_leads, 16-bit shifts and a mask do for the
+// byte shifts SSE2 lacks.
+inline void code_points_of_leads(__m128i x, __m128i (&lanes)[4]) noexcept {
+  const auto bytes = [](int c) { return _mm_set1_epi8(static_cast<char>(c)); };
+  const auto shifted_up = [&](__m128i v, int by, int keep) {
+    return _mm_and_si128(_mm_slli_epi16(v, by), bytes(keep));
+  };
+  const auto shifted_down = [&](__m128i v, int by, int keep) {
+    return _mm_and_si128(_mm_srli_epi16(v, by), bytes(keep));
+  };
+  const auto pick = [](__m128i mask, __m128i chosen, __m128i other) {
+    return _mm_or_si128(_mm_and_si128(mask, chosen), _mm_andnot_si128(mask, other));
+  };
+  const __m128i b1 = _mm_srli_si128(x, 1), b2 = _mm_srli_si128(x, 2), b3 = _mm_srli_si128(x, 3);
+  const __m128i two = _mm_cmpeq_epi8(_mm_and_si128(x, bytes(0xC0)), bytes(0xC0));  // or more
+  const __m128i three = _mm_cmpeq_epi8(_mm_and_si128(x, bytes(0xF0)), bytes(0xE0));
+  const __m128i four = _mm_cmpeq_epi8(_mm_and_si128(x, bytes(0xF8)), bytes(0xF0));
+  const __m128i last1 = _mm_and_si128(b1, bytes(0x3F)), last2 = _mm_and_si128(b2, bytes(0x3F)),
+                last3 = _mm_and_si128(b3, bytes(0x3F));
+  __m128i plane0 = pick(two, _mm_or_si128(shifted_up(x, 6, 0xC0), last1), x);
+  plane0 = pick(three, _mm_or_si128(shifted_up(b1, 6, 0xC0), last2), plane0);
+  plane0 = pick(four, _mm_or_si128(shifted_up(b2, 6, 0xC0), last3), plane0);
+  __m128i plane1 = _mm_and_si128(two, shifted_down(x, 2, 0x07));
+  plane1 = pick(three, _mm_or_si128(shifted_up(x, 4, 0xF0), shifted_down(b1, 2, 0x0F)), plane1);
+  plane1 = pick(four, _mm_or_si128(shifted_up(b1, 4, 0xF0), shifted_down(b2, 2, 0x0F)), plane1);
+  const __m128i plane2 = _mm_and_si128(four, _mm_or_si128(shifted_up(x, 2, 0x1C), shifted_down(b1, 4, 0x03)));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i low_first = _mm_unpacklo_epi8(plane0, plane1), low_second = _mm_unpackhi_epi8(plane0, plane1);
+  const __m128i high_first = _mm_unpacklo_epi8(plane2, zero), high_second = _mm_unpackhi_epi8(plane2, zero);
+  lanes[0] = _mm_unpacklo_epi16(low_first, high_first);
+  lanes[1] = _mm_unpackhi_epi16(low_first, high_first);
+  lanes[2] = _mm_unpacklo_epi16(low_second, high_second);
+  lanes[3] = _mm_unpackhi_epi16(low_second, high_second);
+}
+
+// Sixteen bytes at a time, as put_unit_blocks, with characters of four
+// bytes too: one whose lead is one of the block's last three bytes may go
+// on past it, so it starts the next block instead.
+unsigned char* put_code_point_blocks(const unsigned char* in, const unsigned char* const end,
+                                     unsigned char* out, [[maybe_unused]] bool shuffles) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  while (end - in >= 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    if (_mm_movemask_epi8(x) == 0) {
+      const __m128i first = _mm_unpacklo_epi8(x, zero), second = _mm_unpackhi_epi8(x, zero);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(first, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(first, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_unpacklo_epi16(second, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_unpackhi_epi16(second, zero));
+      in += 16;
+      out += 64;
+      continue;
+    }
+    const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xC0))),
+                                                _mm_set1_epi8(static_cast<char>(0x80)));
+    const unsigned leads = ~static_cast<unsigned>(_mm_movemask_epi8(continuation)) & 0xFFFF;
+    const unsigned late = leads & 0xE000;
+    const unsigned taken = late != 0 ? static_cast<unsigned>(std::countr_zero(late)) : 16;
+    const unsigned keep = leads & ((1u << taken) - 1);
+    __m128i lanes[4];
+    code_points_of_leads(x, lanes);
+    in += taken;
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+    if (shuffles) {
+      out = put_kept_wide(lanes, keep, out);
+      continue;
+    }
+#endif
+    alignas(16) unsigned char points[64];
+    for (int k = 0; k < 4; ++k) _mm_store_si128(reinterpret_cast<__m128i*>(points + 16 * k), lanes[k]);
+    // Every lane is stored, and the next overwrites it unless it is kept.
+    for (unsigned i = 0; i < taken; ++i) {
+      std::memcpy(out, points + 4 * i, 4);
+      out += 4 * ((keep >> i) & 1);
+    }
+  }
+  return take_code_points(in, end, out);
+}
+#endif
+
 }  // namespace
 
 std::size_t from_code_points(const std::uint32_t* in, std::size_t count, char* out) noexcept {
@@ -401,7 +549,8 @@ Mix mix_of(const unsigned char* p, const unsigned char* const end) noexcept {
 }
 
 StrRoute route_of(const Mix& mix, std::size_t size) noexcept {
-  return 2 * mix.high < size || mix.fours != 0 ? StrRoute::utf8 : StrRoute::utf16;
+  if (2 * mix.high < size) return StrRoute::utf8;
+  return mix.fours != 0 ? StrRoute::utf32 : StrRoute::utf16;
 }
 
 }  // namespace
@@ -409,8 +558,9 @@ StrRoute route_of(const Mix& mix, std::size_t size) noexcept {
 StrRoute str_route(const char* in, std::size_t size) noexcept {
   const auto* const p = reinterpret_cast<const unsigned char*>(in);
   const std::size_t start = std::min(size, str_route_glance);
-  if (route_of(mix_of(p, p + start), start) == StrRoute::utf8) return StrRoute::utf8;
-  return size > start ? route_of(mix_of(p, p + size), size) : StrRoute::utf16;
+  const StrRoute glanced = route_of(mix_of(p, p + start), start);
+  if (glanced == StrRoute::utf8 || size == start) return glanced;
+  return route_of(mix_of(p, p + size), size);
 }
 
 // An ASCII character puts two bytes of units in the place of one byte; one
@@ -440,6 +590,18 @@ std::size_t detail::to_utf16(const char* in, std::size_t size, char16_t* out,
   const char16_t* const end = take_each(bytes, bytes + size, out);
 #endif
   return static_cast<std::size_t>(end - out);
+}
+
+std::size_t detail::to_utf32(const char* in, std::size_t size, unsigned char* out,
+                             [[maybe_unused]] bool shuffles) noexcept {
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(in);
+#if VARDELQUIN_SSE2
+  const unsigned char* const end =
+      put_code_point_blocks(bytes, bytes + size, out, shuffles && has_byte_shuffles);
+#else
+  const unsigned char* const end = take_code_points(bytes, bytes + size, out);
+#endif
+  return static_cast<std::size_t>(end - out) / 4;
 }
 
 }  // namespace vardelquin::utf8

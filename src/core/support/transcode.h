@@ -49,11 +49,11 @@ std::size_t to_utf16(const char* in, std::size_t size, char16_t* out) noexcept;
 // multi-byte characters it takes one branchy character at a time, while
 // to_utf16 and its UTF-16 decoder take a few instructions a unit each;
 // but a character beyond the Basic Multilingual Plane sends the UTF-16
-// decoder down a slow path for the rest of the text, slower than the
-// UTF-8 decoder's (as are the interpreter's other fixed-width decoders).
+// decoder down a slow path for the rest of the text, so such a text goes
+// as code points (to_utf32) instead, where the platform can take them.
 // The first str_route_glance bytes of a text settle most answers: the
 // rest is read only for a text that starts as one worth the detour.
-enum class StrRoute : unsigned char { utf8, utf16 };
+enum class StrRoute : unsigned char { utf8, utf16, utf32 };
 inline constexpr std::size_t str_route_glance = 1024;
 StrRoute str_route(const char* in, std::size_t size) noexcept;
 
@@ -71,6 +71,23 @@ struct InPlaceLayout {
   StrRoute route;
 };
 InPlaceLayout in_place_layout(const char* in, std::size_t size) noexcept;
+
+namespace detail {
+std::size_t to_utf32(const char* in, std::size_t size, unsigned char* out, bool shuffles) noexcept;
+}  // namespace detail
+
+// Writes the code points of the well-formed UTF-8 text [in, in + size) to
+// `out`, four bytes each in the machine's byte order, and returns how
+// many. `Unit` is any four-byte type (the platform's wchar_t where it is
+// four bytes, for the interpreter's wide-character constructor, which
+// takes them for a few instructions each); `out` has room for `size`
+// units, or for the text's characters and 16 more.
+template <class Unit>
+std::size_t to_utf32(const char* in, std::size_t size, Unit* out, bool shuffles = true) noexcept {
+  static_assert(sizeof(Unit) == 4, "a code point takes four bytes");
+  // Written as bytes, which may be stored into units of any type.
+  return detail::to_utf32(in, size, reinterpret_cast<unsigned char*>(out), shuffles);
+}
 
 namespace detail {
 // As to_utf16, with the byte shuffles or without: for tests of both paths.
