@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "support/simd.h"
+#include "support/utf8.h"
 
 namespace vardelquin::utf8 {
 namespace {
@@ -195,24 +196,14 @@ char* put_blocks(const std::uint32_t* in, std::size_t count, char* out, bool shu
 // One character of well-formed UTF-8 at `in`, as one unit at `out`, or
 // two (a surrogate pair) beyond the Basic Multilingual Plane.
 [[gnu::always_inline]] inline void take(const unsigned char*& in, char16_t*& out) noexcept {
-  const std::uint32_t lead = in[0];
-  if (lead < 0x80) {
-    *out++ = static_cast<char16_t>(lead);
-    in += 1;
-  } else if (lead < 0xE0) {
-    *out++ = static_cast<char16_t>((lead & 0x1Fu) << 6 | (in[1] & 0x3Fu));
-    in += 2;
-  } else if (lead < 0xF0) {
-    *out++ = static_cast<char16_t>((lead & 0x0Fu) << 12 | (in[1] & 0x3Fu) << 6 | (in[2] & 0x3Fu));
-    in += 3;
-  } else {
-    const std::uint32_t c =
-        ((lead & 0x07u) << 18 | (in[1] & 0x3Fu) << 12 | (in[2] & 0x3Fu) << 6 | (in[3] & 0x3Fu)) - 0x10000;
-    out[0] = static_cast<char16_t>(0xD800 | (c >> 10));
-    out[1] = static_cast<char16_t>(0xDC00 | (c & 0x3FF));
-    out += 2;
-    in += 4;
+  const char32_t c = take_code_point(in);
+  if (c < 0x10000) {
+    *out++ = static_cast<char16_t>(c);
+    return;
   }
+  out[0] = static_cast<char16_t>(0xD800 | ((c - 0x10000) >> 10));
+  out[1] = static_cast<char16_t>(0xDC00 | (c & 0x3FF));
+  out += 2;
 }
 
 char16_t* take_each(const unsigned char* in, const unsigned char* end, char16_t* out) noexcept {
@@ -222,28 +213,31 @@ char16_t* take_each(const unsigned char* in, const unsigned char* end, char16_t*
 
 #if VARDELQUIN_SSE2
 #if VARDELQUIN_SSSE3_AT_RUN_TIME
-// How to move the kept ones of eight 16-bit lanes to the front, by the
-// kept lanes' bits: the shuffle and how many they are.
+// How to move the kept ones of a vector's lanes of `width` bytes to the
+// front, by the kept lanes' bits: the shuffle and how many they are.
 struct LanePacking {
   alignas(16) std::uint8_t shuffle[16];
   std::uint8_t count;
 };
-constexpr auto lane_packings = [] {
-  std::array<LanePacking, 256> table{};
-  for (unsigned index = 0; index < 256; ++index) {
+template <unsigned width>
+constexpr auto lane_packings_of() {
+  constexpr unsigned lanes = 16 / width;
+  std::array<LanePacking, std::size_t{1} << lanes> table{};
+  for (unsigned index = 0; index < table.size(); ++index) {
     LanePacking& packing = table[index];
     std::uint8_t at = 0;
-    for (unsigned lane = 0; lane < 8; ++lane) {
+    for (unsigned lane = 0; lane < lanes; ++lane) {
       if (((index >> lane) & 1) == 0) continue;
-      packing.shuffle[2 * at] = static_cast<std::uint8_t>(2 * lane);
-      packing.shuffle[2 * at + 1] = static_cast<std::uint8_t>(2 * lane + 1);
+      for (unsigned byte = 0; byte < width; ++byte)
+        packing.shuffle[width * at + byte] = static_cast<std::uint8_t>(width * lane + byte);
       ++at;
     }
     packing.count = at;
-    for (unsigned byte = 2u * at; byte < 16; ++byte) packing.shuffle[byte] = 0x80;  // zero
+    for (unsigned byte = width * at; byte < 16; ++byte) packing.shuffle[byte] = 0x80;  // zero
   }
   return table;
-}();
+}
+constexpr auto lane_packings = lane_packings_of<2>();
 
 // Stores the kept lanes of `low` and then of `high` (bits 0-7 and 8-15
 // of `keep`) packed; returns the unit after them.
@@ -259,6 +253,23 @@ constexpr auto lane_packings = [] {
   return out + second.count;
 }
 #endif
+
+// What a block of 16 bytes takes: the bytes up to the first lead byte
+// among the `late` places (whose character may go on past the block, so
+// it starts the next one instead), and the bits of the lead bytes among
+// them, whose lanes are kept.
+struct TakenLeads {
+  unsigned taken;
+  unsigned keep;
+};
+inline TakenLeads leads_taken(__m128i x, unsigned late) noexcept {
+  const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xC0))),
+                                              _mm_set1_epi8(static_cast<char>(0x80)));
+  const unsigned leads = ~static_cast<unsigned>(_mm_movemask_epi8(continuation)) & 0xFFFF;
+  const unsigned late_leads = leads & late;
+  const unsigned taken = late_leads != 0 ? static_cast<unsigned>(std::countr_zero(late_leads)) : 16;
+  return {taken, leads & ((1u << taken) - 1)};
+}
 
 // Sixteen 16-bit lanes, one a byte of the block `x`, in `low` (bytes 0-7)
 // and `high` (8-15): the unit of the character whose lead byte that byte
@@ -313,12 +324,7 @@ char16_t* put_unit_blocks(const unsigned char* in, const unsigned char* const en
       while (in < stop) take(in, out);
       continue;
     }
-    const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xC0))),
-                                                _mm_set1_epi8(static_cast<char>(0x80)));
-    const unsigned leads = ~static_cast<unsigned>(_mm_movemask_epi8(continuation)) & 0xFFFF;
-    const unsigned late = leads & 0xC000;
-    const unsigned taken = late != 0 ? static_cast<unsigned>(std::countr_zero(late)) : 16;
-    const unsigned keep = leads & ((1u << taken) - 1);
+    const auto [taken, keep] = leads_taken(x, 0xC000);
     __m128i low, high;
     units_of_leads(x, low, high);
     in += taken;
@@ -343,53 +349,19 @@ char16_t* put_unit_blocks(const unsigned char* in, const unsigned char* const en
 
 // --- UTF-8 to UTF-32 ---------------------------------------------------------
 
-// One character of well-formed UTF-8 at `in`, as four bytes at `out`.
-[[gnu::always_inline]] inline void take_code_point(const unsigned char*& in, unsigned char*& out) noexcept {
-  const std::uint32_t lead = in[0];
-  std::uint32_t c;
-  if (lead < 0x80) {
-    c = lead;
-    in += 1;
-  } else if (lead < 0xE0) {
-    c = (lead & 0x1Fu) << 6 | (in[1] & 0x3Fu);
-    in += 2;
-  } else if (lead < 0xF0) {
-    c = (lead & 0x0Fu) << 12 | (in[1] & 0x3Fu) << 6 | (in[2] & 0x3Fu);
-    in += 3;
-  } else {
-    c = (lead & 0x07u) << 18 | (in[1] & 0x3Fu) << 12 | (in[2] & 0x3Fu) << 6 | (in[3] & 0x3Fu);
-    in += 4;
-  }
-  std::memcpy(out, &c, 4);
-  out += 4;
-}
-
 unsigned char* take_code_points(const unsigned char* in, const unsigned char* end,
                                 unsigned char* out) noexcept {
-  while (in < end) take_code_point(in, out);
+  while (in < end) {
+    const char32_t c = take_code_point(in);
+    std::memcpy(out, &c, 4);
+    out += 4;
+  }
   return out;
 }
 
 #if VARDELQUIN_SSE2
 #if VARDELQUIN_SSSE3_AT_RUN_TIME
-// How to move the kept ones of four 32-bit lanes to the front, by their
-// bits: the shuffle and how many they are.
-constexpr auto wide_lane_packings = [] {
-  std::array<LanePacking, 16> table{};
-  for (unsigned index = 0; index < 16; ++index) {
-    LanePacking& packing = table[index];
-    std::uint8_t at = 0;
-    for (unsigned lane = 0; lane < 4; ++lane) {
-      if (((index >> lane) & 1) == 0) continue;
-      for (unsigned byte = 0; byte < 4; ++byte)
-        packing.shuffle[4 * at + byte] = static_cast<std::uint8_t>(4 * lane + byte);
-      ++at;
-    }
-    packing.count = at;
-    for (unsigned byte = 4u * at; byte < 16; ++byte) packing.shuffle[byte] = 0x80;  // zero
-  }
-  return table;
-}();
+constexpr auto wide_lane_packings = lane_packings_of<4>();
 
 // Stores the kept lanes of the four vectors, four bits of `keep` each.
 [[gnu::target("ssse3")]] unsigned char* put_kept_wide(const __m128i (&lanes)[4], unsigned keep,
@@ -462,12 +434,7 @@ unsigned char* put_code_point_blocks(const unsigned char* in, const unsigned cha
       out += 64;
       continue;
     }
-    const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xC0))),
-                                                _mm_set1_epi8(static_cast<char>(0x80)));
-    const unsigned leads = ~static_cast<unsigned>(_mm_movemask_epi8(continuation)) & 0xFFFF;
-    const unsigned late = leads & 0xE000;
-    const unsigned taken = late != 0 ? static_cast<unsigned>(std::countr_zero(late)) : 16;
-    const unsigned keep = leads & ((1u << taken) - 1);
+    const auto [taken, keep] = leads_taken(x, 0xE000);
     __m128i lanes[4];
     code_points_of_leads(x, lanes);
     in += taken;

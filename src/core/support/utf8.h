@@ -91,6 +91,27 @@ inline bool has_four_byte_characters(std::string_view text) noexcept {
   return false;
 }
 
+// The character of well-formed UTF-8 (no sequence cut short) at `p`,
+// which moves past it.
+[[gnu::always_inline]] inline char32_t take_code_point(const unsigned char*& p) noexcept {
+  const char32_t lead = p[0];
+  char32_t cp;
+  if (lead < 0x80) {
+    cp = lead;
+    p += 1;
+  } else if (lead < 0xE0) {
+    cp = (lead & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+    p += 2;
+  } else if (lead < 0xF0) {
+    cp = (lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+    p += 3;
+  } else {
+    cp = (lead & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu);
+    p += 4;
+  }
+  return cp;
+}
+
 // The code points of `text` and what they add up to.
 struct Widened {
   std::size_t count;
@@ -124,17 +145,7 @@ Widened to_code_points(std::string_view text, Unit* out) noexcept {
       for (; p != end && *p < 0x80; ++p) *o++ = static_cast<Unit>(*p);
       continue;
     }
-    char32_t cp;
-    if (lead < 0xE0) {
-      cp = (lead & 0x1Fu) << 6 | (p[1] & 0x3Fu);
-      p += 2;
-    } else if (lead < 0xF0) {
-      cp = (lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
-      p += 3;
-    } else {
-      cp = (lead & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu);
-      p += 4;
-    }
+    const char32_t cp = take_code_point(p);
     bits |= cp;
     *o++ = static_cast<Unit>(cp);
   }
