@@ -170,7 +170,10 @@ class Walker {
   // of these runs the caller's code, so the list stays as it is, and its
   // bound holds, for the whole loop; the dispatch of write_child() and a
   // turn of the walk loop per item are saved, and a list of such items
-  // (a point's coordinates, a row of numbers) needs no frame at all.
+  // (a point's coordinates, a row of numbers) needs no frame at all. A str
+  // written in pieces is left to write_child(): the polls for signals
+  // between its pieces run handlers, which may shrink the list, or drop it
+  // where it has no frame yet.
   Py_ssize_t write_scalars(PyObject* list, Py_ssize_t position, Py_ssize_t end) {
     for (; position < end; ++position) {
       const PyHandle item(PyList_GetItem(list, position));
@@ -184,7 +187,7 @@ class Walker {
       if (type == &PyLong_Type) {
         write_integer(item);
       } else if (type == &PyUnicode_Type) {
-        write_string(item);
+        if (!write_string_at_once(item)) break;
       } else if (item.get() == Py_None) {
         writer_.null();
       } else if (type == &PyBool_Type) {
@@ -274,19 +277,28 @@ class Walker {
     writer_.floating(number);
   }
 
-  // The str's strict UTF-8 bytes, had as utf8_view has them, are written
-  // at once, so nothing needs to keep them afterwards.
   void write_string(PyHandle str) {
+    if (!write_string_at_once(str)) write_in_pieces(str, PyUnicode_GetLength(str.get()));
+  }
+
+  // The str's strict UTF-8 bytes, had as utf8_view has them, are written
+  // at once, so nothing needs to keep them afterwards; false, with nothing
+  // written, for a str to be written in pieces.
+  bool write_string_at_once(PyHandle str) {
     const Py_ssize_t length = PyUnicode_GetLength(str.get());
     if (length > piece_length) [[unlikely]] {
       const bool lends = interpreter_api().unicode_as_utf8_and_size != nullptr && is_ascii_str(str);
-      if (!lends) return write_in_pieces(str, length);
+      if (!lends) return false;
     }
     Py_ssize_t size = 0;
     PyRef made;
     const char* data = lender_.utf8(str, length, size, made);
-    if (data == nullptr) return fail(fetch_exception());
+    if (data == nullptr) {
+      fail(fetch_exception());
+      return true;
+    }
     writer_.string(std::string_view(data, static_cast<std::size_t>(size)));
+    return true;
   }
 
   // A large str that does not lend its bytes is encoded a piece at a time,
