@@ -76,18 +76,16 @@ class TextWriter {
   void integer(std::int64_t value) {
     if (escape_numbers_) [[unlikely]] {
       escaped_number(value);
-    } else {
-      put_integer(sink_, value);
+      return end_value();
     }
-    end_value();
+    put_integer(sink_, value, terminator_);
   }
   void floating(double value) {
     if (escape_numbers_) [[unlikely]] {
       escaped_number(value);
-    } else {
-      put_float(sink_, value);
+      return end_value();
     }
-    end_value();
+    put_float(sink_, value, terminator_);
   }
   void string(std::string_view text) {
     char* const out = sink_.reserve(short_text + 1);
