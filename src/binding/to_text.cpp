@@ -331,6 +331,16 @@ class Walker {
   }
 
   void write_integer(PyHandle object) {
+    if constexpr (sizeof(Py_ssize_t) == sizeof(long long)) {
+      // An int of two or more of the interpreter's digits, 2^30 and up,
+      // costs PyLong_AsLongLong() a conversion to bytes and back, several
+      // times the work of PyLong_AsSsize_t(). An int out of range is left
+      // to the former, whose exception is the one raised.
+      const Py_ssize_t integer = PyLong_AsSsize_t(object.get());
+      if (integer != -1 || !PyErr_Occurred()) [[likely]]
+        return writer_.integer(integer);
+      PyErr_Clear();
+    }
     const long long integer = PyLong_AsLongLong(object.get());
     if (integer == -1 && PyErr_Occurred()) return fail(fetch_exception());
     writer_.integer(integer);
