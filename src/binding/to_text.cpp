@@ -158,10 +158,18 @@ class Walker {
     PyObject* list = frame.container.get();
     Py_ssize_t end = frame.start_size;
     if (foreign_code_ran_) end = std::min(end, PyList_Size(list));
+    if (frame.position >= end) return PyHandle();
+    frame.key = PyHandle();
+    // A dict, the usual item of a list with a frame, needs no run of
+    // scalars, nor the cost of starting one.
+    const PyHandle next(PyList_GetItem(list, frame.position));
+    if (next.type() == &PyDict_Type) {
+      ++frame.position;
+      return next;
+    }
     // The list sits at nesting level frames_.size() - 1.
     frame.position = write_scalars(list, frame.position, end, frames_.size()).position;
     if (frame.position >= end || failed()) return PyHandle();
-    frame.key = PyHandle();
     return PyHandle(PyList_GetItem(list, frame.position++));
   }
 
@@ -359,7 +367,7 @@ class Walker {
   // The str's strict UTF-8 bytes, had as utf8_view has them, are written
   // at once, so nothing needs to keep them afterwards; false, with nothing
   // written, for a str to be written in pieces.
-  bool write_string_at_once(PyHandle str) {
+  [[gnu::always_inline]] bool write_string_at_once(PyHandle str) {
     const Py_ssize_t length = PyUnicode_GetLength(str.get());
     if (length > piece_length) [[unlikely]] {
       const bool lends = interpreter_api().unicode_as_utf8_and_size != nullptr && is_ascii_str(str);
