@@ -121,7 +121,9 @@ def deep(levels, innermost):
     return x
 
 
-@pytest.mark.parametrize("innermost, text", [([], "[]"), ([1, 2.5, None, "s"], "[1|2.5|null|s]"), ([1, Int(2)], "[1|2]")])
+@pytest.mark.parametrize("innermost, text", [
+    ([], "[]"), ([1, 2.5, None, "s"], "[1|2.5|null|s]"), ([1, Int(2)], "[1|2]"),
+])
 @pytest.mark.parametrize("wrap, above", [
     (lambda x: {"a": x}, ("a=", ";")),
     (lambda x: {"a": [{}, x]}, ("a=[{}|", "];")),  # the list that holds it has a frame when it is met
