@@ -149,52 +149,118 @@ class Walker {
     return PyHandle(value);
   }
 
-  // The next list item that is a list, a dict or another object (lent by
-  // the list), or null at the end; the scalars before it are written. The
-  // bound is re-read whenever str() may have run since: str() of an item
-  // may shrink the list, and a list that grows is read to its first
+  // The next list item that the run of scalars before it (see
+  // write_scalars()) does not take, lent by the list, or null at the end.
+  // The bound is re-read whenever str() may have run since: str() of an
+  // item may shrink the list, and a list that grows is read to its first
   // length only.
   PyHandle next_item(Frame& frame) {
     PyObject* list = frame.container.get();
     Py_ssize_t end = frame.start_size;
     if (foreign_code_ran_) end = std::min(end, PyList_Size(list));
-    frame.position = write_scalars(list, frame.position, end);
-    if (frame.position >= end || failed()) return PyHandle();
+    if (frame.position >= end) return PyHandle();
     frame.key = PyHandle();
+    // A dict, the usual item of a list with a frame, needs no run of
+    // scalars, nor the cost of starting one.
+    const PyHandle next(PyList_GetItem(list, frame.position));
+    if (next.type() == &PyDict_Type) {
+      ++frame.position;
+      return next;
+    }
+    // The list sits at nesting level frames_.size() - 1.
+    frame.position = write_scalars(list, frame.position, end, frames_.size()).position;
+    if (frame.position >= end || failed()) return PyHandle();
     return PyHandle(PyList_GetItem(list, frame.position++));
   }
 
-  // Writes the list's items from `position` on, up to `end`, while they are
-  // None, bools, ints, floats or strs of the exact built-in types, and
-  // returns the position of the first other item (or of a failure). None
-  // of these runs the caller's code, so the list stays as it is, and its
-  // bound holds, for the whole loop; the dispatch of write_child() and a
-  // turn of the walk loop per item are saved, and a list of such items
-  // (a point's coordinates, a row of numbers) needs no frame at all.
-  Py_ssize_t write_scalars(PyObject* list, Py_ssize_t position, Py_ssize_t end) {
+  // Where a run of scalars ended: at the end, on a failure, or at an item
+  // the run leaves to write_child(); `at_list` when that item is a list
+  // that needs a frame of its own.
+  struct RunEnd {
+    Py_ssize_t position;
+    bool at_list;
+  };
+
+  // Writes the list's items from `position` on, up to `end`, while each is
+  // a scalar write_scalar() takes or a list of such scalars (a point's
+  // coordinates, a row of numbers), written whole at nesting level
+  // `items_level`. None of these runs the caller's code, so the list stays
+  // as it is, and its bound holds, for the whole loop; the dispatch of
+  // write_child() and a turn of the walk loop per item are saved, and a
+  // list of such items needs no frame at all.
+  RunEnd write_scalars(PyObject* list, Py_ssize_t position, Py_ssize_t end, std::size_t items_level) {
     for (; position < end; ++position) {
       const PyHandle item(PyList_GetItem(list, position));
-      PyTypeObject* type = item.type();
-      if (type == &PyFloat_Type) {
-        // An exact float hands over its value and cannot fail, so neither
-        // the error test of write_float() nor the one below is needed.
-        writer_.floating(PyFloat_AsDouble(item.get()));
+      const Scalar scalar = write_scalar(item);
+      if (scalar == Scalar::written) continue;
+      if (scalar == Scalar::written_or_failed) {
+        if (failed()) break;
         continue;
       }
-      if (type == &PyLong_Type) {
-        write_integer(item);
-      } else if (type == &PyUnicode_Type) {
-        write_string(item);
-      } else if (item.get() == Py_None) {
-        writer_.null();
-      } else if (type == &PyBool_Type) {
-        writer_.boolean(item.get() == Py_True);
-      } else {
-        break;
-      }
+      if (item.type() != &PyList_Type) break;
+      // A list inside counts as a value of the walk loop, as it would
+      // with a frame; the loop itself polls, once this run has ended.
+      if (values_before_poll_ == 1 || items_level > max_nesting_depth) break;
+      if (!write_list_of_scalars(item)) return RunEnd{position, true};
+      --values_before_poll_;
       if (failed()) break;
     }
-    return position;
+    return RunEnd{position, false};
+  }
+
+  // Writes a list whose items are all scalars write_scalar() takes, and is
+  // true; or is false, with nothing written, if one is not. A failure is
+  // kept, as ever, and is true.
+  bool write_list_of_scalars(PyHandle list) {
+    const TextWriter::ListStart start = writer_.begin_list();
+    const Py_ssize_t size = PyList_Size(list.get());
+    for (Py_ssize_t position = 0; position < size; ++position) {
+      const Scalar scalar = write_scalar(PyHandle(PyList_GetItem(list.get(), position)));
+      if (scalar == Scalar::written) continue;
+      if (scalar == Scalar::other) {
+        writer_.drop_list(start);
+        return false;
+      }
+      if (failed()) return true;
+    }
+    writer_.end_list(start);
+    return true;
+  }
+
+  // What write_scalar() did with an item.
+  enum class Scalar {
+    written,
+    written_or_failed,  // see failed()
+    other,              // nothing written
+  };
+
+  // Writes `item` if it is None, a bool, an int, a float or a str of the
+  // exact built-in type whose bytes are had at once. None of these runs
+  // the caller's code. A str written in pieces is left to write_child():
+  // the polls for signals between its pieces run handlers, which may
+  // shrink the list, or drop it where it has no frame yet.
+  [[gnu::always_inline]] Scalar write_scalar(PyHandle item) {
+    PyTypeObject* type = item.type();
+    if (type == &PyFloat_Type) {
+      // An exact float hands over its value and cannot fail, so the
+      // error test of write_float() is not needed.
+      writer_.floating(PyFloat_AsDouble(item.get()));
+      return Scalar::written;
+    }
+    if (type == &PyLong_Type) {
+      write_integer(item);
+      return Scalar::written_or_failed;
+    }
+    if (type == &PyUnicode_Type)
+      return write_string_at_once(item) ? Scalar::written_or_failed : Scalar::other;
+    if (item.get() == Py_None) {
+      writer_.null();
+    } else if (type == &PyBool_Type) {
+      writer_.boolean(item.get() == Py_True);
+    } else {
+      return Scalar::other;
+    }
+    return Scalar::written;
   }
 
   // A scalar is written at once; a list or dict opens a frame. The type
@@ -232,29 +298,39 @@ class Walker {
   }
 
   void open_nested(PyHandle container, bool is_dict) {
-    // The top-level dict is frame 0, so a container opened with n frames
-    // below it sits at nesting level n.
-    if (frames_.size() > max_nesting_depth) {
-      return fail(
-          PendingException::lazy(PyHandle(PyExc_RecursionError),
-                                 failure_message(Failure{.kind = FailureKind::nesting_too_deep_to_write})));
-    }
-    if (is_dict) {
+    // A list whose run of scalars stops at a list that needs a frame opens
+    // that one next, and so on down, in this loop: write_scalars() would
+    // only try to write it whole again.
+    for (;;) {
+      // The top-level dict is frame 0, so a container opened with n frames
+      // below it sits at nesting level n.
+      if (frames_.size() > max_nesting_depth) {
+        return fail(
+            PendingException::lazy(PyHandle(PyExc_RecursionError),
+                                   failure_message(Failure{.kind = FailureKind::nesting_too_deep_to_write})));
+      }
+      if (is_dict) {
+        hold_key_of_parent();
+        writer_.open_object();
+        open(container, true);
+        return;
+      }
+      // A list is written as far as its scalars go before it gets a frame,
+      // and one that holds nothing else never does.
+      const TextWriter::ListStart start = writer_.begin_list();
+      PyObject* list = container.get();
+      const Py_ssize_t size = PyList_Size(list);
+      const RunEnd stop = write_scalars(list, 0, size, frames_.size() + 1);
+      if (failed()) return;
+      if (stop.position == size) return writer_.end_list(start);
+      writer_.keep_open(start);
       hold_key_of_parent();
-      writer_.open_object();
-      open(container, true);
-      return;
+      frames_.push_back(
+          Frame{PyRef::borrow(container), false, size, size, stop.position, PyHandle(), PyRef()});
+      if (!stop.at_list) return;
+      Frame& frame = frames_.back();
+      container = PyHandle(PyList_GetItem(list, frame.position++));
     }
-    // A list is written as far as its scalars go before it gets a frame,
-    // and one that holds nothing else never does.
-    writer_.open_list();
-    PyObject* list = container.get();
-    const Py_ssize_t size = PyList_Size(list);
-    const Py_ssize_t stop = write_scalars(list, 0, size);
-    if (failed()) return;
-    if (stop == size) return writer_.close();
-    hold_key_of_parent();
-    frames_.push_back(Frame{PyRef::borrow(container), false, size, size, stop, PyHandle(), PyRef()});
   }
 
   void hold_key_of_parent() {
@@ -263,6 +339,16 @@ class Walker {
   }
 
   void write_integer(PyHandle object) {
+    if constexpr (sizeof(Py_ssize_t) == sizeof(long long)) {
+      // An int of two or more of the interpreter's digits, 2^30 and up,
+      // costs PyLong_AsLongLong() a conversion to bytes and back, several
+      // times the work of PyLong_AsSsize_t(). An int out of range is left
+      // to the former, whose exception is the one raised.
+      const Py_ssize_t integer = PyLong_AsSsize_t(object.get());
+      if (integer != -1 || !PyErr_Occurred()) [[likely]]
+        return writer_.integer(integer);
+      PyErr_Clear();
+    }
     const long long integer = PyLong_AsLongLong(object.get());
     if (integer == -1 && PyErr_Occurred()) return fail(fetch_exception());
     writer_.integer(integer);
@@ -274,19 +360,28 @@ class Walker {
     writer_.floating(number);
   }
 
-  // The str's strict UTF-8 bytes, had as utf8_view has them, are written
-  // at once, so nothing needs to keep them afterwards.
   void write_string(PyHandle str) {
+    if (!write_string_at_once(str)) write_in_pieces(str, PyUnicode_GetLength(str.get()));
+  }
+
+  // The str's strict UTF-8 bytes, had as utf8_view has them, are written
+  // at once, so nothing needs to keep them afterwards; false, with nothing
+  // written, for a str to be written in pieces.
+  [[gnu::always_inline]] bool write_string_at_once(PyHandle str) {
     const Py_ssize_t length = PyUnicode_GetLength(str.get());
     if (length > piece_length) [[unlikely]] {
       const bool lends = interpreter_api().unicode_as_utf8_and_size != nullptr && is_ascii_str(str);
-      if (!lends) return write_in_pieces(str, length);
+      if (!lends) return false;
     }
     Py_ssize_t size = 0;
     PyRef made;
     const char* data = lender_.utf8(str, length, size, made);
-    if (data == nullptr) return fail(fetch_exception());
+    if (data == nullptr) {
+      fail(fetch_exception());
+      return true;
+    }
     writer_.string(std::string_view(data, static_cast<std::size_t>(size)));
+    return true;
   }
 
   // A large str that does not lend its bytes is encoded a piece at a time,

@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "support/output_buffer.h"
 #include "writer/numbers.h"
@@ -54,6 +55,40 @@ TEST(NumberCharacters, AreWhatTheNumberWriterWrites) {
     const std::set<char> listed(number_characters.begin(), number_characters.end());
     return std::string(listed.begin(), listed.end());
   }());
+}
+
+// The forms that write a separator after the number write the same
+// spelling, whatever its length, and the separator right after it, also
+// where the buffer must grow for it.
+TEST(NumberWriter, PutsTheByteAfterTheSpelling) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  std::mt19937_64 random(20261208);
+  std::vector<double> floats{0.0,     -0.0,  0.5,
+                             -1e-320, 1e308, -4503599627370495.5,
+                             inf,     -inf,  std::numeric_limits<double>::quiet_NaN()};
+  std::vector<std::int64_t> integers{0,
+                                     -1,
+                                     99999999,
+                                     100000000,
+                                     std::numeric_limits<std::int64_t>::min(),
+                                     std::numeric_limits<std::int64_t>::max()};
+  for (int i = 0; i < 2000; ++i) {
+    floats.push_back(std::bit_cast<double>(random()));
+    integers.push_back(static_cast<std::int64_t>(random()) >> (random() % 64));
+  }
+  OutputBuffer alone;
+  OutputBuffer followed;
+  for (const double x : floats) {
+    put_float(alone, x);
+    alone.put('|');
+    put_float(followed, x, '|');
+  }
+  for (const std::int64_t n : integers) {
+    put_integer(alone, n);
+    alone.put(';');
+    put_integer(followed, n, ';');
+  }
+  EXPECT_EQ(followed.view(), alone.view());
 }
 
 }  // namespace

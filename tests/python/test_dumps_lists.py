@@ -75,3 +75,62 @@ def test_list_changed_by_str_of_an_item(change, text):
     items = []
     items.extend([1, Does(lambda: change(items)), 3.0, 4])
     assert dumps({"l": items}) == "l=" + text + ";"
+
+
+# A list of scalars inside a list is written whole, with no frame of its own; one that holds anything else
+# is taken back and written the general way.
+@pytest.mark.parametrize("items, text", [
+    ([[1, 2.5], [None, True], ["s", -0.0], []], "[[1|2.5]|[null|true]|[s|-0.0]|[]]"),
+    ([[1, 2], [1, {"a": 1}], [3]], "[[1|2]|[1|{a=1}]|[3]]"),
+    ([[1, 2], [1, [2, [3]], 4], [5]], "[[1|2]|[1|[2|[3]]|4]|[5]]"),
+    ([[Int(1), 2], [1, Float(2.5)], [Str("a|")]], "[[1|2]|[1|2.5]|[a\\|]]"),
+    ([{"k": [[1, 2.5]]}, [[]], [[], [0]]], "[{k=[[1|2.5]]}|[[]]|[[]|[0]]]"),
+    ([[1, (2,)], [b"x"], [0]], "[[1|(2,)]|[b'x']|[0]]"),
+    ([[2**30, -2**30, 2**62, -2**63, 2**63 - 1], [Int(2**40)]],
+     "[[1073741824|-1073741824|4611686018427387904|-9223372036854775808|9223372036854775807]|[1099511627776]]"),
+])
+def test_lists_of_scalars_inside_lists(items, text):
+    assert dumps({"l": items}) == "l=" + text + ";" == model.dumps({"l": items})
+
+
+@pytest.mark.parametrize("items, error, message", [
+    ([[1, 2**63], Does(lambda: 1 / 0)], OverflowError, "int too big to convert"),
+    ([[1, Int(-2**63 - 1)]], OverflowError, "int too big to convert"),
+    ([[0.5, "\ud800"], [2**64]], UnicodeEncodeError, None),
+    ([[1], [2, Does(lambda: 1 / 0)], [2**63]], ZeroDivisionError, None),
+])
+def test_failures_in_lists_of_scalars(items, error, message):
+    with pytest.raises(error) as info:
+        dumps({"l": items})
+    assert message is None or str(info.value) == message
+
+
+def test_lists_of_scalars_are_read_when_written():
+    # str() of an earlier item changes a later list of scalars, and the list that holds it.
+    later = [1, 2]
+    items = []
+    items.extend([[Does(lambda: (later.append(3), items.append([4])))], later, [5.5]])
+    assert dumps({"l": items}) == "l=[[x]|[1|2|3]|[5.5]];"
+
+
+def deep(levels, innermost):
+    """`levels` nested lists, the innermost being `innermost`."""
+    x = innermost
+    for _ in range(levels - 1):
+        x = [x]
+    return x
+
+
+@pytest.mark.parametrize("innermost, text", [
+    ([], "[]"), ([1, 2.5, None, "s"], "[1|2.5|null|s]"), ([1, Int(2)], "[1|2]"),
+])
+@pytest.mark.parametrize("wrap, above", [
+    (lambda x: {"a": x}, ("a=", ";")),
+    (lambda x: {"a": [{}, x]}, ("a=[{}|", "];")),  # the list that holds it has a frame when it is met
+    (lambda x: {"a": {"b": x}}, ("a={b=", "};")),
+])
+def test_nesting_bound_of_lists_of_scalars(innermost, text, wrap, above):
+    levels = 1000 - (above[0] != "a=")  # the innermost list then sits at nesting level 1000
+    assert dumps(wrap(deep(levels, innermost))) == above[0] + "[" * (levels - 1) + text + "]" * (levels - 1) + above[1]
+    with pytest.raises(RecursionError, match="^Maximum nesting depth of 1000 exceeded$"):
+        dumps(wrap(deep(levels + 1, innermost)))

@@ -164,6 +164,17 @@ def test_a_handler_that_drops_the_long_str_being_written():
         run(dumps, data)
 
 
+@pytest.mark.parametrize("wrap", [lambda items: [items], lambda items: [0, items], lambda items: items])
+def test_a_handler_that_empties_the_list_of_a_long_str(wrap):
+    # The items after the long str are those of its list as it is after the polls between its pieces; the
+    # list that holds it is emptied too, and then only the call keeps them alive.
+    items = ["ü" * 30_000_000, 1, 2.5, [3]]
+    data = {"l": wrap(items), "after": 1}
+    with Alarm(lambda: (items.clear(), data["l"].clear())):
+        text = run(dumps, data)
+    assert text.endswith("ü]" + "]" * (data["l"] is not items) + ";after=1;")
+
+
 def test_interrupted_calls_leak_nothing():
     def interrupted(name):
         with Alarm(raise_stop), pytest.raises(Stop):

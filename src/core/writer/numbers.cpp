@@ -1,5 +1,6 @@
 #include "writer/numbers.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -93,30 +94,29 @@ char* write_digits(char* out, std::uint64_t value) noexcept {
 #endif
 }
 
-}  // namespace
+// A sign and the 19 digits of the largest magnitude, 2^63.
+constexpr std::size_t integer_room = 20;
 
-void put_integer(OutputBuffer& sink, std::int64_t value) {
-  // A sign and the 19 digits of the largest magnitude, 2^63.
-  char* const first = sink.reserve(20);
-  char* digits = first;
+// The spelling at `out`, which has integer_room bytes; returns its end.
+[[gnu::always_inline]] inline char* integer_at(char* out, std::int64_t value) noexcept {
   auto magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) {
-    *digits++ = '-';
+    *out++ = '-';
     // Negating as unsigned is defined for the most negative value too.
     magnitude = 0 - magnitude;
   }
-  sink.commit(write_digits(digits, magnitude));
+  return write_digits(out, magnitude);
 }
 
-namespace {
+// The largest finite double has 309 integer digits; a sign and ".0" follow.
+constexpr std::size_t integral_float_room = 312;
 
 // A finite value without a fractional part: its exact decimal integer, then
-// ".0". The sign comes from the sign bit so that -0.0 keeps its "-".
-void put_integral_float(OutputBuffer& sink, double value) {
+// ".0", at `first`, which has integral_float_room bytes; returns the end.
+// The sign comes from the sign bit so that -0.0 keeps its "-".
+char* integral_float_at(char* first, double value) {
   constexpr double two_to_64 = 18446744073709551616.0;
-  // The largest finite double has 309 integer digits; a sign and ".0" follow.
-  constexpr std::size_t longest = 312;
-  char* const first = sink.reserve(longest);
+  constexpr std::size_t longest = integral_float_room;
   char* last;
   const double magnitude = std::fabs(value);
   if (magnitude < two_to_64) {
@@ -130,7 +130,7 @@ void put_integral_float(OutputBuffer& sink, double value) {
   }
   *last++ = '.';
   *last++ = '0';
-  sink.commit(last);
+  return last;
 }
 
 #if VARDELQUIN_SWAR
@@ -215,11 +215,13 @@ void put_significand(char* out, std::uint64_t significand, int count) noexcept {
 // 16 after it, or else the value is below 1: "0.", up to 323 zeros, and
 // digits ending at most 324 places after the point (the least subnormal,
 // 5 * 10^-324, ends there).
-void put_fractional_float(OutputBuffer& sink, double value) {
-  // A sign, "0.", and 323 zeros before the 17 bytes put_significand() may
-  // write; the spelling itself is shorter.
-  constexpr std::size_t room = 1 + 2 + 323 + 17;
-  char* out = sink.reserve(room);
+// A sign, "0.", and 323 zeros before the 17 bytes put_significand() may
+// write; the spelling itself is shorter.
+constexpr std::size_t fractional_float_room = 1 + 2 + 323 + 17;
+
+// The spelling at `out`, which has fractional_float_room bytes; returns
+// its end.
+[[gnu::always_inline]] inline char* fractional_float_at(char* out, double value) {
   *out = '-';
   out += std::signbit(value);
   const DecimalDigits decimal = shortest_digits(value);
@@ -243,30 +245,56 @@ void put_fractional_float(OutputBuffer& sink, double value) {
     put_significand(out + 2 + zeros, decimal.significand, count);
     out += 2 + zeros + static_cast<std::size_t>(count);
   }
-  sink.commit(out);
+  return out;
 }
 
-}  // namespace
+constexpr std::size_t float_room = std::max(integral_float_room, fractional_float_room);
 
 // Below 2^52 in magnitude a value is fractional or not as a round trip
 // through a 64-bit integer says (far cheaper than trunc() without SSE4.1);
 // from 2^52 up every finite double is an integer. NaN fails both magnitude
 // tests, so a fractional value, the commonest, is told apart in two
-// comparisons and a round trip.
-void put_float(OutputBuffer& sink, double value) {
+// comparisons and a round trip. The spelling goes to `out`, which has
+// float_room bytes; returns its end.
+[[gnu::always_inline]] inline char* float_at(char* out, double value) {
   constexpr double two_to_52 = 4503599627370496.0;
   const double magnitude = std::fabs(value);
   if (magnitude < two_to_52) {
     if (static_cast<double>(static_cast<std::int64_t>(value)) != value)
-      return put_fractional_float(sink, value);
-    put_integral_float(sink, value);
-  } else if (magnitude <= std::numeric_limits<double>::max()) {
-    put_integral_float(sink, value);
-  } else if (std::isnan(value)) {
-    sink.put("NaN");
-  } else {
-    sink.put(value < 0 ? "-inf" : "inf");
+      return fractional_float_at(out, value);
+    return integral_float_at(out, value);
   }
+  if (magnitude <= std::numeric_limits<double>::max()) return integral_float_at(out, value);
+  if (std::isnan(value)) {
+    std::memcpy(out, "NaN", 3);
+    return out + 3;
+  }
+  if (value < 0) {
+    std::memcpy(out, "-inf", 4);
+    return out + 4;
+  }
+  std::memcpy(out, "inf", 3);
+  return out + 3;
+}
+
+}  // namespace
+
+void put_integer(OutputBuffer& sink, std::int64_t value) {
+  sink.commit(integer_at(sink.reserve(integer_room), value));
+}
+
+void put_integer(OutputBuffer& sink, std::int64_t value, char after) {
+  char* const end = integer_at(sink.reserve(integer_room + 1), value);
+  *end = after;
+  sink.commit(end + 1);
+}
+
+void put_float(OutputBuffer& sink, double value) { sink.commit(float_at(sink.reserve(float_room), value)); }
+
+void put_float(OutputBuffer& sink, double value, char after) {
+  char* const end = float_at(sink.reserve(float_room + 1), value);
+  *end = after;
+  sink.commit(end + 1);
 }
 
 }  // namespace vardelquin

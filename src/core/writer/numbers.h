@@ -12,4 +12,9 @@ namespace vardelquin {
 void put_integer(OutputBuffer& sink, std::int64_t value);
 void put_float(OutputBuffer& sink, double value);
 
+// As above, each followed by the byte `after`: a value's separator costs
+// no room of its own to reserve.
+void put_integer(OutputBuffer& sink, std::int64_t value, char after);
+void put_float(OutputBuffer& sink, double value, char after);
+
 }  // namespace vardelquin

@@ -76,18 +76,16 @@ class TextWriter {
   void integer(std::int64_t value) {
     if (escape_numbers_) [[unlikely]] {
       escaped_number(value);
-    } else {
-      put_integer(sink_, value);
+      return end_value();
     }
-    end_value();
+    put_integer(sink_, value, terminator_);
   }
   void floating(double value) {
     if (escape_numbers_) [[unlikely]] {
       escaped_number(value);
-    } else {
-      put_float(sink_, value);
+      return end_value();
     }
-    end_value();
+    put_float(sink_, value, terminator_);
   }
   void string(std::string_view text) {
     char* const out = sink_.reserve(short_text + 1);
@@ -119,7 +117,43 @@ class TextWriter {
     end_container(level.open_at, level.is_object);
   }
 
-  // Lists and objects open now.
+  // A list written with less bookkeeping than open_list() ... close():
+  // begin_list(), its items, then end_list(), with only scalars and other
+  // lists so written in between; it gives the same text. A list has no
+  // members to sort, so until an object comes inside it the writer needs
+  // no level for it. Where one does come, keep_open() makes it a list as
+  // open_list() opens, which close() closes; or drop_list() takes it back
+  // whole, as if it had not begun.
+  struct ListStart {
+    std::size_t open_at;  // of its bracket in the text
+    char terminator;      // that of the value it is
+  };
+  ListStart begin_list() {
+    const ListStart start{sink_.size(), terminator_};
+    sink_.put(d_.list_open);
+    terminator_ = d_.list_sep;
+    return start;
+  }
+  void end_list(const ListStart& start) {
+    if (sink_.size() > start.open_at + 1) {
+      // The last item's separator becomes the bracket.
+      sink_.data()[sink_.size() - 1] = d_.list_close;
+    } else {
+      sink_.put(d_.list_close);
+    }
+    terminator_ = start.terminator;
+    end_value();
+  }
+  void keep_open(const ListStart& start) {
+    levels_.push_back(Level{start.open_at, members_.size(), keys_.size(), false, true, false, 0, {}});
+  }
+  void drop_list(const ListStart& start) {
+    sink_.truncate(start.open_at);
+    terminator_ = start.terminator;
+  }
+
+  // Lists and objects open now, not counting lists between begin_list()
+  // and end_list().
   std::size_t depth() const noexcept { return levels_.size(); }
 
  private:
