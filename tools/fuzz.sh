@@ -23,7 +23,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-15}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reader fuzz_roundtrip fuzz_scalar fuzz_python)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reader fuzz_roundtrip fuzz_scalar fuzz_transcode fuzz_python)
 jobs=${FUZZ_JOBS:-1}
 
 cxx=${FUZZ_CXX:-$(command -v clang++-14 || command -v clang++ || true)}
