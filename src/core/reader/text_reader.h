@@ -69,17 +69,9 @@ namespace reading {
 class StopSet {
  public:
   // `kinds` and `scan` are one kind of token's table and scan set, both
-  // built with the record; `escape` is the escape byte.
-  StopSet(const FormatConfig::TokenTable& kinds, const FormatConfig::TokenScan& scan,
-          [[maybe_unused]] char escape) noexcept
-      : table_(kinds),
-        scan_(scan)
-#if VARDELQUIN_SSE2
-        ,
-        escape_(_mm_set1_epi8(escape))
-#endif
-  {
-  }
+  // built with the record.
+  StopSet(const FormatConfig::TokenTable& kinds, const FormatConfig::TokenScan& scan) noexcept
+      : table_(kinds), scan_(scan) {}
 
   // What a byte does in a token: nothing (FormatConfig::token_byte),
   // escapes the next one (token_escape), or stops (token_stop).
@@ -91,18 +83,11 @@ class StopSet {
 #if VARDELQUIN_SSE2
   // Bit i set where byte i of the block stops a token or escapes.
   unsigned marks(__m128i block) const noexcept { return scan_.chunk_mask(block); }
-  // Bit i set where byte i of the block is the escape.
-  unsigned escapes(__m128i block) const noexcept {
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, escape_)));
-  }
 #endif
 
  private:
   const FormatConfig::TokenTable& table_;
   const FormatConfig::TokenScan& scan_;
-#if VARDELQUIN_SSE2
-  __m128i escape_;
-#endif
 };
 
 }  // namespace reading
@@ -124,9 +109,9 @@ class TextReader {
         begin_(text.data()),
         config_(config),
         d_(config),
-        top_key_stops_(config.top_key_stops(), config.top_key_scan(), d_.escape),
-        object_key_stops_(config.object_key_stops(), config.object_key_scan(), d_.escape),
-        scalar_stops_(config.scalar_stops(), config.scalar_scan(), d_.escape),
+        top_key_stops_(config.top_key_stops(), config.top_key_scan()),
+        object_key_stops_(config.object_key_stops(), config.object_key_scan()),
+        scalar_stops_(config.scalar_stops(), config.scalar_scan()),
         type_scalar_(config),
         sink_(sink),
         scratch_(scratch) {
@@ -167,9 +152,9 @@ class TextReader {
   Token read_token(const reading::StopSet& stops) {
     const char* run = pos_;
     pos_ = stops.find(pos_, end_);
-    if (pos_ == end_ || *pos_ != d_.escape) [[likely]]
-      return {{run, static_cast<std::size_t>(pos_ - run)}, true};
-    return {read_escaped_token(stops, run), false};
+    if (pos_ != end_ && *pos_ == d_.escape) [[unlikely]]
+      return {read_escaped_token(stops, run), false};
+    return {{run, static_cast<std::size_t>(pos_ - run)}, true};
   }
 
   // From the first escape on. Where SSE2 is on, a block of 16 bytes at a
@@ -183,8 +168,9 @@ class TextReader {
   // escape carries over is a flag. The continuation bytes of a multi-byte
   // character never stop a token, so they follow as ordinary bytes; a
   // lone escape at the end is dropped. scratch_ only grows; its size is
-  // its capacity.
-  std::string_view read_escaped_token(const reading::StopSet& stops, const char* run) {
+  // its capacity. Out of line, as most tokens have no escape: the reading
+  // loop stays small.
+  [[gnu::noinline]] std::string_view read_escaped_token(const reading::StopSet& stops, const char* run) {
     std::size_t length = static_cast<std::size_t>(pos_ - run);
     std::memcpy(room(length), run, length);
     const char* p = pos_;
@@ -203,7 +189,7 @@ class TextReader {
         escaped = false;
         continue;
       }
-      const unsigned escapes = stops.escapes(bytes);
+      const unsigned escapes = config_.escape_scan().chunk_mask(bytes);
       const std::uint32_t covered = reading::escaped_in_block(escapes, escaped);
       escaped = (covered >> block) != 0;
       const unsigned ends = marks & ~escapes & ~covered;
