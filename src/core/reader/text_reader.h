@@ -171,15 +171,19 @@ class TextReader {
   // its capacity. Out of line, as most tokens have no escape: the reading
   // loop stays small.
   [[gnu::noinline]] std::string_view read_escaped_token(const reading::StopSet& stops, const char* run) {
+    // Room for what either step stores past the bytes kept, so that a
+    // token that ends soon after its first escape grows scratch_ once.
+    constexpr std::size_t stores_past = 32;
     std::size_t length = static_cast<std::size_t>(pos_ - run);
-    std::memcpy(room(length), run, length);
+    std::memcpy(room(length + stores_past), run, length);
     const char* p = pos_;
     const char* const end = end_;
     bool escaped = false;  // p's byte follows an escape that takes effect
 #if VARDELQUIN_SSE2
     constexpr unsigned block = 16;
+    static_assert(stores_past >= 2 * block);
     while (static_cast<std::size_t>(end - p) >= 2 * block) {
-      char* const out = room(length + 2 * block);
+      char* const out = room(length + stores_past);
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       const unsigned marks = stops.marks(bytes);
       if (marks == 0) {
@@ -217,8 +221,9 @@ class TextReader {
 #endif
     // A batch of bytes at a time, with room for them made beforehand.
     constexpr std::size_t batch = 16;
+    static_assert(stores_past >= batch);
     for (;;) {
-      char* const out = room(length + batch);
+      char* const out = room(length + stores_past);
       bool escapes = false;
       for (const char* const stop = p + std::min(batch, static_cast<std::size_t>(end - p)); p != stop; ++p) {
         const char c = *p;
