@@ -37,6 +37,24 @@ TEST(Utf8, WordHelpersAgreeWithByteLoops) {
   EXPECT_TRUE(utf8::is_ascii(""));
 }
 
+// Long texts, whose count is kept in bytes that must be added up before any
+// passes 255: each character repeated, so that the same bytes of every
+// word continue a sequence, to lengths either side of 255 words, and
+// with a tail of ASCII bytes past the last whole word.
+TEST(Utf8, CountsCharactersOfLongTexts) {
+  const std::string characters[] = {"\xF0\x9F\x98\x80", "\xC3\xA9", "\xE4\xB8\xAD", "a"};
+  for (const std::string& character : characters) {
+    for (const std::size_t count : {510u, 511u, 512u, 1021u, 4000u}) {
+      std::string text;
+      for (std::size_t i = 0; i < count; ++i) text += character;
+      for (const std::size_t tail : {0u, 1u, 7u}) {
+        EXPECT_EQ(utf8::count_characters(text + std::string(tail, 'z')), count + tail)
+            << character.size() << " " << count;
+      }
+    }
+  }
+}
+
 // The code points of texts whose non-ASCII character sits at every
 // position of an ASCII run and its tail, with the bits that tell Latin-1
 // and the BMP apart, at the edges of each sequence length.

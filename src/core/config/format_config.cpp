@@ -104,7 +104,8 @@ FormatConfig::FormatConfig(FormatFields fields)
       object_key_scan_(token_scan(fields_, {Delimiter::kv_sep, Delimiter::obj_close})),
       scalar_scan_(token_scan(fields_, {Delimiter::field_sep, Delimiter::kv_sep, Delimiter::list_sep,
                                         Delimiter::list_close, Delimiter::obj_close})),
-      delimiter_scan_(delimiter_scan_of(fields_)) {
+      delimiter_scan_(delimiter_scan_of(fields_)),
+      escape_scan_(std::array{byte_of(fields_, Delimiter::escape)}) {
   for (char32_t d : fields_.delimiters) special_table_[d] = 1;
   scalar_terminators_ = {
       static_cast<std::uint8_t>(delimiter(Delimiter::field_sep)),

@@ -107,6 +107,9 @@ class FormatConfig {
   const TokenScan& object_key_scan() const noexcept { return object_key_scan_; }
   const TokenScan& scalar_scan() const noexcept { return scalar_scan_; }
   const DelimiterScan& delimiter_scan() const noexcept { return delimiter_scan_; }
+  // The escape alone, for the reader to tell it from the stops in a block.
+  using EscapeScan = ByteSet<1>;
+  const EscapeScan& escape_scan() const noexcept { return escape_scan_; }
 
   // Whether a delimiter is one of the characters that numbers are written
   // with (the digits, '-', '.', and the letters of NaN and inf). Only then
@@ -128,6 +131,7 @@ class FormatConfig {
   TokenScan object_key_scan_;
   TokenScan scalar_scan_;
   DelimiterScan delimiter_scan_;
+  EscapeScan escape_scan_;
   std::array<std::uint8_t, 256> special_table_{};
   std::array<std::uint8_t, 5> scalar_terminators_{};
   TokenTable top_key_stops_{};

@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -39,7 +40,9 @@
 #include "config/format_config.h"
 #include "failure.h"
 #include "format_limits.h"
+#include "reader/escape_runs.h"
 #include "reader/scalar.h"
+#include "support/simd.h"
 #include "value/value.h"
 
 namespace vardelquin {
@@ -76,6 +79,11 @@ class StopSet {
 
   // The first byte in [p, end) that stops a token or escapes, else end.
   const char* find(const char* p, const char* const end) const noexcept { return scan_.find(p, end); }
+
+#if VARDELQUIN_SSE2
+  // Bit i set where byte i of the block stops a token or escapes.
+  unsigned marks(__m128i block) const noexcept { return scan_.chunk_mask(block); }
+#endif
 
  private:
   const FormatConfig::TokenTable& table_;
@@ -144,55 +152,111 @@ class TextReader {
   Token read_token(const reading::StopSet& stops) {
     const char* run = pos_;
     pos_ = stops.find(pos_, end_);
-    if (pos_ == end_ || *pos_ != d_.escape) [[likely]]
-      return {{run, static_cast<std::size_t>(pos_ - run)}, true};
-    return {read_escaped_token(stops, run), false};
+    if (pos_ != end_ && *pos_ == d_.escape) [[unlikely]]
+      return {read_escaped_token(stops, run), false};
+    return {{run, static_cast<std::size_t>(pos_ - run)}, true};
   }
 
-  // From the first escape on, byte by byte while escapes come thick: an
-  // escape is skipped without a branch and the byte after it copied
-  // whatever it is. A block scan pays its set-up at each start, so only a
-  // run of ordinary bytes that fills a whole batch is left to it, found
-  // and copied at once. The continuation bytes of a multi-byte character never
-  // stop a token, so they follow as ordinary bytes; a lone escape at the
-  // end is dropped. scratch_ only grows; its size is its capacity.
-  std::string_view read_escaped_token(const reading::StopSet& stops, const char* run) {
-    constexpr std::size_t batch = 16;
+  // From the first escape on. Where SSE2 is on, a block of 16 bytes at a
+  // time: the escapes that take effect, found for the whole block at once
+  // (escape_runs.h), cut it into segments, each copied by one 16-byte
+  // store; the first stop that no escape covers ends the token. The
+  // segments' loads reach up to 31 bytes past the block's start, so blocks
+  // run while that many bytes are left and a byte loop reads the rest.
+  // Neither step makes the address of its next read wait for the bytes
+  // just read: the block and the byte advance by fixed steps, and what an
+  // escape carries over is a flag. The continuation bytes of a multi-byte
+  // character never stop a token, so they follow as ordinary bytes; a
+  // lone escape at the end is dropped. scratch_ only grows; its size is
+  // its capacity. Out of line, as most tokens have no escape: the reading
+  // loop stays small.
+  [[gnu::noinline]] std::string_view read_escaped_token(const reading::StopSet& stops, const char* run) {
+    // Room for what either step stores past the bytes kept, so that a
+    // token that ends soon after its first escape grows scratch_ once.
+    constexpr std::size_t stores_past = 32;
     std::size_t length = static_cast<std::size_t>(pos_ - run);
-    char* out = room(length + batch);
-    std::memcpy(out, run, length);
+    std::memcpy(room(length + stores_past), run, length);
     const char* p = pos_;
     const char* const end = end_;
+    bool escaped = false;  // p's byte follows an escape that takes effect
+#if VARDELQUIN_SSE2
+    constexpr unsigned block = 16;
+    static_assert(stores_past >= 2 * block);
+    while (static_cast<std::size_t>(end - p) >= 2 * block) {
+      char* const out = room(length + stores_past);
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const unsigned marks = stops.marks(bytes);
+      if (marks == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + length), bytes);
+        length += block;
+        p += block;
+        escaped = false;
+        continue;
+      }
+      const unsigned escapes = config_.escape_scan().chunk_mask(bytes);
+      const std::uint32_t covered = reading::escaped_in_block(escapes, escaped);
+      escaped = (covered >> block) != 0;
+      const unsigned ends = marks & ~escapes & ~covered;
+      unsigned dropped = escapes & ~covered;
+      unsigned limit = block;
+      if (ends != 0) {
+        limit = static_cast<unsigned>(std::countr_zero(ends));
+        dropped &= (1u << limit) - 1;
+      }
+      unsigned from = 0;
+      for (; dropped != 0; dropped &= dropped - 1) {
+        const auto at = static_cast<unsigned>(std::countr_zero(dropped));
+        copy_16(out + length, p + from);
+        length += at - from;
+        from = at + 1;
+      }
+      copy_16(out + length, p + from);
+      length += limit - from;
+      if (ends != 0) {
+        pos_ = p + limit;
+        return {out, length};
+      }
+      p += block;
+    }
+#endif
+    // A batch of bytes at a time, with room for them made beforehand.
+    constexpr std::size_t batch = 16;
+    static_assert(stores_past >= batch);
     for (;;) {
-      // Up to a batch of bytes, with room for them made beforehand.
-      out = room(length + batch);
-      std::uint8_t escapes = 0;
-      for (std::size_t n = 0; n < batch && p != end; ++n) {
-        const std::uint8_t kind = stops.kind(*p);
-        if (kind == FormatConfig::token_stop) {
+      char* const out = room(length + stores_past);
+      bool escapes = false;
+      for (const char* const stop = p + std::min(batch, static_cast<std::size_t>(end - p)); p != stop; ++p) {
+        const char c = *p;
+        const std::uint8_t kind = stops.kind(c);
+        if (kind == FormatConfig::token_stop && !escaped) {
           pos_ = p;
           return {out, length};
         }
-        static_assert(FormatConfig::token_escape == 1 && FormatConfig::token_byte == 0,
-                      "a byte's kind is the step past it");
-        p += kind;  // past an escape
-        if (p == end) break;
-        out[length++] = *p++;
-        escapes |= kind;
+        out[length] = c;
+        const bool drop = kind == FormatConfig::token_escape && !escaped;
+        length += !drop;
+        escaped = drop;
+        escapes |= drop;
       }
       if (p == end) break;
-      if (escapes != 0) continue;
-      // A batch without an escape: the rest of the run by blocks.
+      if (escapes) continue;
+      // A batch without an escape: the rest of the run by the scan.
       const char* const start = p;
       p = stops.find(p, end);
       const auto run_length = static_cast<std::size_t>(p - start);
-      out = room(length + run_length);
-      std::memcpy(out + length, start, run_length);
+      std::memcpy(room(length + run_length) + length, start, run_length);
       length += run_length;
+      if (p == end || stops.kind(*p) == FormatConfig::token_stop) break;
     }
     pos_ = p;
-    return {out, length};
+    return {scratch_.data(), length};
   }
+
+#if VARDELQUIN_SSE2
+  static void copy_16(char* to, const char* from) noexcept {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+  }
+#endif
 
   // scratch_, with room for at least `size` bytes.
   char* room(std::size_t size) {
