@@ -436,7 +436,20 @@ unsigned char* put_code_point_blocks(const unsigned char* in, const unsigned cha
     }
     const auto [taken, keep] = leads_taken(x, 0xE000);
     __m128i lanes[4];
-    code_points_of_leads(x, lanes);
+    // Most blocks hold no character beyond the Basic Multilingual Plane
+    // even where others do: their code points are its units, widened.
+    const __m128i four = _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xF8))),
+                                        _mm_set1_epi8(static_cast<char>(0xF0)));
+    if (_mm_movemask_epi8(four) == 0) {
+      __m128i low, high;
+      units_of_leads(x, low, high);
+      lanes[0] = _mm_unpacklo_epi16(low, zero);
+      lanes[1] = _mm_unpackhi_epi16(low, zero);
+      lanes[2] = _mm_unpacklo_epi16(high, zero);
+      lanes[3] = _mm_unpackhi_epi16(high, zero);
+    } else {
+      code_points_of_leads(x, lanes);
+    }
     in += taken;
 #if VARDELQUIN_SSSE3_AT_RUN_TIME
     if (shuffles) {
