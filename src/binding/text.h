@@ -37,8 +37,9 @@ inline PyRef str_from_ascii(std::string_view text) {
 PyRef str_from_code_points(std::string_view text, wchar_t* room);
 
 // As str_from_utf8, for text of hundreds of bytes or more. Text mostly of
-// multi-byte characters is transcoded here to UTF-16 (see
-// support/transcode.h), which the interpreter's UTF-16 decoder takes for a
+// multi-byte characters is transcoded here to UTF-16, or to code points
+// where a character lies beyond the BMP (see utf8::str_route), which the
+// interpreter's UTF-16 decoder and wide-character constructor take for a
 // few instructions a character; its UTF-8 decoder branches on every
 // character, mispredicting wherever scripts and punctuation mix, and takes
 // most of the time of such a text. Other text goes to the UTF-8 decoder.
@@ -49,10 +50,10 @@ PyRef str_from_long_utf8(std::string_view text);
 // of any size.
 PyResult<PyRef> checked_str_from_utf8(std::string_view text);
 // As checked_str_from_utf8(text.view()), for a text that is no longer
-// needed once read: a long non-ASCII one is transcoded to UTF-16 over its
-// own bytes, in the buffer's room, and the buffer is left empty. Room of
-// its own would be memory as large again, which the kernel hands over a
-// page at a time, each call anew, at more cost than the transcoding.
+// needed once read: one that goes through UTF-16 is transcoded over its
+// own bytes, in the buffer's room, which may be left emptied. Room of its
+// own would be memory as large again, which the kernel hands over a page
+// at a time, each call anew, at more cost than the transcoding.
 PyResult<PyRef> checked_str_from_utf8(OutputBuffer& text);
 
 // Where the UTF-8 bytes of a str come from.
