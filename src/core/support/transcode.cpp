@@ -68,17 +68,23 @@ constexpr auto packings = [] {
   return table;
 }();
 
+// Stores the bytes of `v` that `shuffle` picks, in its order (0x80: a
+// zero), at `out`: the one step every packing below takes.
+[[gnu::target("ssse3"), gnu::always_inline]] inline void store_shuffled(
+    void* out, __m128i v, const std::uint8_t (&shuffle)[16]) noexcept {
+  _mm_storeu_si128(static_cast<__m128i*>(out),
+                   _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffle))));
+}
+
 // Stores eight lanes, four in `low` and four in `high`, packed; returns
 // the byte after them. `flags` holds the two-byte flags of the eight lanes
 // in bits 0-7 and their three-byte flags in bits 8-15.
 [[gnu::target("ssse3")]] char* put_packed(__m128i low, __m128i high, unsigned flags, char* out) noexcept {
   const Packing& first = packings[(flags & 0x0F) | ((flags >> 4) & 0xF0)];
   const Packing& second = packings[((flags >> 4) & 0x0F) | ((flags >> 8) & 0xF0)];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                   _mm_shuffle_epi8(low, _mm_load_si128(reinterpret_cast<const __m128i*>(first.shuffle))));
+  store_shuffled(out, low, first.shuffle);
   out += first.length;
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                   _mm_shuffle_epi8(high, _mm_load_si128(reinterpret_cast<const __m128i*>(second.shuffle))));
+  store_shuffled(out, high, second.shuffle);
   return out + second.length;
 }
 
@@ -245,11 +251,9 @@ constexpr auto lane_packings = lane_packings_of<2>();
                                             char16_t* out) noexcept {
   const LanePacking& first = lane_packings[keep & 0xFF];
   const LanePacking& second = lane_packings[keep >> 8];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                   _mm_shuffle_epi8(low, _mm_load_si128(reinterpret_cast<const __m128i*>(first.shuffle))));
+  store_shuffled(out, low, first.shuffle);
   out += first.count;
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                   _mm_shuffle_epi8(high, _mm_load_si128(reinterpret_cast<const __m128i*>(second.shuffle))));
+  store_shuffled(out, high, second.shuffle);
   return out + second.count;
 }
 #endif
@@ -368,9 +372,7 @@ constexpr auto wide_lane_packings = lane_packings_of<4>();
                                                       unsigned char* out) noexcept {
   for (int k = 0; k < 4; ++k, keep >>= 4) {
     const LanePacking& packing = wide_lane_packings[keep & 0xF];
-    _mm_storeu_si128(
-        reinterpret_cast<__m128i*>(out),
-        _mm_shuffle_epi8(lanes[k], _mm_load_si128(reinterpret_cast<const __m128i*>(packing.shuffle))));
+    store_shuffled(out, lanes[k], packing.shuffle);
     out += 4 * packing.count;
   }
   return out;
