@@ -6,11 +6,12 @@
 // encoder costs about eleven instructions a character, most of a long
 // non-ASCII text's reading.
 //
-// UTF-8 to UTF-16, for the strs made from such text (the text dumps
-// writes, long strings loads reads): the interpreter's UTF-16 decoder
-// takes its input for about a instruction a character, while its UTF-8
-// decoder takes ten to twenty and branches on every character where
-// scripts mix, which costs more time than the instructions say.
+// UTF-8 to UTF-16 or to code points, for the strs made from such text
+// (the text dumps writes, long strings loads reads): the interpreter's
+// UTF-16 decoder and wide-character constructor take these for a few
+// instructions a character, while its UTF-8 decoder takes ten to twenty
+// and branches on every character where scripts mix, which costs more
+// time than the instructions say.
 #pragma once
 
 #include <cstddef>
@@ -81,7 +82,9 @@ std::size_t to_utf32(const char* in, std::size_t size, unsigned char* out, bool 
 // many. `Unit` is any four-byte type (the platform's wchar_t where it is
 // four bytes, for the interpreter's wide-character constructor, which
 // takes them for a few instructions each); `out` has room for `size`
-// units, or for the text's characters and 16 more.
+// units, or for the text's characters and 16 more. With `shuffles` false
+// the byte shuffles are not used even where the processor has them: for
+// tests of both paths.
 template <class Unit>
 std::size_t to_utf32(const char* in, std::size_t size, Unit* out, bool shuffles = true) noexcept {
   static_assert(sizeof(Unit) == 4, "a code point takes four bytes");
