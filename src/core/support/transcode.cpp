@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "support/simd.h"
 #include "support/utf8.h"
@@ -76,18 +77,6 @@ constexpr auto packings = [] {
                    _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffle))));
 }
 
-// Stores eight lanes, four in `low` and four in `high`, packed; returns
-// the byte after them. `flags` holds the two-byte flags of the eight lanes
-// in bits 0-7 and their three-byte flags in bits 8-15.
-[[gnu::target("ssse3")]] char* put_packed(__m128i low, __m128i high, unsigned flags, char* out) noexcept {
-  const Packing& first = packings[(flags & 0x0F) | ((flags >> 4) & 0xF0)];
-  const Packing& second = packings[((flags >> 4) & 0x0F) | ((flags >> 8) & 0xF0)];
-  store_shuffled(out, low, first.shuffle);
-  out += first.length;
-  store_shuffled(out, high, second.shuffle);
-  return out + second.length;
-}
-
 const bool has_byte_shuffles = __builtin_cpu_supports("ssse3");
 #else
 constexpr bool has_byte_shuffles = false;
@@ -101,7 +90,16 @@ constexpr bool has_byte_shuffles = false;
 // A block with a character beyond goes one code point at a time. Null at
 // a surrogate. SSE2 targets are little-endian, so a lane's bytes are in
 // memory order from its lowest.
-char* put_blocks(const std::uint32_t* in, std::size_t count, char* out, bool shuffles) noexcept {
+//
+// Where a block mixes lengths, its characters are packed by a PutMixed:
+// put_two(bytes, two, out) for eight characters of one or two bytes
+// (their bytes, the lead lowest, in 16-bit lanes; `two` set in the lanes
+// of two), put_three(low, high, two, three, out) for eight of up to three
+// (their bytes in the 32-bit lanes of `low` and `high`; `two` and `three`
+// set in the lanes of two bytes or more and of three). Each returns the
+// byte after them.
+template <class PutMixed>
+char* put_blocks(const std::uint32_t* in, std::size_t count, char* out, PutMixed put_mixed) noexcept {
   const __m128i plane_end = _mm_set1_epi32(0xFFFF);
   const __m128i bias32 = _mm_set1_epi32(0x8000), bias16 = _mm_set1_epi16(static_cast<short>(0x8000));
   // Unsigned 16-bit comparisons, as signed ones of the values minus 0x8000.
@@ -142,21 +140,7 @@ char* put_blocks(const std::uint32_t* in, std::size_t count, char* out, bool shu
         out += 16;
         continue;
       }
-      const __m128i mixed = _mm_or_si128(_mm_and_si128(two, pairs), _mm_andnot_si128(two, w));
-#if VARDELQUIN_SSSE3_AT_RUN_TIME
-      if (shuffles) {
-        const __m128i zero = _mm_setzero_si128();
-        out = put_packed(_mm_unpacklo_epi16(mixed, zero), _mm_unpackhi_epi16(mixed, zero),
-                         static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(two, zero))), out);
-        continue;
-      }
-#endif
-      alignas(16) std::uint16_t words[8];
-      _mm_store_si128(reinterpret_cast<__m128i*>(words), mixed);
-      for (int k = 0; k < 8; ++k) {
-        std::memcpy(out, &words[k], 2);
-        out += 1 + ((two_mask >> (2 * k)) & 1);
-      }
+      out = put_mixed.put_two(_mm_or_si128(_mm_and_si128(two, pairs), _mm_andnot_si128(two, w)), two, out);
       continue;
     }
     const __m128i surrogate = _mm_cmpeq_epi16(_mm_and_si128(w, _mm_set1_epi16(static_cast<short>(0xF800))),
@@ -175,13 +159,26 @@ char* put_blocks(const std::uint32_t* in, std::size_t count, char* out, bool shu
         _mm_and_si128(two, _mm_or_si128(_mm_and_si128(three, middle), _mm_andnot_si128(three, last)));
     const __m128i third = _mm_and_si128(three, last);
     const __m128i front = _mm_or_si128(lead, _mm_slli_epi16(second, 8));
-    const __m128i low = _mm_unpacklo_epi16(front, third), high = _mm_unpackhi_epi16(front, third);
-#if VARDELQUIN_SSSE3_AT_RUN_TIME
-    if (shuffles) {
-      out = put_packed(low, high, static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(two, three))), out);
-      continue;
+    out = put_mixed.put_three(_mm_unpacklo_epi16(front, third), _mm_unpackhi_epi16(front, third), two, three,
+                              out);
+  }
+  return put_each(in + i, count - i, out);
+}
+
+// Packs mixed blocks for put_blocks with SSE2 only: every character is
+// stored, and the next overwrites what it does not keep.
+struct ScatterMixed {
+  static char* put_two(__m128i pairs, __m128i two, char* out) noexcept {
+    alignas(16) std::uint16_t words[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(words), pairs);
+    const auto two_mask = static_cast<unsigned>(_mm_movemask_epi8(two));
+    for (int k = 0; k < 8; ++k) {
+      std::memcpy(out, &words[k], 2);
+      out += 1 + ((two_mask >> (2 * k)) & 1);
     }
-#endif
+    return out;
+  }
+  static char* put_three(__m128i low, __m128i high, __m128i two, __m128i three, char* out) noexcept {
     alignas(16) std::uint32_t words[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(words), low);
     _mm_store_si128(reinterpret_cast<__m128i*>(words + 4), high);
@@ -192,9 +189,41 @@ char* put_blocks(const std::uint32_t* in, std::size_t count, char* out, bool shu
       std::memcpy(out, &words[k], 4);
       out += lengths[k];
     }
+    return out;
   }
-  return put_each(in + i, count - i, out);
+};
+
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+// As ScatterMixed, four characters packed by each shuffle.
+struct ShuffleMixed {
+  // `flags` holds the two-byte flags of the eight lanes in bits 0-7 and
+  // their three-byte flags in bits 8-15.
+  [[gnu::target("ssse3")]] static char* put_packed(__m128i low, __m128i high, unsigned flags,
+                                                   char* out) noexcept {
+    const Packing& first = packings[(flags & 0x0F) | ((flags >> 4) & 0xF0)];
+    const Packing& second = packings[((flags >> 4) & 0x0F) | ((flags >> 8) & 0xF0)];
+    store_shuffled(out, low, first.shuffle);
+    out += first.length;
+    store_shuffled(out, high, second.shuffle);
+    return out + second.length;
+  }
+  [[gnu::target("ssse3")]] static char* put_two(__m128i pairs, __m128i two, char* out) noexcept {
+    const __m128i zero = _mm_setzero_si128();
+    return put_packed(_mm_unpacklo_epi16(pairs, zero), _mm_unpackhi_epi16(pairs, zero),
+                      static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(two, zero))), out);
+  }
+  [[gnu::target("ssse3")]] static char* put_three(__m128i low, __m128i high, __m128i two, __m128i three,
+                                                  char* out) noexcept {
+    return put_packed(low, high, static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(two, three))), out);
+  }
+};
+
+// Flattened, so that the shuffles are inlined here, where they may be.
+[[gnu::target("ssse3"), gnu::flatten]] char* put_blocks_shuffled(const std::uint32_t* in, std::size_t count,
+                                                                 char* out) noexcept {
+  return put_blocks(in, count, out, ShuffleMixed{});
 }
+#endif
 #endif
 
 // --- UTF-8 to UTF-16 ---------------------------------------------------------
@@ -245,17 +274,6 @@ constexpr auto lane_packings_of() {
 }
 constexpr auto lane_packings = lane_packings_of<2>();
 
-// Stores the kept lanes of `low` and then of `high` (bits 0-7 and 8-15
-// of `keep`) packed; returns the unit after them.
-[[gnu::target("ssse3")]] char16_t* put_kept(__m128i low, __m128i high, unsigned keep,
-                                            char16_t* out) noexcept {
-  const LanePacking& first = lane_packings[keep & 0xFF];
-  const LanePacking& second = lane_packings[keep >> 8];
-  store_shuffled(out, low, first.shuffle);
-  out += first.count;
-  store_shuffled(out, high, second.shuffle);
-  return out + second.count;
-}
 #endif
 
 // What a block of 16 bytes takes: the bytes up to the first lead byte
@@ -303,14 +321,48 @@ inline void units_of_leads(__m128i x, __m128i& low, __m128i& high) noexcept {
   high = _mm_unpackhi_epi8(low_bytes, high_bytes);
 }
 
+// Stores the kept units of a block, the lanes of `low` and then of `high`
+// whose bits of `keep` (0-7 and 8-15) are set, one after another; returns
+// the unit after them. This twin needs SSE2 only: every lane is stored,
+// and the next overwrites it unless it is kept.
+struct ScatterUnits {
+  char16_t* operator()(__m128i low, __m128i high, unsigned keep, unsigned taken,
+                       char16_t* out) const noexcept {
+    alignas(16) std::uint16_t lanes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), low);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 8), high);
+    for (unsigned i = 0; i < taken; ++i) {
+      *out = static_cast<char16_t>(lanes[i]);
+      out += (keep >> i) & 1;
+    }
+    return out;
+  }
+};
+
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+// As ScatterUnits, each half packed by one shuffle.
+struct ShuffleUnits {
+  [[gnu::target("ssse3")]] char16_t* operator()(__m128i low, __m128i high, unsigned keep, unsigned,
+                                                char16_t* out) const noexcept {
+    const LanePacking& first = lane_packings[keep & 0xFF];
+    const LanePacking& second = lane_packings[keep >> 8];
+    store_shuffled(out, low, first.shuffle);
+    out += first.count;
+    store_shuffled(out, high, second.shuffle);
+    return out + second.count;
+  }
+};
+#endif
+
 // Sixteen bytes at a time: an ASCII block widened whole; a block of one-
 // to three-byte characters decoded in every lane at once, the lanes of
 // lead bytes then kept; a block with a four-byte character one character
 // at a time. A character whose lead is one of the block's last two bytes
 // may go on past it, so it starts the next block instead. SSE2 targets
 // are little-endian, as the units are stored.
+template <class PutKept>
 char16_t* put_unit_blocks(const unsigned char* in, const unsigned char* const end, char16_t* out,
-                          [[maybe_unused]] bool shuffles) noexcept {
+                          PutKept put_kept) noexcept {
   const __m128i zero = _mm_setzero_si128();
   while (end - in >= 16) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
@@ -332,23 +384,19 @@ char16_t* put_unit_blocks(const unsigned char* in, const unsigned char* const en
     __m128i low, high;
     units_of_leads(x, low, high);
     in += taken;
-#if VARDELQUIN_SSSE3_AT_RUN_TIME
-    if (shuffles) {
-      out = put_kept(low, high, keep, out);
-      continue;
-    }
-#endif
-    alignas(16) std::uint16_t lanes[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), low);
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 8), high);
-    // Every lane is stored, and the next overwrites it unless it is kept.
-    for (unsigned i = 0; i < taken; ++i) {
-      *out = static_cast<char16_t>(lanes[i]);
-      out += (keep >> i) & 1;
-    }
+    out = put_kept(low, high, keep, taken, out);
   }
   return take_each(in, end, out);
 }
+
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+// Flattened, so that the shuffles are inlined here, where they may be.
+[[gnu::target("ssse3"), gnu::flatten]] char16_t* put_unit_blocks_shuffled(const unsigned char* in,
+                                                                          const unsigned char* const end,
+                                                                          char16_t* out) noexcept {
+  return put_unit_blocks(in, end, out, ShuffleUnits{});
+}
+#endif
 #endif
 
 // --- UTF-8 to UTF-32 ---------------------------------------------------------
@@ -364,21 +412,6 @@ unsigned char* take_code_points(const unsigned char* in, const unsigned char* en
 }
 
 #if VARDELQUIN_SSE2
-#if VARDELQUIN_SSSE3_AT_RUN_TIME
-constexpr auto wide_lane_packings = lane_packings_of<4>();
-
-// Stores the kept lanes of the four vectors, four bits of `keep` each.
-[[gnu::target("ssse3")]] unsigned char* put_kept_wide(const __m128i (&lanes)[4], unsigned keep,
-                                                      unsigned char* out) noexcept {
-  for (int k = 0; k < 4; ++k, keep >>= 4) {
-    const LanePacking& packing = wide_lane_packings[keep & 0xF];
-    store_shuffled(out, lanes[k], packing.shuffle);
-    out += 4 * packing.count;
-  }
-  return out;
-}
-#endif
-
 // The code point of the character whose lead byte each byte of the block
 // `x` is, were it one, from the three bytes after it, as four 32-bit
 // lanes in each of `lanes` (bytes 0-3, 4-7, 8-11, 12-15). Made as three
@@ -418,11 +451,81 @@ inline void code_points_of_leads(__m128i x, __m128i (&lanes)[4]) noexcept {
   lanes[3] = _mm_unpackhi_epi16(low_second, high_second);
 }
 
+// The sixteen 16-bit lanes `low` and `high` widened to 32 bits.
+inline void widened(__m128i low, __m128i high, __m128i (&lanes)[4]) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  lanes[0] = _mm_unpacklo_epi16(low, zero);
+  lanes[1] = _mm_unpackhi_epi16(low, zero);
+  lanes[2] = _mm_unpacklo_epi16(high, zero);
+  lanes[3] = _mm_unpackhi_epi16(high, zero);
+}
+
+// Stores the kept code points of a block, the lanes whose bits of `keep`
+// are set, one after another; returns the byte after them. Where a block
+// has no character beyond the Basic Multilingual Plane they come as
+// sixteen 16-bit lanes, else as 32-bit ones. This twin needs SSE2 only:
+// every lane is stored, and the next overwrites it unless it is kept.
+struct ScatterKept {
+  static unsigned char* put(const __m128i (&lanes)[4], unsigned keep, unsigned taken,
+                            unsigned char* out) noexcept {
+    alignas(16) unsigned char points[64];
+    for (int k = 0; k < 4; ++k) _mm_store_si128(reinterpret_cast<__m128i*>(points + 16 * k), lanes[k]);
+    for (unsigned i = 0; i < taken; ++i) {
+      std::memcpy(out, points + 4 * i, 4);
+      out += 4 * ((keep >> i) & 1);
+    }
+    return out;
+  }
+  unsigned char* operator()(const __m128i (&lanes)[4], unsigned keep, unsigned taken,
+                            unsigned char* out) const noexcept {
+    return put(lanes, keep, taken, out);
+  }
+  unsigned char* operator()(__m128i low, __m128i high, unsigned keep, unsigned taken,
+                            unsigned char* out) const noexcept {
+    __m128i lanes[4];
+    widened(low, high, lanes);
+    return put(lanes, keep, taken, out);
+  }
+};
+
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+constexpr auto wide_lane_packings = lane_packings_of<4>();
+
+// As ScatterKept, a vector of kept lanes at a time. The 16-bit lanes are
+// packed before they are widened: two shuffles where the 32-bit ones take
+// four.
+struct ShuffleKept {
+  [[gnu::target("ssse3")]] unsigned char* operator()(const __m128i (&lanes)[4], unsigned keep, unsigned,
+                                                     unsigned char* out) const noexcept {
+    for (int k = 0; k < 4; ++k, keep >>= 4) {
+      const LanePacking& packing = wide_lane_packings[keep & 0xF];
+      store_shuffled(out, lanes[k], packing.shuffle);
+      out += 4 * packing.count;
+    }
+    return out;
+  }
+  [[gnu::target("ssse3")]] unsigned char* operator()(__m128i low, __m128i high, unsigned keep, unsigned,
+                                                     unsigned char* out) const noexcept {
+    const __m128i zero = _mm_setzero_si128();
+    for (const auto& [half, bits] : {std::pair{low, keep & 0xFF}, std::pair{high, keep >> 8}}) {
+      const LanePacking& packing = lane_packings[bits];
+      const __m128i packed =
+          _mm_shuffle_epi8(half, _mm_load_si128(reinterpret_cast<const __m128i*>(packing.shuffle)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(packed, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(packed, zero));
+      out += 4 * packing.count;
+    }
+    return out;
+  }
+};
+#endif
+
 // Sixteen bytes at a time, as put_unit_blocks, with characters of four
 // bytes too: one whose lead is one of the block's last three bytes may go
 // on past it, so it starts the next block instead.
+template <class PutKept>
 unsigned char* put_code_point_blocks(const unsigned char* in, const unsigned char* const end,
-                                     unsigned char* out, [[maybe_unused]] bool shuffles) noexcept {
+                                     unsigned char* out, PutKept put_kept) noexcept {
   const __m128i zero = _mm_setzero_si128();
   while (end - in >= 16) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
@@ -437,38 +540,31 @@ unsigned char* put_code_point_blocks(const unsigned char* in, const unsigned cha
       continue;
     }
     const auto [taken, keep] = leads_taken(x, 0xE000);
-    __m128i lanes[4];
+    in += taken;
     // Most blocks hold no character beyond the Basic Multilingual Plane
-    // even where others do: their code points are its units, widened.
+    // even where others do: their code points are its units.
     const __m128i four = _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xF8))),
                                         _mm_set1_epi8(static_cast<char>(0xF0)));
     if (_mm_movemask_epi8(four) == 0) {
       __m128i low, high;
       units_of_leads(x, low, high);
-      lanes[0] = _mm_unpacklo_epi16(low, zero);
-      lanes[1] = _mm_unpackhi_epi16(low, zero);
-      lanes[2] = _mm_unpacklo_epi16(high, zero);
-      lanes[3] = _mm_unpackhi_epi16(high, zero);
+      out = put_kept(low, high, keep, taken, out);
     } else {
+      __m128i lanes[4];
       code_points_of_leads(x, lanes);
-    }
-    in += taken;
-#if VARDELQUIN_SSSE3_AT_RUN_TIME
-    if (shuffles) {
-      out = put_kept_wide(lanes, keep, out);
-      continue;
-    }
-#endif
-    alignas(16) unsigned char points[64];
-    for (int k = 0; k < 4; ++k) _mm_store_si128(reinterpret_cast<__m128i*>(points + 16 * k), lanes[k]);
-    // Every lane is stored, and the next overwrites it unless it is kept.
-    for (unsigned i = 0; i < taken; ++i) {
-      std::memcpy(out, points + 4 * i, 4);
-      out += 4 * ((keep >> i) & 1);
+      out = put_kept(lanes, keep, taken, out);
     }
   }
   return take_code_points(in, end, out);
 }
+
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+// Flattened, so that the shuffles are inlined here, where they may be.
+[[gnu::target("ssse3"), gnu::flatten]] unsigned char* put_code_point_blocks_shuffled(
+    const unsigned char* in, const unsigned char* const end, unsigned char* out) noexcept {
+  return put_code_point_blocks(in, end, out, ShuffleKept{});
+}
+#endif
 #endif
 
 }  // namespace
@@ -480,7 +576,12 @@ std::size_t from_code_points(const std::uint32_t* in, std::size_t count, char* o
 std::size_t detail::from_code_points(const std::uint32_t* in, std::size_t count, char* out,
                                      [[maybe_unused]] bool shuffles) noexcept {
 #if VARDELQUIN_SSE2
-  const char* end = put_blocks(in, count, out, shuffles && has_byte_shuffles);
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+  const char* end = shuffles && has_byte_shuffles ? put_blocks_shuffled(in, count, out)
+                                                  : put_blocks(in, count, out, ScatterMixed{});
+#else
+  const char* end = put_blocks(in, count, out, ScatterMixed{});
+#endif
 #else
   const char* end = put_each(in, count, out);
 #endif
@@ -567,7 +668,11 @@ std::size_t detail::to_utf16(const char* in, std::size_t size, char16_t* out,
                              [[maybe_unused]] bool shuffles) noexcept {
   const auto* const bytes = reinterpret_cast<const unsigned char*>(in);
 #if VARDELQUIN_SSE2
-  const char16_t* const end = put_unit_blocks(bytes, bytes + size, out, shuffles && has_byte_shuffles);
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+  if (shuffles && has_byte_shuffles)
+    return static_cast<std::size_t>(put_unit_blocks_shuffled(bytes, bytes + size, out) - out);
+#endif
+  const char16_t* const end = put_unit_blocks(bytes, bytes + size, out, ScatterUnits{});
 #else
   const char16_t* const end = take_each(bytes, bytes + size, out);
 #endif
@@ -578,8 +683,11 @@ std::size_t detail::to_utf32(const char* in, std::size_t size, unsigned char* ou
                              [[maybe_unused]] bool shuffles) noexcept {
   const auto* const bytes = reinterpret_cast<const unsigned char*>(in);
 #if VARDELQUIN_SSE2
-  const unsigned char* const end =
-      put_code_point_blocks(bytes, bytes + size, out, shuffles && has_byte_shuffles);
+#if VARDELQUIN_SSSE3_AT_RUN_TIME
+  if (shuffles && has_byte_shuffles)
+    return static_cast<std::size_t>(put_code_point_blocks_shuffled(bytes, bytes + size, out) - out) / 4;
+#endif
+  const unsigned char* const end = put_code_point_blocks(bytes, bytes + size, out, ScatterKept{});
 #else
   const unsigned char* const end = take_code_points(bytes, bytes + size, out);
 #endif
