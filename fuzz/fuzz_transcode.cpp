@@ -82,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const utf8::InPlaceLayout layout = utf8::in_place_layout(text.data(), text.size());
   FUZZ_CHECK(layout.units == units.size(), text);
+  FUZZ_CHECK(layout.characters == points.size(), text);
   const utf8::StrRoute route = 2 * high < text.size() ? utf8::StrRoute::utf8
                                : fours != 0           ? utf8::StrRoute::utf32
                                                       : utf8::StrRoute::utf16;

@@ -38,10 +38,11 @@ std::unique_ptr<char16_t[]> room_for(std::size_t units) {
 }
 
 // Through the code points, as wide characters, where a wchar_t holds any
-// (not on Windows, whose text goes to the UTF-8 decoder).
-PyRef str_from_code_points_of(std::string_view text) {
+// (not on Windows, whose text goes to the UTF-8 decoder). The text has
+// `characters` characters.
+PyRef str_from_code_points_of(std::string_view text, std::size_t characters) {
 #if WCHAR_MAX > 0xFFFF
-  const std::unique_ptr<wchar_t[]> room(new (std::nothrow) wchar_t[utf8::count_characters(text) + 16]);
+  const std::unique_ptr<wchar_t[]> room(new (std::nothrow) wchar_t[characters + 16]);
   if (!room) {
     PyErr_NoMemory();
     return PyRef();
@@ -49,6 +50,7 @@ PyRef str_from_code_points_of(std::string_view text) {
   const std::size_t count = utf8::to_utf32(text.data(), text.size(), room.get());
   return PyRef::steal(PyUnicode_FromWideChar(room.get(), static_cast<Py_ssize_t>(count)));
 #else
+  (void)characters;
   return str_from_utf8(text);
 #endif
 }
@@ -82,7 +84,7 @@ constexpr std::size_t long_text = 256;
 PyRef str_from_long_utf8(std::string_view text) {
   switch (utf8::str_route(text.data(), text.size())) {
     case utf8::StrRoute::utf8: return str_from_utf8(text);
-    case utf8::StrRoute::utf32: return str_from_code_points_of(text);
+    case utf8::StrRoute::utf32: return str_from_code_points_of(text, utf8::count_characters(text));
     case utf8::StrRoute::utf16: break;
   }
   const std::unique_ptr<char16_t[]> room = room_for(utf8::max_utf16_units(text.size()));
@@ -97,12 +99,12 @@ PyResult<PyRef> checked_str_from_utf8(OutputBuffer& text) {
   const bool may_detour =
       size >= long_text &&
       utf8::str_route(text.data(), std::min(size, utf8::str_route_glance)) != utf8::StrRoute::utf8;
-  const utf8::InPlaceLayout layout =
-      may_detour ? utf8::in_place_layout(text.data(), size) : utf8::InPlaceLayout{0, 0, utf8::StrRoute::utf8};
+  const utf8::InPlaceLayout layout = may_detour ? utf8::in_place_layout(text.data(), size)
+                                                : utf8::InPlaceLayout{0, 0, 0, utf8::StrRoute::utf8};
   PyRef str;
   switch (layout.route) {
     case utf8::StrRoute::utf8: str = str_from_utf8(text.view()); break;
-    case utf8::StrRoute::utf32: str = str_from_code_points_of(text.view()); break;
+    case utf8::StrRoute::utf32: str = str_from_code_points_of(text.view(), layout.characters); break;
     case utf8::StrRoute::utf16: str = str_from_utf16_in_place(text, layout); break;
   }
   if (!str) return failure(api_call_failed());

@@ -126,6 +126,7 @@ std::u16string decoded(const std::vector<std::uint32_t>& points) {
   // And over the text itself, where in_place_layout puts it.
   const utf8::InPlaceLayout layout = utf8::in_place_layout(text.data(), text.size());
   EXPECT_EQ(layout.units, results[1].size());
+  EXPECT_EQ(layout.characters, points.size());
   std::size_t high = 0;
   bool four = false;
   for (const char c : text) {

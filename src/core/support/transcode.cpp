@@ -657,7 +657,8 @@ InPlaceLayout in_place_layout(const char* in, std::size_t size) noexcept {
   const Mix mix = mix_of(p, p + size);
   constexpr std::size_t stored_ahead = 32, margin = 16;
   const std::size_t offset = (size - mix.high + stored_ahead + margin + 15) & ~std::size_t{15};
-  return {offset, size - mix.continuations + mix.fours, route_of(mix, size)};
+  const std::size_t characters = size - mix.continuations;
+  return {offset, characters + mix.fours, characters, route_of(mix, size)};
 }
 
 std::size_t to_utf16(const char* in, std::size_t size, char16_t* out) noexcept {

@@ -64,11 +64,13 @@ StrRoute str_route(const char* in, std::size_t size) noexcept;
 // `units` is how many it writes, so that the buffer needs
 // max(text_offset + size, 2 * units + 32) bytes: for a text that takes
 // the UTF-16 route, little more than the text itself, where a room of its
-// own would take as much again. `route` is str_route's answer for the
-// whole text, without its glance at the start.
+// own would take as much again. `characters` is the text's count of
+// them, and `route` str_route's answer for the whole text, without its
+// glance at the start.
 struct InPlaceLayout {
   std::size_t text_offset;
   std::size_t units;
+  std::size_t characters;
   StrRoute route;
 };
 InPlaceLayout in_place_layout(const char* in, std::size_t size) noexcept;
