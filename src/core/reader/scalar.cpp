@@ -336,11 +336,14 @@ constexpr std::array<bool, 256> starts_a_number = [] {
 }  // namespace
 
 Value decode_scalar(std::string_view token, const FormatConfig& config) {
-  if (equals(token, config.null_str())) return Value::null();
-  if (equals(token, config.true_str())) return Value::boolean(true);
-  if (equals(token, config.false_str())) return Value::boolean(false);
-  if (token.empty()) return Value::string(token);
-
+  if (token.empty()) return Value::string(token);  // no keyword is empty
+  // The keyword tests only where a keyword starts with the token's byte.
+  const auto start = config.scalar_starts()[static_cast<unsigned char>(token.front())];
+  if (start == FormatConfig::ScalarStart::keyword) {
+    if (equals(token, config.null_str())) return Value::null();
+    if (equals(token, config.true_str())) return Value::boolean(true);
+    if (equals(token, config.false_str())) return Value::boolean(false);
+  }
   if (starts_a_number[static_cast<unsigned char>(token.front())]) {
     if (const auto number = decode_number(token)) return *number;
   }
