@@ -1,5 +1,5 @@
-// decode_scalar, parse_integer and parse_float against the reference of
-// scalar_oracle.h. The first byte chooses the configuration (whose
+// decode_scalar, the reader's ScalarTyper, parse_integer and parse_float
+// against the reference of scalar_oracle.h. The first byte chooses the configuration (whose
 // keywords take part in the typing) and the token's form: the raw bytes,
 // or a run-length form that reaches tokens of a million digits (needed
 // where a huge exponent is balanced by as many digits).
@@ -61,5 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Value decoded = decode_scalar(token, config);
   const Value expected = reference_decode(token, config);
   FUZZ_CHECK(decoded == expected, shown + ": " + show(decoded) + " expected " + show(expected));
+  // The reader's typer, with its shortcuts by first byte.
+  const Value typed = ScalarTyper(config)(token);
+  FUZZ_CHECK(typed == expected, shown + ": typed " + show(typed) + " expected " + show(expected));
   return 0;
 }

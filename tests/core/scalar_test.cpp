@@ -74,6 +74,43 @@ TEST(ScalarTyper, AgreesWithDecodeScalar) {
   }
 }
 
+// A point among a token's second and third bytes and another among its
+// last three but one settle it as a string without the number tests. The
+// tokens around that shortcut (points one byte too far in or out, one
+// point seen twice, signs, exponents, keywords that look like versions)
+// must type as the two grammars and the keywords say, through decode_scalar
+// and the typer alike.
+TEST(DecodeScalar, VersionShortcutAgreesWithTheGrammars) {
+  const FormatConfig keyworded = *FormatConfig::create({defaults.fields().delimiters, {"1.2.3", "12.4", "9"}});
+  const std::pair<const FormatConfig*, std::vector<Value>> configs[] = {
+      {&defaults, {}}, {&keyworded, {Value::null(), Value::boolean(true), Value::boolean(false)}}};
+  std::vector<std::string> tokens = {
+      "1.2.3", "12.4", "9", "12.45", "1.234", "12.345", "1.2.", "1..2", "1.2..", "12..4", "1.23.4", "12.34.5",
+      "123.4.5", "1.2.34", "1.2.345", "12.40.99", "12.3e5", "1.2e.3", "1.2e3.", "1.5e.3", "-1.2.3", "+1.23",
+      "-12.45", "+.1.2", ".1.2.3", ".12.3", "1.2.3-rc1", "2021.03.04", "12345", "1.2e-3", "0.0.0", "0.00",
+      "1.2.3e5", "3.10.2", "1.2.3.4.5", "1.2.x", "1x2.3"};
+  for (const auto& [config, keywords] : configs) {
+    const ScalarTyper type(*config);
+    for (const std::string& token : tokens) {
+      Value expected = Value::string(token);
+      const std::string* const keyword_texts[] = {&config->null_str(), &config->true_str(), &config->false_str()};
+      bool keyword = false;
+      for (std::size_t k = 0; k < keywords.size() && !keyword; ++k) {
+        if (*keyword_texts[k] == token) expected = keywords[k], keyword = true;
+      }
+      if (!keyword) {
+        if (const auto i = parse_integer(token)) {
+          expected = Value::integer(*i);
+        } else if (const auto f = parse_float(token)) {
+          expected = Value::floating(*f);
+        }
+      }
+      EXPECT_EQ(decode_scalar(token, *config), expected) << token;
+      EXPECT_EQ(type(token), expected) << token;
+    }
+  }
+}
+
 // The C library's conversion rounds correctly and is the reference here,
 // as for the fuzz targets.
 void expect_matches_reference(const std::string& token) {

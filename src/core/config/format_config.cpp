@@ -125,9 +125,10 @@ FormatConfig::FormatConfig(FormatFields fields)
   for (const char c : number_characters) {
     if (is_special(static_cast<unsigned char>(c))) numbers_need_escaping_ = true;
   }
-  for (const char c : number_first_characters) may_be_typed_[static_cast<unsigned char>(c)] = true;
+  for (const char c : number_first_characters)
+    scalar_starts_[static_cast<unsigned char>(c)] = ScalarStart::number;
   for (const std::string& keyword : fields_.keywords) {
-    if (!keyword.empty()) may_be_typed_[static_cast<unsigned char>(keyword.front())] = true;
+    if (!keyword.empty()) scalar_starts_[static_cast<unsigned char>(keyword.front())] = ScalarStart::keyword;
   }
 }
 

@@ -117,10 +117,13 @@ class FormatConfig {
   // usual configurations keep writing numbers without looking at them.
   bool numbers_need_escaping() const noexcept { return numbers_need_escaping_; }
 
-  // By first byte: whether a scalar token might be anything but a string,
-  // because a number or a keyword starts with that byte.
-  using FirstByteTable = std::array<bool, 256>;
-  const FirstByteTable& may_be_typed() const noexcept { return may_be_typed_; }
+  // By first byte: what a scalar token might be besides a string. Only a
+  // token whose first byte starts a keyword needs the keyword tests, which
+  // come before the number tests; the other typed ones can go straight to
+  // the number tests.
+  enum class ScalarStart : std::uint8_t { string_only, number, keyword };
+  using FirstByteTable = std::array<ScalarStart, 256>;
+  const FirstByteTable& scalar_starts() const noexcept { return scalar_starts_; }
 
  private:
   explicit FormatConfig(FormatFields fields);
@@ -137,7 +140,7 @@ class FormatConfig {
   TokenTable top_key_stops_{};
   TokenTable object_key_stops_{};
   TokenTable scalar_stops_{};
-  FirstByteTable may_be_typed_{};
+  FirstByteTable scalar_starts_{};
   bool numbers_need_escaping_ = false;
 };
 

@@ -246,6 +246,20 @@ constexpr std::int64_t modest_exponent = 10'000;
   return p;
 }
 
+// Whether the token has a point among its second and third bytes and
+// another among its last three but one, which no number has: a cheap
+// answer for most version numbers (3.10.2, 12.4.99), which would otherwise
+// be parsed up to their second point. Most numbers pay two byte tests.
+bool looks_like_a_version(std::string_view token) noexcept {
+  const std::size_t size = token.size();
+  if (size < 5) return false;
+  const char* const p = token.data();
+  const std::size_t late = p[size - 2] == '.' ? size - 2 : p[size - 3] == '.' ? size - 3 : 0;
+  if (late == 0) return false;
+  const std::size_t early = p[1] == '.' ? 1 : p[2] == '.' ? 2 : late;
+  return early < late;
+}
+
 // A token that starts like a number, typed and converted in one pass over
 // its bytes: an integer when it is one and fits, else a float when the
 // float grammar takes the whole token, else nothing (a string). The
@@ -336,12 +350,15 @@ constexpr std::array<bool, 256> starts_a_number = [] {
 }  // namespace
 
 Value decode_scalar(std::string_view token, const FormatConfig& config) {
-  if (equals(token, config.null_str())) return Value::null();
-  if (equals(token, config.true_str())) return Value::boolean(true);
-  if (equals(token, config.false_str())) return Value::boolean(false);
-  if (token.empty()) return Value::string(token);
-
-  if (starts_a_number[static_cast<unsigned char>(token.front())]) {
+  if (token.empty()) return Value::string(token);  // no keyword is empty
+  // The keyword tests only where a keyword starts with the token's byte.
+  const auto start = config.scalar_starts()[static_cast<unsigned char>(token.front())];
+  if (start == FormatConfig::ScalarStart::keyword) {
+    if (equals(token, config.null_str())) return Value::null();
+    if (equals(token, config.true_str())) return Value::boolean(true);
+    if (equals(token, config.false_str())) return Value::boolean(false);
+  }
+  if (starts_a_number[static_cast<unsigned char>(token.front())] && !looks_like_a_version(token)) {
     if (const auto number = decode_number(token)) return *number;
   }
   return Value::string(token);

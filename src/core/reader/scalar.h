@@ -27,17 +27,18 @@ Value decode_scalar(std::string_view token, const FormatConfig& config);
 class ScalarTyper {
  public:
   explicit ScalarTyper(const FormatConfig& config) noexcept
-      : config_(config), may_be_typed_(config.may_be_typed()) {}
+      : config_(config), starts_(config.scalar_starts()) {}
 
   Value operator()(std::string_view token) const {
-    if (!token.empty() && !may_be_typed_[static_cast<unsigned char>(token.front())]) [[likely]]
+    if (!token.empty() && starts_[static_cast<unsigned char>(token.front())] ==
+                              FormatConfig::ScalarStart::string_only) [[likely]]
       return Value::string(token);
     return decode_scalar(token, config_);
   }
 
  private:
   const FormatConfig& config_;
-  const FormatConfig::FirstByteTable& may_be_typed_;
+  const FormatConfig::FirstByteTable& starts_;
 };
 
 // The two number grammars, exposed for tests and fuzzers. parse_float may
