@@ -73,10 +73,22 @@ struct Reference {
                                 ? text + std::snprintf(text, sizeof text, "%.0f.0", x)
                                 : std::to_chars(text, text + sizeof text, x, std::chars_format::fixed).ptr;
     const std::string spelling(text, static_cast<std::size_t>(end - text)), written = format_float(x);
-    if ((shortest_digits(x) != want || written != spelling) && ++failures <= 10) {
+    if ((shortest_digits(x) != want || written != spelling || !untrimmed_matches(x, want)) && ++failures <= 10) {
       ADD_FAILURE() << std::hexfloat << x << ": " << ::testing::PrintToString(shortest_digits(x)) << " "
                     << written << ", want " << ::testing::PrintToString(want) << " " << spelling;
     }
+  }
+
+  // The untrimmed digits are `want` with zeros appended, at most 17 digits.
+  static bool untrimmed_matches(double x, DecimalDigits want) {
+    constexpr std::uint64_t e17 = 100'000'000'000'000'000;
+    const DecimalDigits untrimmed = shortest_digits_untrimmed(x);
+    if (untrimmed.significand >= e17 || untrimmed.exponent > want.exponent) return false;
+    for (int e = untrimmed.exponent; e < want.exponent; ++e) {
+      if (want.significand >= e17) return false;
+      want.significand *= 10;
+    }
+    return want.significand == untrimmed.significand;
   }
 
   void check_bits(std::uint64_t first, std::uint64_t last) {

@@ -78,7 +78,7 @@ DecimalDigits without_trailing_zeros(std::uint64_t significand, int exponent) {
 
 }  // namespace
 
-DecimalDigits shortest_digits(double value) {
+DecimalDigits shortest_digits_untrimmed(double value) {
   constexpr std::uint64_t hidden_bit = std::uint64_t{1} << 52;
   constexpr std::uint64_t infinity_bits = std::uint64_t{0x7FF} << 52;
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value) & ~(std::uint64_t{1} << 63);
@@ -133,7 +133,13 @@ DecimalDigits shortest_digits(double value) {
   // 10^(k+1) can end in 0 (or 10 * 10^k when s < 10).
   const std::uint64_t select = 0 - static_cast<std::uint64_t>(shorter);
   const std::uint64_t significand = ((s10 + !lower10_in) & select) | ((s + upper) & ~select);
-  return without_trailing_zeros(significand, k + shorter);
+  return {significand, k + shorter};
+}
+
+DecimalDigits shortest_digits(double value) {
+  const DecimalDigits untrimmed = shortest_digits_untrimmed(value);
+  if (untrimmed.significand == 0) return untrimmed;  // no digits to trim
+  return without_trailing_zeros(untrimmed.significand, untrimmed.exponent);
 }
 
 }  // namespace vardelquin

@@ -22,4 +22,10 @@ struct DecimalDigits {
 // infinities and NaN give {0, 0}.
 DecimalDigits shortest_digits(double value);
 
+// The same decimal, except that the significand may end in zeros (the
+// exponent being that much less); it still has at most 17 digits. This
+// saves the search for trailing zeros where the digits get written anyway
+// and can be scanned for them there.
+DecimalDigits shortest_digits_untrimmed(double value);
+
 }  // namespace vardelquin
