@@ -186,14 +186,6 @@ __m128i sixteen_digits(std::uint64_t n) noexcept {
 }
 #endif
 
-#if VARDELQUIN_SSE2
-// The digits written below are scanned for the trailing zeros, so the
-// shortest digits need not be searched for them first.
-DecimalDigits fraction_digits(double value) { return shortest_digits_untrimmed(value); }
-#else
-DecimalDigits fraction_digits(double value) { return shortest_digits(value); }
-#endif
-
 // The `count` digits of `significand` (which has that many, at most 17)
 // from `out` on; 17 bytes there may be written. Returns how many of them
 // there are up to the last that is not zero. Scaled up to 17 digits, the
@@ -242,8 +234,14 @@ constexpr std::size_t fractional_float_room = 1 + 2 + 323 + 17;
 [[gnu::always_inline]] inline char* fractional_float_at(char* out, double value) {
   *out = '-';
   out += std::signbit(value);
-  const DecimalDigits decimal = fraction_digits(value);
+#if VARDELQUIN_SSE2
+  // put_significand() finds where the digits end.
+  const DecimalDigits decimal = shortest_digits_padded(value);
+  constexpr int count = 17;
+#else
+  const DecimalDigits decimal = shortest_digits(value);
   const int count = digit_count(decimal.significand);
+#endif
   const int integer_digits = count + decimal.exponent;
   if (integer_digits > 0) {
     // The digits, then those after the point moved one place on to make
