@@ -1,5 +1,6 @@
 #include "writer/shortest_digits.h"
 
+#include <bit>
 #include <cstdint>
 
 namespace vardelquin {
@@ -34,8 +35,11 @@ DecimalDigits without_trailing_zeros(std::uint64_t significand, int exponent) {
 }  // namespace
 
 DecimalDigits shortest_digits(double value) {
+  constexpr std::uint64_t infinity_bits = std::uint64_t{0x7FF} << 52;
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value) & ~(std::uint64_t{1} << 63);
+  // Zero wraps around to the largest value here.
+  if (bits - 1 >= infinity_bits - 1) return {0, 0};
   const DecimalDigits padded = shortest_digits_padded(value);
-  if (padded.significand == 0) return padded;  // no digits to trim
   return without_trailing_zeros(padded.significand, padded.exponent);
 }
 

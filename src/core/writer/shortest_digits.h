@@ -79,15 +79,11 @@ inline std::uint64_t scale(const std::uint64_t (&g)[2], std::uint64_t cp) {
 // 17 digits (the exponent being that much less): the writer stores 17
 // digits whatever their count and finds the last that is not zero among
 // them, so neither the count nor the trailing zeros are searched for here.
-// Zero, the infinities and NaN give {0, 0}.
+// Only for a finite nonzero value: the writer has told those apart already.
 [[gnu::always_inline]] inline DecimalDigits shortest_digits_padded(double value) {
   using namespace shortest_digits_detail;
   constexpr std::uint64_t hidden_bit = std::uint64_t{1} << 52;
-  constexpr std::uint64_t infinity_bits = std::uint64_t{0x7FF} << 52;
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value) & ~(std::uint64_t{1} << 63);
-  // Zero wraps around to the largest value here.
-  if (bits - 1 >= infinity_bits - 1) return {0, 0};
-
   const std::uint64_t fraction = bits & (hidden_bit - 1);
   const auto biased_exponent = static_cast<int>(bits >> 52);
   const std::uint64_t c = biased_exponent != 0 ? fraction | hidden_bit : fraction;
