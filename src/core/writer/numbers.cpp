@@ -200,12 +200,12 @@ __m128i sixteen_digits(std::uint64_t n) noexcept {
 #if VARDELQUIN_SSE2
   const __m128i digits = sixteen_digits(rest);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), digits);
-  // A bit for each digit after the leading one that is not zero; the
-  // leading one never is. Or-ing in a bit below them keeps bit_width's
-  // argument nonzero, which spares it a test.
+  // A bit for each digit after the leading one that is not zero (the
+  // mask has 16 bits); the leading one never is. A bit set below them
+  // keeps bit_width's argument nonzero, which spares it a test.
   const auto nonzero =
-      static_cast<unsigned>(~_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_set1_epi8('0')))) & 0xFFFFu;
-  return static_cast<int>(std::bit_width(nonzero << 1 | 1));
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_set1_epi8('0')))) ^ 0xFFFFu;
+  return static_cast<int>(std::bit_width(nonzero * 2 + 1));
 #else
   store_eight_digits(out + 1, eight_digits(rest / e8));
   store_eight_digits(out + 9, eight_digits(rest % e8));
