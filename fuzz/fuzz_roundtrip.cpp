@@ -1,11 +1,15 @@
 // Trees built from the fuzzer's bytes, within the nesting bound, under a
 // configuration taken from the same bytes, are written and read back. The
 // result must be what tree_model.h says the format promises, and reading
-// must be a fixed point after one round.
+// must be a fixed point after one round. Each float from the fuzzer's bits
+// is also spelled as the standard library spells it.
 #include <array>
 #include <bit>
+#include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -20,11 +24,52 @@ namespace {
 constexpr double inf = std::numeric_limits<double>::infinity();
 
 constexpr std::array<double, 24> interesting_floats = {
-    0.0, -0.0, 1.0, -1.5, 0.1, 0.30000000000000004, 1e300, 1e23, 1e-7, 5e-324,
-    std::numeric_limits<double>::max(), -std::numeric_limits<double>::min(), 4503599627370495.5,
-    9007199254740992.0, 9007199254740993.0, 18446744073709551616.0, 9223372036854775808.0, inf, -inf,
-    std::bit_cast<double>(std::uint64_t{0x7FF8000000000000}), std::bit_cast<double>(std::uint64_t{0xFFF8000000000001}),
-    std::bit_cast<double>(std::uint64_t{0x7FF0000000000001}), 123456.789, -0.000123};
+    0.0,
+    -0.0,
+    1.0,
+    -1.5,
+    0.1,
+    0.30000000000000004,
+    1e300,
+    1e23,
+    1e-7,
+    5e-324,
+    std::numeric_limits<double>::max(),
+    -std::numeric_limits<double>::min(),
+    4503599627370495.5,
+    9007199254740992.0,
+    9007199254740993.0,
+    18446744073709551616.0,
+    9223372036854775808.0,
+    inf,
+    -inf,
+    std::bit_cast<double>(std::uint64_t{0x7FF8000000000000}),
+    std::bit_cast<double>(std::uint64_t{0xFFF8000000000001}),
+    std::bit_cast<double>(std::uint64_t{0x7FF0000000000001}),
+    123456.789,
+    -0.000123};
+
+// A float's spelling: integral values exactly with ".0", others in the
+// shortest positional digits that read back as the same value.
+std::string reference_spelling(double x) {
+  if (std::isnan(x)) return "NaN";
+  if (std::isinf(x)) return x < 0 ? "-inf" : "inf";
+  char text[400];
+  if (x == std::trunc(x))
+    return std::string(text, static_cast<std::size_t>(std::snprintf(text, sizeof text, "%.0f.0", x)));
+  const char* const end = std::to_chars(text, text + sizeof text, x, std::chars_format::fixed).ptr;
+  return std::string(text, static_cast<std::size_t>(end - text));
+}
+
+// A float of the fuzzer's bits, or with `fractional` of an exponent where
+// values below 2^52 have fractions, whose spelling is checked.
+Value checked_float(std::uint64_t bits, bool fractional) {
+  if (fractional) bits = (bits & 0x800FFFFFFFFFFFFF) | ((bits >> 52 & 0x7FF) % 112 + 963) << 52;
+  const double x = std::bit_cast<double>(bits);
+  const std::string written = format_float(x), expected = reference_spelling(x);
+  FUZZ_CHECK(written == expected, written + " expected " + expected);
+  return Value::floating(x);
+}
 
 class Generator {
  public:
@@ -48,7 +93,7 @@ class Generator {
       case 1: return Value::boolean((op & 0x10) != 0);
       case 2: return Value::integer(static_cast<std::int64_t>(in_.u64()));
       case 3: return Value::integer(static_cast<std::int8_t>(in_.byte()));
-      case 4: return Value::floating(std::bit_cast<double>(in_.u64()));
+      case 4: return checked_float(in_.u64(), (op & 0x10) != 0);
       case 5: return Value::floating(interesting_floats[in_.byte() % interesting_floats.size()]);
       case 6:
       case 7: return make_string(document_.arena(), text());
@@ -109,11 +154,36 @@ class Generator {
 
   // Spellings that the reader types, and delimiters that need escapes.
   std::string tricky_text() {
-    static constexpr std::array<std::string_view, 30> pool = {
-        "", "0", "-0", "007", "+1", "9223372036854775807", "9223372036854775808",
-        "-9223372036854775808", "-9223372036854775809", "1.", ".5", "-.5", "1e5", "1E-5", "1e", "inf",
-        "-Infinity", "nan", "-nan", "NaN", "1e400", "1e-400", "0x10", "1_000", " 1", "1 ", ".", "e5",
-        "infin", std::string_view("\0", 1)};
+    static constexpr std::array<std::string_view, 30> pool = {"",
+                                                              "0",
+                                                              "-0",
+                                                              "007",
+                                                              "+1",
+                                                              "9223372036854775807",
+                                                              "9223372036854775808",
+                                                              "-9223372036854775808",
+                                                              "-9223372036854775809",
+                                                              "1.",
+                                                              ".5",
+                                                              "-.5",
+                                                              "1e5",
+                                                              "1E-5",
+                                                              "1e",
+                                                              "inf",
+                                                              "-Infinity",
+                                                              "nan",
+                                                              "-nan",
+                                                              "NaN",
+                                                              "1e400",
+                                                              "1e-400",
+                                                              "0x10",
+                                                              "1_000",
+                                                              " 1",
+                                                              "1 ",
+                                                              ".",
+                                                              "e5",
+                                                              "infin",
+                                                              std::string_view("\0", 1)};
     const std::uint8_t choice = in_.byte();
     const std::uint8_t which = in_.byte();
     switch (choice % 4) {

@@ -73,10 +73,23 @@ struct Reference {
                                 ? text + std::snprintf(text, sizeof text, "%.0f.0", x)
                                 : std::to_chars(text, text + sizeof text, x, std::chars_format::fixed).ptr;
     const std::string spelling(text, static_cast<std::size_t>(end - text)), written = format_float(x);
-    if ((shortest_digits(x) != want || written != spelling) && ++failures <= 10) {
+    if ((shortest_digits(x) != want || written != spelling || !padded_matches(x, want)) && ++failures <= 10) {
       ADD_FAILURE() << std::hexfloat << x << ": " << ::testing::PrintToString(shortest_digits(x)) << " "
                     << written << ", want " << ::testing::PrintToString(want) << " " << spelling;
     }
+  }
+
+  // The padded digits are `want` with zeros appended to 17 digits.
+  static bool padded_matches(double x, DecimalDigits want) {
+    constexpr std::uint64_t e16 = 10'000'000'000'000'000;
+    const DecimalDigits padded = shortest_digits_padded(x);
+    if (padded.significand < e16 || padded.significand >= 10 * e16 || padded.exponent > want.exponent)
+      return false;
+    for (int e = padded.exponent; e < want.exponent; ++e) {
+      if (want.significand >= e16) return false;
+      want.significand *= 10;
+    }
+    return want.significand == padded.significand;
   }
 
   void check_bits(std::uint64_t first, std::uint64_t last) {

@@ -267,9 +267,10 @@ TEST(WriterTest, FloatSpellings) {
 
 // Each digit count from 1 to 17 with the point at every place from 20
 // before the first digit to before the last, either sign, against the
-// standard library's shortest positional spelling.
+// standard library's shortest positional spelling. Zeros inside the digits
+// and at their end try where the writer finds the last significant digit.
 TEST(WriterTest, FloatsOfEveryLengthAndPointPlace) {
-  for (const std::string digits : {"12345678901234567", "98765432109876543", "10000000000000001"}) {
+  for (const std::string digits : {"12345678901234567", "98765432109876543", "10000000000000001", "10203040506070809"}) {
     for (int count = 1; count <= 17; ++count) {
       for (int point = -20; point < count; ++point) {
         const std::string typed = digits.substr(0, static_cast<std::size_t>(count)) + "e" + std::to_string(point - count);

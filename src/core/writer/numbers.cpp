@@ -187,23 +187,33 @@ __m128i sixteen_digits(std::uint64_t n) noexcept {
 #endif
 
 // The `count` digits of `significand` (which has that many, at most 17)
-// from `out` on; 17 bytes there may be written. Scaled up to 17 digits, the
+// from `out` on; 17 bytes there may be written. Returns how many of them
+// there are up to the last that is not zero. Scaled up to 17 digits, the
 // first of them not zero, every significand takes the same three stores,
 // with no measuring of where its digits start.
-void put_significand(char* out, std::uint64_t significand, int count) noexcept {
+[[gnu::always_inline]] inline int put_significand(char* out, std::uint64_t significand, int count) noexcept {
 #if VARDELQUIN_SWAR
   const std::uint64_t scaled = significand * powers_of_ten[17 - count];
   const std::uint64_t leading = scaled / e16;
   const std::uint64_t rest = scaled - leading * e16;
   out[0] = static_cast<char>('0' + leading);
 #if VARDELQUIN_SSE2
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), sixteen_digits(rest));
+  const __m128i digits = sixteen_digits(rest);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), digits);
+  // A bit for each digit after the leading one that is not zero (the
+  // mask has 16 bits); the leading one never is. A bit set below them
+  // keeps bit_width's argument nonzero, which spares it a test.
+  const auto nonzero =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_set1_epi8('0')))) ^ 0xFFFFu;
+  return static_cast<int>(std::bit_width(nonzero * 2 + 1));
 #else
   store_eight_digits(out + 1, eight_digits(rest / e8));
   store_eight_digits(out + 9, eight_digits(rest % e8));
+  return count;
 #endif
 #else
   write_digits_backwards(out + count, significand);
+  return count;
 #endif
 }
 
@@ -224,26 +234,32 @@ constexpr std::size_t fractional_float_room = 1 + 2 + 323 + 17;
 [[gnu::always_inline]] inline char* fractional_float_at(char* out, double value) {
   *out = '-';
   out += std::signbit(value);
+#if VARDELQUIN_SSE2
+  // put_significand() finds where the digits end.
+  const DecimalDigits decimal = shortest_digits_padded(value);
+  constexpr int count = 17;
+#else
   const DecimalDigits decimal = shortest_digits(value);
   const int count = digit_count(decimal.significand);
+#endif
   const int integer_digits = count + decimal.exponent;
   if (integer_digits > 0) {
     // The digits, then those after the point moved one place on to make
     // room for it: a block of 16 whatever their count, the bytes past the
     // digits being scratch.
     const auto point = static_cast<std::size_t>(integer_digits);
-    put_significand(out, decimal.significand, count);
+    const int significant = put_significand(out, decimal.significand, count);
     char fraction[16];
     std::memcpy(fraction, out + point, 16);
     std::memcpy(out + point + 1, fraction, 16);
     out[point] = '.';
-    out += count + 1;
+    out += significant + 1;
   } else {
     const auto zeros = static_cast<std::size_t>(-integer_digits);
     std::memcpy(out, "0.0000000000000000", 18);
     if (zeros > 16) std::memset(out + 18, '0', zeros - 16);
-    put_significand(out + 2 + zeros, decimal.significand, count);
-    out += 2 + zeros + static_cast<std::size_t>(count);
+    const int significant = put_significand(out + 2 + zeros, decimal.significand, count);
+    out += 2 + zeros + static_cast<std::size_t>(significant);
   }
   return out;
 }
