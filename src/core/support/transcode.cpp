@@ -69,12 +69,17 @@ constexpr auto packings = [] {
   return table;
 }();
 
-// Stores the bytes of `v` that `shuffle` picks, in its order (0x80: a
-// zero), at `out`: the one step every packing below takes.
+// The bytes of `v` that `shuffle` picks, in its order (0x80: a zero): the
+// one step every packing below takes.
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i shuffled(
+    __m128i v, const std::uint8_t (&shuffle)[16]) noexcept {
+  return _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffle)));
+}
+
+// Those bytes stored at `out`.
 [[gnu::target("ssse3"), gnu::always_inline]] inline void store_shuffled(
     void* out, __m128i v, const std::uint8_t (&shuffle)[16]) noexcept {
-  _mm_storeu_si128(static_cast<__m128i*>(out),
-                   _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffle))));
+  _mm_storeu_si128(static_cast<__m128i*>(out), shuffled(v, shuffle));
 }
 
 const bool has_byte_shuffles = __builtin_cpu_supports("ssse3");
@@ -509,8 +514,7 @@ struct ShuffleKept {
     const __m128i zero = _mm_setzero_si128();
     for (const auto& [half, bits] : {std::pair{low, keep & 0xFF}, std::pair{high, keep >> 8}}) {
       const LanePacking& packing = lane_packings[bits];
-      const __m128i packed =
-          _mm_shuffle_epi8(half, _mm_load_si128(reinterpret_cast<const __m128i*>(packing.shuffle)));
+      const __m128i packed = shuffled(half, packing.shuffle);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(packed, zero));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(packed, zero));
       out += 4 * packing.count;
