@@ -166,6 +166,11 @@ PendingException api_call_failed() {
   return fetch_exception();
 }
 
+PendingException out_of_memory() {
+  PyErr_NoMemory();
+  return fetch_exception();
+}
+
 void raise_exception(PendingException failure) { std::move(failure).raise(); }
 
 PyHandle internal_failure_class() {

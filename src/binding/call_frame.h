@@ -72,6 +72,10 @@ PendingException fetch_exception();
 // unchanged; a NULL without one is a defect, reported as InternalFailure.
 PendingException api_call_failed();
 
+// MemoryError, for memory that ran out outside the interpreter, where
+// throwing std::bad_alloc is not possible.
+PendingException out_of_memory();
+
 void raise_exception(PendingException failure);
 
 // The InternalFailure class, created on first use; null with an exception

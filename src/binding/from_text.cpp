@@ -409,6 +409,7 @@ PendingException reader_failure(const Failure& read_failure) {
 PyResult<PyRef> dict_from_text(PyHandle source, std::string_view text, const FormatConfig& config) {
   const CollectorPause pause;
   const spare::Lease<ObjectSink::Storage> storage;
+  if (!storage.ready()) return failure(out_of_memory());
   ObjectSink sink(source, text, *storage);
   if (!sink.start()) return failure(sink.take_failure());
   TextReader reader(text, config, sink, storage->scratch);

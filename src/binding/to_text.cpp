@@ -431,6 +431,7 @@ class Walker {
 
 PyResult<PyRef> str_of_dict(PyHandle dict, const FormatConfig& config) {
   const spare::Lease<DumpsStorage> storage;
+  if (!storage.ready()) return failure(out_of_memory());
   if (PyResult<Ok> written = Walker(config, *storage).walk(dict); !written) {
     return failure(std::move(written).error());
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +64,25 @@ TEST(Lease, AReenteredCallAndAnotherThreadGetStorageOfTheirOwn) {
   }).join();
   EXPECT_NE(other, &*outer);
   EXPECT_EQ(outer->numbers, std::vector<int>{1});
+}
+
+struct Counted {
+  static inline std::atomic<int> alive = 0;
+  Counted() noexcept { ++alive; }
+  ~Counted() { --alive; }
+  Counted(const Counted&) = delete;
+  Counted& operator=(const Counted&) = delete;
+  void give_back() noexcept {}
+};
+
+TEST(Lease, AThreadsStorageIsFreedWhenTheThreadExits) {
+  const int before = Counted::alive;
+  std::thread([&] {
+    const spare::Lease<Counted> lease;
+    EXPECT_TRUE(lease.ready());
+    EXPECT_EQ(Counted::alive, before + 1);
+  }).join();
+  EXPECT_EQ(Counted::alive, before);
 }
 
 TEST(Arena, ClearKeepsOneFirstBlockForTheNextUse) {

@@ -8,20 +8,33 @@
 // same kind is running further up its thread's stack, gets fresh storage
 // of its own, so re-entry is safe; other threads have storage of their own.
 //
-// A thread's storage is made at the start of its first call: making it
-// registers its destructor for the thread's exit with the C library,
-// which ends the process if it finds no memory for that, and the end of a
-// call is where memory is most likely to have run out.
+// A thread's storage is made at the start of its first call, without a
+// thread_local (see thread_key.h). That first call also has the C++
+// runtime's per-thread exception state allocated (see
+// ready_to_throw_on_this_thread): a bad_alloc thrown without it would
+// end the process in the C library instead of becoming the call's
+// failure. When there is no memory even for that, the lease is not
+// ready() and the call must fail as out of memory without throwing. When
+// there is no memory for the storage itself, or no key for it, the call
+// gets fresh storage, as a re-entered one does, and reports running out
+// of memory where it happens.
 //
-// A storage struct is default-constructible and has a member
+// A storage struct is default-constructible without throwing and has a
+// member
 //   void give_back() noexcept
 // that empties each of its buffers with spare::empty (or the like), so
 // that what is kept holds nothing of the call (no references, no text).
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
+#include <exception>
+#include <new>
 #include <optional>
+#include <type_traits>
 #include <utility>
+
+#include "support/thread_key.h"
 
 namespace vardelquin::spare {
 
@@ -40,11 +53,30 @@ void empty(Buffer& buffer) noexcept {
   }
 }
 
+// Has the C++ runtime allocate this thread's exception state now, while
+// there is memory for it: that state is a thread_local of the runtime's
+// library, which the C library allocates on the thread's first throw,
+// ending the process if that fails. A few small blocks are
+// freed just before, so the allocation finds one in the thread's own free
+// lists. False, with nothing allocated, when there is not even that much
+// memory.
+[[gnu::cold]] inline bool ready_to_throw_on_this_thread() noexcept {
+  void* rooms[5] = {};
+  bool found = true;
+  for (std::size_t i = 0; i < 5; ++i) {
+    rooms[i] = std::malloc(std::size_t{16} << i);
+    found = found && rooms[i] != nullptr;
+  }
+  for (void* room : rooms) std::free(room);
+  if (found) (void)std::uncaught_exceptions();
+  return found;
+}
+
 template <class Storage>
 class Lease {
  public:
-  Lease() : slot_(Slot::of_this_thread()) {
-    if (slot_->taken) [[unlikely]] {
+  Lease() : slot_(Slot::of_this_thread(ready_)) {
+    if (slot_ == nullptr || slot_->taken) [[unlikely]] {
       storage_ = &fresh_.emplace();
       slot_ = nullptr;
     } else {
@@ -61,38 +93,41 @@ class Lease {
   Lease(const Lease&) = delete;
   Lease& operator=(const Lease&) = delete;
 
+  // False when this thread's first call found no memory at all.
+  bool ready() const noexcept { return ready_; }
   Storage& operator*() const noexcept { return *storage_; }
   Storage* operator->() const noexcept { return storage_; }
 
  private:
-  // A thread's storage is reached through a plain thread_local pointer: a
-  // thread_local with a destructor would cost a guard and a registration
-  // check at every use, through the dynamic loader's TLS resolver in a
-  // shared library. The storage itself lives in such a thread_local, made
-  // on the thread's first lease.
   struct Slot {
     Storage storage;
     bool taken = false;
 
-    static Slot* of_this_thread() {
-      Slot* const slot = current;
-      return slot != nullptr ? slot : make();
+    static Slot* of_this_thread(bool& ready) noexcept {
+      Slot* const slot = key.get();
+      return slot != nullptr ? slot : make(ready);
     }
-    [[gnu::noinline]] static Slot* make() {
-      thread_local Holder holder;
-      return &holder.slot;
+    // Made in memory from malloc, since operator new, even its nothrow
+    // form, fails by throwing.
+    [[gnu::noinline]] static Slot* make(bool& ready) noexcept {
+      static_assert(std::is_nothrow_default_constructible_v<Storage>,
+                    "storage is made where nothing may throw");
+      ready = ready_to_throw_on_this_thread();
+      if (!ready) return nullptr;
+      void* const room = std::malloc(sizeof(Slot));
+      if (room == nullptr) return nullptr;
+      Slot* const slot = new (room) Slot;
+      if (!key.set(slot)) {
+        ThreadKey<Slot>::destroy(slot);
+        return nullptr;
+      }
+      return slot;
     }
-    static inline thread_local Slot* current = nullptr;
-  };
-  struct Holder {
-    Slot slot;
-    Holder() noexcept { Slot::current = &slot; }
-    ~Holder() { Slot::current = nullptr; }
-    Holder(const Holder&) = delete;
-    Holder& operator=(const Holder&) = delete;
+    static inline ThreadKey<Slot> key;
   };
 
-  Slot* slot_;  // null when the storage is fresh
+  bool ready_ = true;  // declared before slot_, whose initialiser sets it
+  Slot* slot_;         // null when the storage is fresh
   Storage* storage_;
   std::optional<Storage> fresh_;
 };
