@@ -151,8 +151,9 @@ class ObjectSink {
   };
 
   // `text` is the UTF-8 of `source`, a str.
-  ObjectSink(PyHandle source, std::string_view text, Storage& storage)
-      : source_(source),
+  ObjectSink(PyHandle source, std::string_view text, Storage& storage, CollectorPause& pause)
+      : pause_(pause),
+        source_(source),
         text_(text.data()),
         text_view_(text),
         frames_(storage.frames),
@@ -238,10 +239,13 @@ class ObjectSink {
   }
 
   // Between two values of a long text (see signal_poll.h). Everything
-  // made so far is owned here, beyond the reach of a handler's code.
+  // made so far is held here by strong references, so a handler cannot
+  // free it; one that finds the half-built containers (gc.get_objects()
+  // lists them) and changes them changes the result, never the call's
+  // safety.
   static constexpr std::size_t poll_interval = signal_poll_bytes;
   bool poll() {
-    if (run_signal_handlers()) return true;
+    if (pause_.run_signal_handlers_unpaused()) return true;
     fail(fetch_exception);
     return false;
   }
@@ -366,6 +370,7 @@ class ObjectSink {
     return false;
   }
 
+  CollectorPause& pause_;
   const PyHandle source_;
   const char* const text_;
   const std::string_view text_view_;
@@ -407,10 +412,10 @@ PendingException reader_failure(const Failure& read_failure) {
 }  // namespace
 
 PyResult<PyRef> dict_from_text(PyHandle source, std::string_view text, const FormatConfig& config) {
-  const CollectorPause pause;
+  CollectorPause pause;
   const spare::Lease<ObjectSink::Storage> storage;
   if (!storage.ready()) return failure(out_of_memory());
-  ObjectSink sink(source, text, *storage);
+  ObjectSink sink(source, text, *storage, pause);
   if (!sink.start()) return failure(sink.take_failure());
   TextReader reader(text, config, sink, storage->scratch);
   switch (reader.read()) {
