@@ -6,7 +6,7 @@ A type checker in strict mode accepts it, and it runs as it stands:
 
 from __future__ import annotations
 
-from typing import Any
+from typing import Any, TypedDict
 
 import vardelquin
 from vardelquin import FormatConfig
@@ -20,6 +20,11 @@ def colon_dialect() -> FormatConfig:
     return config
 
 
+class Order(TypedDict):
+    id: int
+    items: list[str]
+
+
 def round_trip(record: dict[str, Any], config: FormatConfig | None = None) -> dict[str, Any]:
     text: str = vardelquin.dumps(record, config)
     return vardelquin.loads(text, config=config)
@@ -28,6 +33,9 @@ def round_trip(record: dict[str, Any], config: FormatConfig | None = None) -> di
 def main() -> None:
     person: dict[str, Any] = {"name": "mirl", "hobbies": ["cycling", "rowing"], "age": 30}
     assert round_trip(person) == person
+
+    order: Order = {"id": 7, "items": ["tea", "cake"]}
+    assert vardelquin.dumps(order) == "id=7;items=[tea|cake];"
 
     config = colon_dialect()
     specials: list[str] = config.special_chars()

@@ -7,6 +7,10 @@ the delimiters and keyword spellings of the text.
 
 from typing import Any, final
 
+# What type checkers make of every TypedDict: a dict at run time, which
+# dumps takes, where dict[str, Any] would refuse it. Not exported.
+from typing import _TypedDict
+
 __all__ = ["FormatConfig", "dumps", "loads"]
 
 @final
@@ -103,7 +107,7 @@ class FormatConfig:
     def special_chars(self) -> list[str]:
         """The eight delimiters in field order, field_sep first, escape last."""
 
-def dumps(obj: dict[str, Any], config: FormatConfig | None = None) -> str:
+def dumps(obj: dict[str, Any] | _TypedDict, config: FormatConfig | None = None) -> str:
     """Serialize a Python dict into the custom format string.
 
     Example:
