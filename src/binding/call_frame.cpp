@@ -162,7 +162,7 @@ PendingException fetch_exception() {
 }
 
 PendingException api_call_failed() {
-  if (PyErr_Occurred() == nullptr) return PendingException::internal("Python API call failed");
+  if (PyErr_Occurred() == nullptr) return PendingException::internal(message::api_call_failed);
   return fetch_exception();
 }
 

@@ -8,6 +8,7 @@
 #include "binding/arguments.h"
 #include "binding/format_config_type.h"
 #include "binding/from_text.h"
+#include "binding/messages.h"
 #include "binding/source_text.h"
 #include "binding/text.h"
 #include "binding/to_text.h"
@@ -34,7 +35,7 @@ struct WorkingConfig {
 PyResult<WorkingConfig> settle_config(PyHandle config) {
   if (!config || config.get() == Py_None) {
     static const auto defaults = FormatConfig::defaults();
-    if (!defaults) return internal_failure("default FormatConfig is always valid");
+    if (!defaults) return internal_failure(message::default_config_invalid);
     return WorkingConfig{&*defaults, std::nullopt};
   }
   PyResult<ConfigReadHold> hold = hold_for_reading(config);

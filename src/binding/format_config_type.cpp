@@ -77,7 +77,7 @@ PyResult<Instance*> as_format_config(PyHandle object) {
   if (!cls) {
     raise_exception(std::move(cls).error());
     PyErr_WriteUnraisable(nullptr);
-    return internal_failure("failed to create type object for `FormatConfig`");
+    return internal_failure(message::config_type_not_created);
   }
   auto* type = reinterpret_cast<PyTypeObject*>(cls->get());
   if (object.type() != type && !PyType_IsSubtype(object.type(), type)) {
@@ -178,7 +178,7 @@ void format_config_dealloc(PyObject* self) {
     } else {
       free_slot = PyObject_Free;  // what the base object type frees with
     }
-    if (free_slot == nullptr) return internal_failure("PyBaseObject_Type should have tp_free");
+    if (free_slot == nullptr) return internal_failure(message::no_tp_free);
     free_slot(self);
     // An instance of a heap type owns a reference to its type, dropped
     // here, once the instance's memory is gone.

@@ -11,6 +11,7 @@
 
 #include "binding/collector_pause.h"
 #include "binding/key_cache.h"
+#include "binding/messages.h"
 #include "binding/signal_poll.h"
 #include "binding/text.h"
 #include "reader/text_reader.h"
@@ -195,7 +196,7 @@ class ObjectSink {
       case ValueTag::Str: made = make_str(value.as_str(), lasting); break;
       case ValueTag::List:
       case ValueTag::Object:
-        fail([] { return PendingException::internal("unknown value tag"); });
+        fail([] { return PendingException::internal(message::unknown_value_tag); });
         return false;
     }
     return complete(created(made));

@@ -1,7 +1,7 @@
-// The messages that the binding raises in words of its own, in one place,
-// as the core's are in src/core/messages.cpp, so that their spellings are
-// read and changed together; tests/python/test_binding_messages.py pins
-// each one a test can reach.
+// The messages that the binding raises in words of its own, all of them
+// here, as the core's are in src/core/messages.cpp, so that their
+// spellings are read and changed together;
+// tests/python/test_binding_messages.py pins each one a test can reach.
 #pragma once
 
 #include <cstddef>
@@ -44,5 +44,18 @@ inline constexpr const char* not_an_exception = "exceptions must derive from Bas
 inline constexpr const char* nothing_to_fetch = "attempted to fetch exception but none was set";
 inline constexpr const char* internal_failure_class_being_made =
     "InternalFailure is being created by this thread";
+
+// Internal failures: the text of the InternalFailure raised. Only the two
+// on a dict changed while dumps writes it are a caller's doing; the rest
+// name states that a defect alone would reach.
+inline constexpr const char* dict_changed_size = "dictionary changed size during iteration";
+inline constexpr const char* dict_keys_changed = "dictionary keys changed during iteration";
+inline constexpr const char* api_call_failed = "Python API call failed";
+inline constexpr const char* default_config_invalid = "default FormatConfig is always valid";
+inline constexpr const char* config_type_not_created = "failed to create type object for `FormatConfig`";
+inline constexpr const char* no_tp_free = "PyBaseObject_Type should have tp_free";
+inline constexpr const char* str_part_not_encoded = "a part of a str failed to encode, but not the whole";
+inline constexpr const char* surrogate_encoded = "a str with a surrogate encoded as UTF-8";
+inline constexpr const char* unknown_value_tag = "unknown value tag";
 
 }  // namespace vardelquin::message

@@ -5,6 +5,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "binding/messages.h"
 #include "binding/text.h"
 #include "support/transcode.h"
 
@@ -23,7 +24,7 @@ constexpr Py_ssize_t block = 4096;
 PendingException encoding_failure(PyHandle str) {
   const PyRef encoded = PyRef::steal(PyUnicode_AsUTF8String(str.get()));
   if (!encoded) return fetch_exception();
-  return PendingException::internal("a str with a surrogate encoded as UTF-8");
+  return PendingException::internal(message::surrogate_encoded);
 }
 
 // The UTF-8 of `str` (`length` characters), in storage of its own. The

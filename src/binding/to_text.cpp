@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "binding/arguments.h"
+#include "binding/messages.h"
 #include "binding/signal_poll.h"
 #include "binding/text.h"
 #include "failure.h"
@@ -117,11 +118,11 @@ class Walker {
     // Only the caller's code, run by str(), can change a dict under us, so
     // until str() has run once there is no size to check.
     if (foreign_code_ran_ && PyDict_Size(dict) != frame.start_size) {
-      fail(PendingException::internal("dictionary changed size during iteration"));
+      fail(PendingException::internal(message::dict_changed_size));
       return PyHandle();
     }
     if (frame.remaining == -1) {
-      fail(PendingException::internal("dictionary keys changed during iteration"));
+      fail(PendingException::internal(message::dict_keys_changed));
       return PyHandle();
     }
     PyObject* key = nullptr;
@@ -416,7 +417,7 @@ class Walker {
     PyErr_Clear();
     const PyRef whole = PyRef::steal(PyUnicode_AsUTF8String(str.get()));
     if (!whole) return fetch_exception();
-    return PendingException::internal("a part of a str failed to encode, but not the whole");
+    return PendingException::internal(message::str_part_not_encoded);
   }
 
   TextWriter writer_;

@@ -1,6 +1,7 @@
 // dumps: Python objects straight to text. Runs with the interpreter lock
-// held; only str() of an object that is not a None, bool, int, float, str,
-// list or dict runs the caller's Python code.
+// held; the caller's Python code runs only in str() of an object that is
+// not a None, bool, int, float, str, list or dict, and in signal handlers
+// at the polls of a long call (see signal_poll.h).
 #pragma once
 
 #include "binding/call_frame.h"
