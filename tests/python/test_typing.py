@@ -14,7 +14,8 @@ pytest.importorskip("mypy", reason="the type checker (mypy) is not installed")
 REPO_ROOT = pathlib.Path(__file__).resolve().parents[2]
 STUB = pathlib.Path(importlib.util.find_spec("vardelquin").origin).parent / "vardelquin-stubs" / "__init__.pyi"
 MISUSES = [  # each must be rejected
-    "vardelquin.dumps([1, 2])", "vardelquin.dumps({1: 'a'})", "vardelquin.dumps(types.MappingProxyType({}))", "vardelquin.dumps({}, config={})",
+    "vardelquin.dumps([1, 2])", "vardelquin.dumps({1: 'a'})", "vardelquin.dumps(types.MappingProxyType({}))",
+    "vardelquin.dumps({}, config={})",
     "vardelquin.loads(b'a=1;')", "n: int = vardelquin.dumps({})", "t: list[object] = vardelquin.loads('a=1;')",
     "vardelquin.FormatConfig(field_sep=None)", "vardelquin.FormatConfig(separator=';')",
     "vardelquin.FormatConfig(';', '=', '[', ']', '|', '{', '}', '%', 'n', 't', 'f', 'x')",
@@ -39,7 +40,8 @@ def test_stubtest_and_strict_checking(tmp_path):
 
 
 def test_misuses_are_rejected(tmp_path):
-    (tmp_path / "misuse.py").write_text("from __future__ import annotations\nimport types, vardelquin\n" + "\n".join(MISUSES))
+    header = "from __future__ import annotations\nimport types, vardelquin\n"
+    (tmp_path / "misuse.py").write_text(header + "\n".join(MISUSES))
     report = python("-m", "mypy", "--strict", "--no-error-summary", "misuse.py", cwd=tmp_path).stdout
     assert "Cannot find implementation or library stub" not in report
     assert [line for line in range(3, len(MISUSES) + 3) if f"misuse.py:{line}: error:" not in report] == []
