@@ -3,39 +3,48 @@
 # errors and runs them, natively or for another architecture under
 # user-mode emulation:
 #
-#   tools/test_core.sh [--simd=on|off] [--arch=native|aarch64|s390x|windows]
+#   tools/test_core.sh [--simd=on|off] [--wide=native|portable]
+#                      [--arch=native|aarch64|s390x|windows]
 #
 # --simd=off builds the portable path of every routine that has a
-# vectorised or word-at-a-time one (see src/core/support/simd.h). aarch64
-# is a 64-bit ARM target; s390x is big-endian; windows is x86_64 Windows,
-# built by mingw-w64 and run under wine. A cross build installs its
-# compiler, the GoogleTest sources and the emulator first
-# (tools/install_system_deps.sh cross), compiles GoogleTest for the target,
-# and runs every test binary through qemu or wine. Each configuration has
-# its own build folder, build/core-<arch>[-nosimd]. On success it prints
-# ctest's summary; on failure everything the build or ctest printed, so no
-# failing assertion is cut off, and the exit status is non-zero.
+# vectorised or word-at-a-time one (see src/core/support/simd.h).
+# --wide=portable builds the 128-bit products from 32-bit halves, in the
+# pair of words that MSVC uses, instead of with the compiler's 128-bit
+# integer (see src/core/support/wide_multiply.h). aarch64 is a 64-bit ARM
+# target; s390x is big-endian; windows is x86_64 Windows, built by
+# mingw-w64 and run under wine. A cross build installs its compiler, the
+# GoogleTest sources and the emulator first (tools/install_system_deps.sh
+# cross), compiles GoogleTest for the target, and runs every test binary
+# through qemu or wine. Each configuration has its own build folder,
+# build/core-<arch>[-nosimd][-portable128]. On success it prints ctest's
+# summary; on failure everything the build or ctest printed, so no failing
+# assertion is cut off, and the exit status is non-zero.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 simd=on
+wide=native
 arch=native
 for arg in "$@"; do
   case "$arg" in
     --simd=on | --simd=off) simd=${arg#--simd=} ;;
+    --wide=native | --wide=portable) wide=${arg#--wide=} ;;
     --arch=native | --arch=aarch64 | --arch=s390x | --arch=windows) arch=${arg#--arch=} ;;
-    -h | --help) sed -n '2,17s/^# \{0,1\}//p' "$0"; exit 0 ;;
-    *) echo "usage: $0 [--simd=on|off] [--arch=native|aarch64|s390x|windows]" >&2; exit 2 ;;
+    -h | --help) sed -n '2,21s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) echo "usage: $0 [--simd=on|off] [--wide=native|portable] [--arch=native|aarch64|s390x|windows]" >&2; exit 2 ;;
   esac
 done
 
 build=build/core-$arch
 [ "$simd" = on ] || build+=-nosimd
+[ "$wide" = native ] || build+=-portable128
 
 # Vectorised code decides in one header whether it is built; a core file
-# that tests the target's macros itself would escape --simd=off.
+# that tests the target's macros itself would escape --simd=off. The wide
+# multiplication picks MSVC's intrinsics by target in its own header, which
+# --wide=portable overrides.
 if strays=$(grep -rlE '__(SSE|AVX|ARM_NEON|aarch64|x86_64)|_M_(X64|AMD64|IX86|ARM)|<(e|x|i|t|s|p|n|sm)mmintrin\.h>|<arm_neon\.h>' \
-    src/core --exclude=simd.h); then
+    src/core --exclude=simd.h --exclude=wide_multiply.h); then
   echo "test_core.sh: architecture tests outside src/core/support/simd.h:" >&2
   echo "$strays" >&2
   exit 1
@@ -58,7 +67,8 @@ if strays=$(grep -rlE '#[[:space:]]*include[[:space:]]*"tree/' src --exclude-dir
 fi
 
 options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DVARDELQUIN_BUILD_EXTENSION=OFF -DVARDELQUIN_BUILD_TESTS=ON
-  -DVARDELQUIN_BUILD_FUZZ_REPLAY=ON -DVARDELQUIN_WERROR=ON -DVARDELQUIN_SIMD="${simd^^}")
+  -DVARDELQUIN_BUILD_FUZZ_REPLAY=ON -DVARDELQUIN_WERROR=ON -DVARDELQUIN_SIMD="${simd^^}"
+  -DVARDELQUIN_PORTABLE_WIDE_MULTIPLY="$([ "$wide" = portable ] && echo ON || echo OFF)")
 # -O2 keeps the emulated runs short; the native builds test -O3.
 case "$arch" in
   native) ;;
@@ -84,7 +94,7 @@ case "$arch" in
       -DVARDELQUIN_GTEST_SOURCE_DIR=/usr/src/googletest) ;;
 esac
 
-echo "core tests: $arch, SIMD $simd, in $build"
+echo "core tests: $arch, SIMD $simd, wide multiply $wide, in $build"
 cmake -S . -B "$build" "${options[@]}" >/dev/null
 # Compiler output is shown only when the build fails: a clean build has
 # nothing to say but progress counters.

@@ -3,14 +3,10 @@
 #include <bit>
 #include <limits>
 
-#if !defined(__SIZEOF_INT128__)
-#error "nearest_double.cpp needs unsigned __int128 (GCC or clang on a 64-bit target)"
-#endif
+#include "support/wide_multiply.h"
 
 namespace vardelquin {
 namespace {
-
-__extension__ typedef unsigned __int128 uint128;
 
 // The writer's table: g(e) = floor(10^e * 2^(127 - floor(log2 10^e))) + 1.
 #include "writer/pow10_table.inc"
@@ -39,16 +35,18 @@ std::optional<double> nearest_double(std::uint64_t mantissa, std::int64_t power)
   const int zeros = std::countl_zero(mantissa);
   const std::uint64_t w = mantissa << zeros;
   const auto& g = pow10_table[power - pow10_min_exponent];
-  const uint128 t = ((uint128{g[0]} << 64) | g[1]) - 1;
+  // T's words, the borrow of the low word's subtraction taken from the high.
+  const std::uint64_t t_high = g[0] - (g[1] == 0);
+  const std::uint64_t t_low = g[1] - 1;
   const bool exact = power >= 0 && power <= largest_exact_power;
 
-  // The 192-bit product: high, middle, low words.
-  const uint128 upper = uint128{w} * static_cast<std::uint64_t>(t >> 64);
-  const uint128 lower = uint128{w} * static_cast<std::uint64_t>(t);
-  const std::uint64_t low = static_cast<std::uint64_t>(lower);
-  const uint128 rest = (upper & std::numeric_limits<std::uint64_t>::max()) + (lower >> 64);
-  const std::uint64_t middle = static_cast<std::uint64_t>(rest);
-  const std::uint64_t high = static_cast<std::uint64_t>(upper >> 64) + static_cast<std::uint64_t>(rest >> 64);
+  // The 192-bit product: high, middle, low words. The upper two are
+  // w * t_high plus the high word of w * t_low, which fits in 128 bits.
+  const UInt128 lower = multiply_wide(w, t_low);
+  const UInt128 upper = multiply_wide(w, t_high, high_word(lower));
+  const std::uint64_t low = low_word(lower);
+  const std::uint64_t middle = low_word(upper);
+  const std::uint64_t high = high_word(upper);
 
   // high's top bit is bit 63 or 62: keep 54 bits from it.
   const int top = static_cast<int>(high >> 63);
