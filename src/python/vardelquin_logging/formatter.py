@@ -9,6 +9,7 @@ from typing import Any, Dict, List, Mapping, Optional, Tuple
 from vardelquin import FormatConfig
 
 from vardelquin_logging.one_line import one_line, private_config
+from vardelquin_logging.placeholder import is_data_failure, unprintable, unprintable_exception
 
 __all__ = ["DEFAULT_FIELDS", "Formatter"]
 
@@ -52,7 +53,11 @@ class Formatter(logging.Formatter):
     than str, int, float, bool, None, list and dict are written as
     ``vardelquin.dumps`` writes them (their ``str()``); keys that are not
     str are written as their ``str()``, and an int beyond 64 bits as its
-    digits.
+    digits. A value that cannot be written at all (its str() raises, a
+    list or dict inside itself or nested too deeply, a message whose
+    arguments do not fit it, a traceback that cannot be formatted) is
+    written as a placeholder such as ``<unprintable Bad: ValueError>``
+    (see the package's documentation); the record is never lost.
     """
 
     def __init__(self, fields: Optional[Mapping[str, str]] = None, *, config: Optional[FormatConfig] = None,
@@ -74,17 +79,37 @@ class Formatter(logging.Formatter):
     def format(self, record: logging.LogRecord) -> str:
         # As logging.Formatter does: the message and the traceback text are
         # kept on the record, the traceback for the record's other handlers.
-        record.message = record.getMessage()
-        if record.exc_info and not record.exc_text:
-            record.exc_text = self.formatException(record.exc_info)
+        # Neither may cost the record: what cannot be made is a placeholder.
+        try:
+            record.message = record.getMessage()
+        except BaseException as error:
+            if not is_data_failure(error):
+                raise
+            record.message = unprintable(record.msg, error)
+        exception = record.exc_text
+        if record.exc_info and not exception:
+            try:
+                exception = record.exc_text = self.formatException(record.exc_info)
+            except BaseException as error:
+                if not is_data_failure(error):
+                    raise
+                exception = unprintable_exception(record.exc_info, error)
         line: Dict[str, Any] = {key: self._attribute(record, name) for name, key in self._leading}
-        for name, value in record.__dict__.items():
-            if name not in _RECORD_ATTRIBUTES:
-                while name in line:
-                    name = "extra." + name
-                line[name] = value
-        if self._exception_key is not None and record.exc_text:
-            line[self._exception_key] = record.exc_text
+        try:
+            for name, value in record.__dict__.items():
+                if name not in _RECORD_ATTRIBUTES:
+                    while name in line:
+                        name = "extra." + name
+                    line[name] = value
+        except RuntimeError:  # another thread changed the record meanwhile: start again from a copy
+            line = {key: line[key] for _, key in self._leading}
+            for name, value in dict(record.__dict__).items():
+                if name not in _RECORD_ATTRIBUTES:
+                    while name in line:
+                        name = "extra." + name
+                    line[name] = value
+        if self._exception_key is not None and exception:
+            line[self._exception_key] = exception
         if self._stack_key is not None and record.stack_info:
             line[self._stack_key] = self.formatStack(record.stack_info)
         return one_line(line, self._config)
