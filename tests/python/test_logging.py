@@ -281,3 +281,78 @@ def test_a_copy_that_fails_and_what_steers_the_program(monkeypatch):
     for value in (Interrupting(), [Interrupting(), "a\nb"]):
         with pytest.raises(KeyboardInterrupt):
             Renderer()(None, "info", {"value": value})
+
+
+ISO_TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d")
+
+
+@pytest.mark.parametrize("args, kwargs, written", [
+    ((), {}, ["time", "level", "logger", "message", "user"]),
+    (({"levelname": "lvl", "message": "msg"},), {}, {"lvl": "ERROR", "msg": "hello", "user": "u"}),
+    (("%(asctime)s %(levelname)-8s %(message)s", "%Y-%m-%d"), {}, ["asctime", "levelname", "message", "user"]),
+    (("{created} {levelname:<8} {message!r} {name.upper}", None, "{"), {}, ["created", "levelname", "message", "name",
+                                                                            "user"]),
+    (("$levelname ${message} $$x",), {"style": "$"}, {"levelname": "ERROR", "message": "hello", "user": "u"}),
+    (("%(service)s %(user)s %(message)s %(missing)s %%(no)s",), {"defaults": {"service": "shop"}},
+     {"service": "shop", "user": "u", "message": "hello", "missing": None}),
+    (("no attribute named",), {"validate": False}, {"user": "u"}),
+    (("",), {"fields": {"message": "m"}}, {"m": "hello", "user": "u"}),
+    (("no attribute named",), {}, ValueError("Invalid format 'no attribute named' for '%' style")),
+    (("%(message)s", None, "#"), {}, ValueError("Style must be one of: %,{,$")),
+    (("%(message)s",), {"fields": {"message": "m"}}, TypeError("give fmt or fields, not both")),
+    (({"message": "m"},), {"fields": {"message": "m"}}, TypeError("fields given twice")),
+])
+def test_constructed_as_the_standard_librarys_formatter(args, kwargs, written):
+    if isinstance(written, Exception):
+        with pytest.raises(type(written), match=re.escape(str(written))):
+            Formatter(*args, **kwargs)
+        return
+    record = vardelquin.loads(one_record(Formatter(*args, **kwargs), extra={"user": "u"}))
+    assert (list(record) if isinstance(written, list) else record) == written
+    if "created" in record:
+        assert ISO_TIME.fullmatch(record["created"])
+    if "asctime" in record:
+        assert record["asctime"] == datetime.date.today().isoformat()
+
+
+def test_built_by_file_config_and_dict_config(tmp_path):
+    (tmp_path / "logging.ini").write_text(textwrap.dedent("""
+        [loggers]
+        keys=root
+        [handlers]
+        keys=out
+        [formatters]
+        keys=v
+        [logger_root]
+        level=INFO
+        handlers=out
+        [handler_out]
+        class=StreamHandler
+        args=(sys.stdout,)
+        formatter=v
+        [formatter_v]
+        class=vardelquin_logging.Formatter
+        format=%(levelname)s %(message)s
+    """))
+    # Configuring logging replaces every handler, pytest's too: it runs apart.
+    script = textwrap.dedent("""
+        import logging, logging.config
+        def log():
+            logging.getLogger("app").info("hello", extra={"n": 1})
+        logging.config.fileConfig("logging.ini")
+        log()
+        for formatter in ({"class": "vardelquin_logging.Formatter", "format": "{levelname} {message}", "style": "{",
+                           "validate": True},
+                          {"()": "vardelquin_logging.Formatter", "format": "$levelname $message", "style": "$",
+                           "utc": True}):
+            logging.config.dictConfig({
+                "version": 1, "disable_existing_loggers": False, "formatters": {"v": formatter},
+                "root": {"level": "INFO", "handlers": ["out"]},
+                "handlers": {"out": {"class": "logging.StreamHandler", "stream": "ext://sys.stdout",
+                                     "formatter": "v"}}})
+            log()
+    """)
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, cwd=tmp_path, timeout=60)
+    assert (proc.returncode, proc.stderr) == (0, "")
+    lines = proc.stdout.splitlines()
+    assert [vardelquin.loads(line) for line in lines] == [{"levelname": "INFO", "message": "hello", "n": 1}] * 3
