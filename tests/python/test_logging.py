@@ -2,6 +2,7 @@
 import collections
 import datetime
 import decimal
+import functools
 import io
 import json
 import logging
@@ -10,13 +11,15 @@ import re
 import subprocess
 import sys
 import textwrap
+import threading
 
 import pytest
 
 import vardelquin
 from vardelquin import FormatConfig
 from vardelquin_logging import Formatter, Renderer, join_lines
-from vardelquin_logging.one_line import FIELDS
+from vardelquin_logging import fit
+from vardelquin_logging.one_line import FIELDS, one_line
 
 import model
 
@@ -181,3 +184,175 @@ def test_the_readme_example_reads_back_with_the_tool(tmp_path):
     assert records[0]["items"] == ["tea", "cups"]
     assert records[1]["message"] == ["could not price order 1042;", "retrying"]
     assert records[1]["exception"][-1] == "KeyError: 'price'" and records[2]["event"] == "order shipped"
+
+
+class Unprintable:
+    def __init__(self, result=None):
+        self.result = result
+
+    def __str__(self):
+        if self.result is None:
+            raise ValueError("no text")
+        return self.result  # not a str: str() raises TypeError
+
+
+class Mutating:
+    """Changes its container while dumps writes it, itself or from another thread, deterministically."""
+    def __init__(self, container, thread=False):
+        self.container, self.thread = container, thread
+        container["m"] = self
+
+    def __str__(self):
+        change = functools.partial(self.container.__setitem__, "z", 1)
+        if self.thread:
+            other = threading.Thread(target=change)
+            other.start()
+            other.join()
+        else:
+            change()
+        return "m"
+
+
+def nested(depth, innermost):
+    value = innermost
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+def self_holding(kind):
+    value = kind()
+    value.append(value) if kind is list else value.__setitem__("self", value)
+    return value
+
+
+# (value, what it is written as): each value fails vardelquin.dumps, yet the record is written.
+HOSTILE = {
+    "str raises": (lambda: Unprintable(), "<unprintable Unprintable: ValueError>"),
+    "str not a str": (lambda: Unprintable(5), "<unprintable Unprintable: TypeError>"),
+    "key str raises": (lambda: {Unprintable(): 1}, {"<unprintable Unprintable: ValueError>": 1}),
+    "dict in itself": (lambda: self_holding(dict), {"self": "<cycle dict>"}),
+    "list in itself": (lambda: self_holding(list), ["<cycle list>"]),
+    "too deep": (lambda: nested(3000, 1), nested(999, ["<too deep list>"])),
+    "lines at the bound": (lambda: nested(999, "a\nb\r\nc"), nested(999, "a\\nb\\r\\nc")),
+    "changed by str": (lambda: Mutating({"a": 1}).container, {"a": 1, "m": "m", "z": 1}),
+    "changed by a thread": (lambda: Mutating({"a": 1}, thread=True).container, {"a": 1, "m": "m", "z": 1}),
+}
+
+
+@pytest.mark.parametrize("make, written", HOSTILE.values(), ids=HOSTILE)
+def test_values_that_cannot_be_written_become_placeholders(make, written, capsys):
+    line = one_record(Formatter({"message": "msg"}), "kept", extra={"before": [1], "value": make(), "after": "x"})
+    rendered = Renderer()(None, "info", {"event": "kept", "before": [1], "value": make(), "after": "x"})
+    assert "\n" not in rendered and "\r" not in rendered
+    # Compared as text: == on the read-back values would recurse too deeply for the deep ones.
+    assert line == vardelquin.dumps({"msg": "kept", "before": [1], "value": written, "after": "x"})
+    assert rendered == vardelquin.dumps({"event": "kept", "before": [1], "value": written, "after": "x"})
+    vardelquin.loads(line)
+    assert capsys.readouterr() == ("", "")
+
+
+@pytest.mark.parametrize("message, args, exc_info, fields", [
+    ("%d", ("not a number",), None, {"message": "<unprintable str: TypeError>"}),
+    (Unprintable(), (), None, {"message": "<unprintable Unprintable: ValueError>"}),
+    ("failed", (), (ValueError, "not an exception", None),
+     {"message": "failed", "exception": "<unprintable str: AttributeError>"}),
+])
+def test_messages_and_tracebacks_that_cannot_be_made(message, args, exc_info, fields, capsys):
+    formatter = Formatter({"message": "message", "exc_info": "exception"})
+    assert vardelquin.loads(one_record(formatter, message, *args, exc_info=exc_info)) == fields
+    if exc_info is not None:
+        assert vardelquin.loads(Renderer()(None, "error", {"event": "failed", "exc_info": exc_info})) == {
+            "event": "failed", "exception": fields["exception"]}
+    assert capsys.readouterr() == ("", "")
+
+
+def test_a_copy_that_fails_and_what_steers_the_program(monkeypatch):
+    # A copy fails only when another thread wins a race mid-copy; stand in for it.
+    monkeypatch.setattr(fit, "_copy", lambda container, is_list: None if container.get("x") == 1 else
+                        list(dict.items(container)))
+    assert vardelquin.loads(one_line({"a\n": {"x": 1}}, None)) == {"a\\n": "<changed while written dict>"}
+    monkeypatch.undo()
+
+    class Interrupting:
+        def __str__(self):
+            raise KeyboardInterrupt
+
+    for value in (Interrupting(), [Interrupting(), "a\nb"]):
+        with pytest.raises(KeyboardInterrupt):
+            Renderer()(None, "info", {"value": value})
+
+
+ISO_TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d")
+
+
+@pytest.mark.parametrize("args, kwargs, written", [
+    ((), {}, ["time", "level", "logger", "message", "user"]),
+    (({"levelname": "lvl", "message": "msg"},), {}, {"lvl": "ERROR", "msg": "hello", "user": "u"}),
+    (("%(asctime)s %(levelname)-8s %(message)s", "%Y-%m-%d"), {}, ["asctime", "levelname", "message", "user"]),
+    (("{created} {levelname:<8} {message!r} {name.upper}", None, "{"), {}, ["created", "levelname", "message", "name",
+                                                                            "user"]),
+    (("$levelname ${message} $$x",), {"style": "$"}, {"levelname": "ERROR", "message": "hello", "user": "u"}),
+    (("%(service)s %(user)s %(message)s %(missing)s %%(no)s",), {"defaults": {"service": "shop"}},
+     {"service": "shop", "user": "u", "message": "hello", "missing": None}),
+    (("no attribute named",), {"validate": False}, {"user": "u"}),
+    (("",), {"fields": {"message": "m"}}, {"m": "hello", "user": "u"}),
+    (("no attribute named",), {}, ValueError("Invalid format 'no attribute named' for '%' style")),
+    (("%(message)s", None, "#"), {}, ValueError("Style must be one of: %,{,$")),
+    (("%(message)s",), {"fields": {"message": "m"}}, TypeError("give fmt or fields, not both")),
+    (({"message": "m"},), {"fields": {"message": "m"}}, TypeError("fields given twice")),
+])
+def test_constructed_as_the_standard_librarys_formatter(args, kwargs, written):
+    if isinstance(written, Exception):
+        with pytest.raises(type(written), match=re.escape(str(written))):
+            Formatter(*args, **kwargs)
+        return
+    record = vardelquin.loads(one_record(Formatter(*args, **kwargs), extra={"user": "u"}))
+    assert (list(record) if isinstance(written, list) else record) == written
+    if "created" in record:
+        assert ISO_TIME.fullmatch(record["created"])
+    if "asctime" in record:
+        assert record["asctime"] == datetime.date.today().isoformat()
+
+
+def test_built_by_file_config_and_dict_config(tmp_path):
+    (tmp_path / "logging.ini").write_text(textwrap.dedent("""
+        [loggers]
+        keys=root
+        [handlers]
+        keys=out
+        [formatters]
+        keys=v
+        [logger_root]
+        level=INFO
+        handlers=out
+        [handler_out]
+        class=StreamHandler
+        args=(sys.stdout,)
+        formatter=v
+        [formatter_v]
+        class=vardelquin_logging.Formatter
+        format=%(levelname)s %(message)s
+    """))
+    # Configuring logging replaces every handler, pytest's too: it runs apart.
+    script = textwrap.dedent("""
+        import logging, logging.config
+        def log():
+            logging.getLogger("app").info("hello", extra={"n": 1})
+        logging.config.fileConfig("logging.ini")
+        log()
+        for formatter in ({"class": "vardelquin_logging.Formatter", "format": "{levelname} {message}", "style": "{",
+                           "validate": True},
+                          {"()": "vardelquin_logging.Formatter", "format": "$levelname $message", "style": "$",
+                           "utc": True}):
+            logging.config.dictConfig({
+                "version": 1, "disable_existing_loggers": False, "formatters": {"v": formatter},
+                "root": {"level": "INFO", "handlers": ["out"]},
+                "handlers": {"out": {"class": "logging.StreamHandler", "stream": "ext://sys.stdout",
+                                     "formatter": "v"}}})
+            log()
+    """)
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, cwd=tmp_path, timeout=60)
+    assert (proc.returncode, proc.stderr) == (0, "")
+    lines = proc.stdout.splitlines()
+    assert [vardelquin.loads(line) for line in lines] == [{"levelname": "INFO", "message": "hello", "n": 1}] * 3

@@ -19,6 +19,25 @@ str.splitlines() breaks at ("\\v", "\\f", "\\x1c"-"\\x1e", "\\x85",
 cannot become a list, so a key's "\\n" and "\\r" are written as the two
 characters "\\\\n" and "\\\\r".
 
+A log call never fails on its data: a value that cannot be written
+becomes a placeholder that names what happened and the value's type,
+and the rest of the record is written as usual:
+
+    <unprintable Bad: ValueError>   its str() raised ValueError (a str()
+                                    returning no str raises TypeError); so
+                                    too a key, a message whose arguments do
+                                    not fit it, a traceback that cannot be
+                                    formatted
+    <cycle dict>                    a list or dict inside itself
+    <too deep list>                 nested deeper than vardelquin.dumps
+                                    writes (1000 levels)
+    <changed while written dict>    changed while it was being copied
+
+A list or dict that changes while it is written (through a value's str(),
+or another thread meanwhile) is written as its copy holds it.
+KeyboardInterrupt, SystemExit and other exceptions that are not Exceptions
+pass through.
+
 structlog is optional: this package never imports it.
 """
 

@@ -3,12 +3,16 @@
 from __future__ import annotations
 
 import logging
+import re
+import string
+import time
 from datetime import datetime, timezone
-from typing import Any, Dict, List, Mapping, Optional, Tuple
+from typing import Any, Dict, FrozenSet, List, Literal, Mapping, Optional, Tuple, Union
 
 from vardelquin import FormatConfig
 
 from vardelquin_logging.one_line import one_line, private_config
+from vardelquin_logging.placeholder import is_data_failure, unprintable, unprintable_exception
 
 __all__ = ["DEFAULT_FIELDS", "Formatter"]
 
@@ -29,6 +33,9 @@ DEFAULT_FIELDS: Mapping[str, str] = {
 _RECORD_ATTRIBUTES = frozenset(logging.LogRecord("", 0, "", 0, "", (), None).__dict__) | {"message", "asctime"}
 _TRAILING = ("exc_info", "stack_info")
 
+# "%(name)s" names an attribute; "%%" is a literal percent sign.
+_PERCENT_FIELD = re.compile(r"%(?:%|\(([^)]*)\))")
+
 
 class Formatter(logging.Formatter):
     """Formats each log record as one line of vardelquin text.
@@ -40,64 +47,143 @@ class Formatter(logging.Formatter):
     ``extra.NAME``), then ``exception`` (the traceback) and ``stack`` when
     the record has them.
 
-    ``fields`` chooses the record's attributes and their keys: a mapping of
+    It takes the standard library's Formatter arguments, so that
+    ``logging.config.fileConfig`` and ``dictConfig`` can make it:
+
+    ``fmt`` names the attributes to write, as ``%(asctime)s %(levelname)s
+    %(message)s`` (``style`` ``"%"``, the default), ``{asctime}
+    {levelname}`` (``"{"``) or ``$asctime $levelname`` (``"$"``): the named
+    attributes in that order, each under its own name (``created`` as the
+    ISO time), then the extra fields not named, then ``exc_info`` (the
+    traceback) and ``stack_info`` when the record has them, as the standard
+    library always adds them. The rest of ``fmt`` (literal text, widths,
+    conversions) is not written. A name that is not a record attribute is
+    an extra field, written in its place; one the record lacks is written
+    as its value in ``defaults`` if it has one, else as null. ``validate``
+    checks ``fmt`` as the standard library does (ValueError when it names
+    no attribute); an empty ``fmt`` is the default line. ``datefmt`` is the
+    time.strftime format of ``asctime``; ``created``, and so ``time``,
+    stays ISO 8601 so that every line's time reads and sorts the same.
+
+    ``fields`` (also accepted as the first positional argument, a mapping)
+    chooses the record's attributes and their keys instead: a mapping of
     attribute name (any LogRecord attribute, ``message`` or ``asctime``) to
     key, written in its order; ``created`` is written as the ISO time.
+    Giving both ``fmt`` and ``fields`` is a TypeError.
     ``config`` is the FormatConfig of the text (copied when the formatter is
     made; a configuration holding a line break is refused with ValueError).
-    ``utc`` writes the time in UTC instead of local time.
+    ``utc`` writes the time, and ``asctime``, in UTC instead of local time.
 
     A str value holding a line break (the message and traceback included)
     is written as the list of its lines; see ``join_lines``. Values other
     than str, int, float, bool, None, list and dict are written as
     ``vardelquin.dumps`` writes them (their ``str()``); keys that are not
     str are written as their ``str()``, and an int beyond 64 bits as its
-    digits.
+    digits. A value that cannot be written at all (its str() raises, a
+    list or dict inside itself or nested too deeply, a message whose
+    arguments do not fit it, a traceback that cannot be formatted) is
+    written as a placeholder such as ``<unprintable Bad: ValueError>``
+    (see the package's documentation); the record is never lost.
     """
 
-    def __init__(self, fields: Optional[Mapping[str, str]] = None, *, config: Optional[FormatConfig] = None,
-                 utc: bool = False) -> None:
-        super().__init__()
-        chosen = dict(DEFAULT_FIELDS if fields is None else fields)
-        unknown = [name for name in chosen if name not in _RECORD_ATTRIBUTES]
-        if unknown:
-            raise ValueError(f"not attributes of a log record: {', '.join(unknown)}")
-        keys = list(chosen.values())
-        if any(not isinstance(key, str) for key in keys) or len(set(keys)) != len(keys):
-            raise ValueError(f"the keys must be distinct str: {keys!r}")
-        self._leading: List[Tuple[str, str]] = [(a, k) for a, k in chosen.items() if a not in _TRAILING]
+    def __init__(self, fmt: Union[str, Mapping[str, str], None] = None, datefmt: Optional[str] = None,
+                 style: Literal["%", "{", "$"] = "%", validate: bool = True, *,
+                 defaults: Optional[Mapping[str, Any]] = None, fields: Optional[Mapping[str, str]] = None,
+                 config: Optional[FormatConfig] = None, utc: bool = False) -> None:
+        if fmt is not None and not isinstance(fmt, str):  # Formatter(fields), as before fmt came first
+            if fields is not None:
+                raise TypeError("fields given twice: as the first argument and as fields=")
+            fields, fmt = fmt, None
+        if fmt and fields is not None:
+            raise TypeError("give fmt or fields, not both: each chooses the attributes written")
+        # defaults is kept here: Python 3.9's Formatter does not take it.
+        super().__init__(fmt, datefmt, style, validate)
+        self._not_extra: FrozenSet[str] = _RECORD_ATTRIBUTES
+        if fmt:
+            names = _named_attributes(fmt, style)
+            chosen: Dict[str, str] = {name: name for name in names}
+            chosen.update(exc_info="exc_info", stack_info="stack_info")
+            self._not_extra = _RECORD_ATTRIBUTES | frozenset(names)
+        else:
+            chosen = dict(DEFAULT_FIELDS if fields is None else fields)
+            unknown = [name for name in chosen if name not in _RECORD_ATTRIBUTES]
+            if unknown:
+                raise ValueError(f"not attributes of a log record: {', '.join(unknown)}")
+            keys = list(chosen.values())
+            if any(not isinstance(key, str) for key in keys) or len(set(keys)) != len(keys):
+                raise ValueError(f"the keys must be distinct str: {keys!r}")
+        given = dict(defaults or {})
+        self._leading: List[Tuple[str, str, Any]] = [(a, k, given.get(a)) for a, k in chosen.items()
+                                                     if a not in _TRAILING]
         self._exception_key = chosen.get("exc_info")
         self._stack_key = chosen.get("stack_info")
         self._config = private_config(config)
         self._utc = utc
+        if utc:
+            self.converter = time.gmtime
 
     def format(self, record: logging.LogRecord) -> str:
         # As logging.Formatter does: the message and the traceback text are
         # kept on the record, the traceback for the record's other handlers.
-        record.message = record.getMessage()
-        if record.exc_info and not record.exc_text:
-            record.exc_text = self.formatException(record.exc_info)
-        line: Dict[str, Any] = {key: self._attribute(record, name) for name, key in self._leading}
-        for name, value in record.__dict__.items():
-            if name not in _RECORD_ATTRIBUTES:
-                while name in line:
-                    name = "extra." + name
-                line[name] = value
-        if self._exception_key is not None and record.exc_text:
-            line[self._exception_key] = record.exc_text
+        # Neither may cost the record: what cannot be made is a placeholder.
+        try:
+            record.message = record.getMessage()
+        except BaseException as error:
+            if not is_data_failure(error):
+                raise
+            record.message = unprintable(record.msg, error)
+        exception = record.exc_text
+        if record.exc_info and not exception:
+            try:
+                exception = record.exc_text = self.formatException(record.exc_info)
+            except BaseException as error:
+                if not is_data_failure(error):
+                    raise
+                exception = unprintable_exception(record.exc_info, error)
+        line: Dict[str, Any] = {key: self._attribute(record, name, default) for name, key, default in self._leading}
+        not_extra = self._not_extra
+        try:
+            for name, value in record.__dict__.items():
+                if name not in not_extra:
+                    while name in line:
+                        name = "extra." + name
+                    line[name] = value
+        except RuntimeError:  # another thread changed the record meanwhile: start again from a copy
+            line = {key: line[key] for _, key, _ in self._leading}
+            for name, value in dict(record.__dict__).items():
+                if name not in not_extra:
+                    while name in line:
+                        name = "extra." + name
+                    line[name] = value
+        if self._exception_key is not None and exception:
+            line[self._exception_key] = exception
         if self._stack_key is not None and record.stack_info:
             line[self._stack_key] = self.formatStack(record.stack_info)
         return one_line(line, self._config)
 
-    def _attribute(self, record: logging.LogRecord, name: str) -> Any:
+    def _attribute(self, record: logging.LogRecord, name: str, default: Any) -> Any:
         if name == "created":
             return self.iso_time(record.created)
         if name == "asctime":
             record.asctime = self.formatTime(record, self.datefmt)
-        return getattr(record, name, None)
+        return record.__dict__.get(name, default)
 
     def iso_time(self, created: float) -> str:
         """created (seconds since the epoch) as ISO 8601 with milliseconds and the UTC offset."""
         moment = datetime.fromtimestamp(created, timezone.utc) if self._utc else \
             datetime.fromtimestamp(created).astimezone()
         return moment.isoformat(timespec="milliseconds")
+
+
+def _named_attributes(fmt: str, style: str) -> List[str]:
+    """The attributes that fmt names, in its order, each once."""
+    if style == "{":
+        # "{name.attr}" and "{name[0]}" name the attribute "name".
+        found = [re.split(r"[.\[]", field, maxsplit=1)[0] for _, field, _, _ in string.Formatter().parse(fmt) if field]
+    elif style == "$":
+        found = [match.group("named") or match.group("braced") for match in string.Template.pattern.finditer(fmt)
+                 if match.group("named") or match.group("braced")]
+    else:
+        found = [match.group(1) for match in _PERCENT_FIELD.finditer(fmt) if match.group(1) is not None]
+    return list(dict.fromkeys(found))
+

@@ -11,10 +11,13 @@ between carriage returns. join_lines undoes both steps exactly.
 
 from __future__ import annotations
 
-from typing import Any, Dict, List, Optional, Sequence, Union
+from typing import Any, Dict, Optional, Sequence, Union
 
 import vardelquin
 from vardelquin import FormatConfig
+
+from vardelquin_logging.fit import fit
+from vardelquin_logging.placeholder import is_data_failure
 
 __all__ = ["FIELDS", "join_lines", "one_line", "private_config"]
 
@@ -22,10 +25,7 @@ __all__ = ["FIELDS", "join_lines", "one_line", "private_config"]
 FIELDS = ("field_sep", "kv_sep", "list_open", "list_close", "list_sep", "obj_open", "obj_close", "escape",
           "null_str", "true_str", "false_str")
 
-_INT64_MIN, _INT64_MAX = -(2**63), 2**63 - 1
 _DEFAULT_CONFIG = FormatConfig()
-
-Lines = List[Union[str, List[str]]]
 
 
 def private_config(config: Optional[FormatConfig]) -> Optional[FormatConfig]:
@@ -44,17 +44,24 @@ def private_config(config: Optional[FormatConfig]) -> Optional[FormatConfig]:
 
 
 def one_line(fields: Dict[str, Any], config: Optional[FormatConfig]) -> str:
-    """The text of fields, as vardelquin.dumps writes it, that holds neither "\\n" nor "\\r"."""
+    """The text of fields, as vardelquin.dumps writes it, that holds neither "\\n" nor "\\r".
+
+    Never fails on the data: what dumps refuses or cannot finish (a key that
+    is not a str, an int beyond 64 bits, a lone surrogate, a str() that
+    raises, a cycle, nesting too deep, a dict changed while it is written)
+    is written as fit() makes it, with placeholders where it must.
+    """
     try:
         text = vardelquin.dumps(fields, config)
+    except BaseException as error:
+        if not is_data_failure(error):
+            raise
+    else:
         if "\n" not in text and "\r" not in text:
             return text
-    except (TypeError, OverflowError, UnicodeEncodeError):
-        # A key that is not a str, an int beyond 64 bits or a lone
-        # surrogate: _fit makes each of them writable. Anything else
-        # (an exception of an object's __str__) comes back from _fit too.
-        pass
-    return vardelquin.dumps(_fit(fields), config)
+    # The slow path, only for the rare record that needs it; its result
+    # is plain data that dumps always writes.
+    return vardelquin.dumps(fit(fields), config)
 
 
 def join_lines(value: Union[str, Sequence[Any]], config: Optional[FormatConfig] = None) -> str:
@@ -81,47 +88,3 @@ def _spelled(scalar: Any, config: Optional[FormatConfig]) -> str:
         return str(texts.null_str if scalar is None else texts.true_str if scalar else texts.false_str)
     # A number as the text spells it; the default delimiters never escape one.
     return vardelquin.dumps({"": scalar})[1:-1]
-
-
-# _fit mirrors the type tests of vardelquin.dumps, in its order, so that a
-# value is written as dumps writes it, only without line breaks.
-def _fit(value: Any) -> Any:
-    if value is None or type(value) is bool:
-        return value
-    if isinstance(value, int):
-        return value if _INT64_MIN <= value <= _INT64_MAX else int.__repr__(value)
-    if isinstance(value, float):
-        return value
-    if isinstance(value, str):
-        return _fit_text(value)
-    if isinstance(value, list):
-        return [_fit(item) for item in list.__iter__(value)]
-    if isinstance(value, dict):
-        # dict.items, as dumps reads a dictionary's own storage, not a subclass's items().
-        return {_fit_key(key): _fit(item) for key, item in dict.items(value)}
-    return _fit_text(str(value))
-
-
-def _fit_text(text: str) -> Union[str, Lines]:
-    text = _encodable(text)
-    if "\n" not in text and "\r" not in text:
-        return text
-    return [line.split("\r") if "\r" in line else line for line in text.split("\n")]
-
-
-def _fit_key(key: Any) -> str:
-    # A key cannot become a list: its line breaks are spelled out instead,
-    # the one place where the text does not give the original back.
-    text = _encodable(key if isinstance(key, str) else str(key))
-    return text.replace("\n", "\\n").replace("\r", "\\r")
-
-
-def _encodable(text: str) -> str:
-    """text, with a lone surrogate (which UTF-8 cannot hold) written as its escape, \\udc80."""
-    if text.isascii():
-        return text
-    try:
-        text.encode("utf-8")
-    except UnicodeEncodeError:
-        return text.encode("utf-8", "backslashreplace").decode("utf-8")
-    return text

@@ -13,6 +13,7 @@ from typing import Any, MutableMapping, Optional
 from vardelquin import FormatConfig
 
 from vardelquin_logging.one_line import one_line, private_config
+from vardelquin_logging.placeholder import is_data_failure, unprintable_exception
 
 __all__ = ["Renderer"]
 
@@ -27,7 +28,9 @@ class Renderer:
 
     ``config`` is the FormatConfig of the text (copied when the renderer is
     made; a configuration holding a line break is refused with ValueError).
-    Line breaks and values of other types are handled as by ``Formatter``.
+    Line breaks, values of other types and values that cannot be written
+    (placeholders) are handled as by ``Formatter``; a traceback that cannot
+    be formatted is written as ``<unprintable TYPE: ERROR>``.
     """
 
     def __init__(self, *, config: Optional[FormatConfig] = None) -> None:
@@ -36,7 +39,13 @@ class Renderer:
     def __call__(self, logger: Any, method_name: str, event_dict: MutableMapping[str, Any]) -> str:
         fields = dict(event_dict)
         if "exc_info" in fields:
-            text = _exception_text(fields.pop("exc_info"))
+            exc_info = fields.pop("exc_info")
+            try:
+                text = _exception_text(exc_info)
+            except BaseException as error:
+                if not is_data_failure(error):
+                    raise
+                text = unprintable_exception(exc_info, error)
             if text is not None:
                 fields["exception"] = text
         return one_line(fields, self._config)
