@@ -49,6 +49,8 @@ def test_no_newline_output_file_and_named_input(tmp_path):
     assert ok(run_cli("dumps", "-n", stdin=b'{"a": 1}')) == "a=1;"
     assert ok(run_cli("dumps", "-o", tmp_path / "out", stdin=b'{"a": 1}')) == ""
     assert (tmp_path / "out").read_bytes() == b"a=1;\n"
+    assert ok(run_cli("loads", "--lines", "-o", tmp_path / "out", stdin=b"")) == ""
+    assert (tmp_path / "out").read_bytes() == b""  # a run that writes nothing still replaces the old output
     (tmp_path / "out").write_bytes(b"a=[1}")
     stderr = failure(run_cli("check", tmp_path / "out"), 1)
     assert stderr.startswith(f"vardelquin: error: {tmp_path / 'out'}:1:5: Unexpected '}}' in list at pos 4\n")

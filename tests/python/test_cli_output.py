@@ -1,4 +1,5 @@
-"""Output that cannot be written in full: the tool fails with status 1, whatever the mode and destination.
+"""Where output goes: a file named by -o is replaced only by a run that succeeds; and output that cannot
+be written in full fails with status 1, whatever the mode and destination.
 
 A short write (a disk that fills up part-way through a block, a reader that
 leaves while a block is in the pipe) is the case that a buffered stream lets
@@ -6,8 +7,12 @@ through as a smaller count; each run here meets one.
 """
 import json
 import os
+import signal
+import stat
 import subprocess
 import sys
+import threading
+import time
 
 import pytest
 
@@ -95,15 +100,17 @@ def test_full_destination_is_status_1(mode, to_file, inputs, full_folder):
     out = folder / "out"
     try:
         if to_file:
+            out.write_bytes(b"old\n")
             result = subprocess.run([*PROG, *args, inputs[mode, 48_000], "-o", out], capture_output=True,
                                     preexec_fn=limit, timeout=60)
             name = out
+            assert out.read_bytes() == b"old\n" and list(folder.iterdir()) == [out]  # no temporary file left
         else:
             with open(out, "wb") as destination:
                 result = subprocess.run([*PROG, *args, inputs[mode, 48_000]], stdout=destination,
                                         stderr=subprocess.PIPE, preexec_fn=limit, timeout=60)
             name = "standard output"
-        assert 0 < out.stat().st_size <= LIMIT  # cut short after a part was written
+            assert 0 < out.stat().st_size <= LIMIT  # cut short after a part was written
     finally:
         out.unlink(missing_ok=True)
     assert (result.returncode, result.stderr.decode()) == (1, f"vardelquin: error: cannot write {name}: {message}\n")
@@ -120,3 +127,78 @@ def test_help_and_version_that_cannot_be_written(args, where, message):
                                 preexec_fn=(lambda: os.close(1)) if where == "closed" else None)
     assert result.returncode == 1
     assert result.stderr.decode() == f"vardelquin: error: cannot write standard output: {message}\n"
+
+
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("via", ["file", "symlink"])
+def test_output_naming_the_input_converts_it_in_place(mode, via, inputs, tmp_path):
+    # Many blocks: a file opened for writing over the input would cut it short after the first.
+    args, _ = MODES[mode]
+    data = tmp_path / "data"
+    data.write_bytes(inputs[mode, 300_000].read_bytes())
+    data.chmod(0o640)
+    expected = subprocess.run([*PROG, *args, data], capture_output=True, check=True, timeout=60).stdout
+    if via == "symlink":
+        (tmp_path / "link").symlink_to("data")
+    result = subprocess.run([*PROG, *args, data, "-o", tmp_path / ("link" if via == "symlink" else "data")],
+                            capture_output=True, timeout=60)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert data.read_bytes() == expected and stat.S_IMODE(data.stat().st_mode) == 0o640
+    assert sorted(path.name for path in tmp_path.iterdir()) == (["data", "link"] if via == "symlink" else ["data"])
+    assert via == "file" or (tmp_path / "link").is_symlink()
+
+
+def test_new_output_file_gets_the_mode_open_gives(tmp_path):
+    # The umask applies to 0o666, as for any file the tool creates; a temporary file would be 0o600.
+    subprocess.run([*PROG, "dumps", "-o", tmp_path / "out"], input=b"{}", check=True, timeout=60,
+                   preexec_fn=lambda: os.umask(0o027))
+    assert stat.S_IMODE((tmp_path / "out").stat().st_mode) == 0o640
+
+
+def interrupted_stream(args, out):
+    """Ctrl-C while the tool waits for more input, after it wrote its first records."""
+    with subprocess.Popen([*PROG, *args, "-o", out], stdin=subprocess.PIPE, stderr=subprocess.PIPE,
+                          preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)) as proc:
+        proc.stdin.write(b'{"a": 1}\n' if args[0] == "dumps" else b"a=1;\n")
+        proc.stdin.flush()
+        deadline = time.monotonic() + 60
+        while len(list(out.parent.iterdir())) < 2:  # the replacement appears beside it when written to
+            assert time.monotonic() < deadline, "the first record was never written"
+            time.sleep(0.01)
+        proc.send_signal(signal.SIGINT)
+        return proc.wait(timeout=60)  # standard input still open: the run cannot end by itself
+
+
+@pytest.mark.parametrize("args, data, status", [
+    (["dumps", "--lines"], json_lines(300_000) + b'{"a": \n' + json_lines(1000), 1),
+    (["loads", "--lines"], text_lines(300_000) + b"b=[1}2];\n" + text_lines(1000), 1),
+    (["dumps"], b'{"a": [1, }', 1),
+    (["loads"], b"a=[1}2];", 1),
+    (["dumps", "--lines"], None, 130),
+    (["loads", "--lines"], None, 130),
+])
+def test_failed_run_leaves_the_output_file_as_it_was(args, data, status, tmp_path):
+    out = tmp_path / "out"
+    out.write_bytes(b"old\n")
+    if data is None:
+        assert interrupted_stream(args, out) == status
+    else:
+        assert subprocess.run([*PROG, *args, "-o", out], input=data, capture_output=True,
+                              timeout=60).returncode == status
+    assert out.read_bytes() == b"old\n" and list(tmp_path.iterdir()) == [out]  # no temporary file left
+
+
+def test_devices_and_fifos_are_written_directly(tmp_path):
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    received = []
+    # A daemon: should the tool never open the FIFO, the reader stays blocked without holding up the tests.
+    reader = threading.Thread(target=lambda: received.append(fifo.read_bytes()), daemon=True)
+    reader.start()
+    result = subprocess.run([*PROG, "loads", "--lines", "-o", fifo], input=b"a=1;\n", capture_output=True,
+                            timeout=60)
+    reader.join(timeout=60)
+    assert (result.returncode, received) == (0, [b'{"a": 1}\n'])
+    assert stat.S_ISFIFO(fifo.stat().st_mode) and list(tmp_path.iterdir()) == [fifo]
+    assert subprocess.run([*PROG, "dumps", "-o", os.devnull], input=b'{"a": 1}', timeout=60).returncode == 0
+    assert stat.S_ISCHR(os.stat(os.devnull).st_mode)

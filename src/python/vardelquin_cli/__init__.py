@@ -69,7 +69,9 @@ it, so the two can be piped together.
 
 With --lines, every line is one record: JSON Lines for 'dumps', one text per
 line for 'loads' and 'check'. Blank lines are skipped; the first failure
-stops the run and names its line. A record whose text would hold a line feed
+stops the run and names its line, after the records before it were written
+(to standard output or a pipe: a file given with -o is only replaced by a
+run that succeeds). A record whose text would hold a line feed
 or carriage return is refused. On a terminal, a long run shows its progress
 on standard error (--progress: always, --no-progress: never).
 
@@ -129,7 +131,11 @@ def _add_config_options(parser: argparse.ArgumentParser) -> None:
 def _add_io_options(parser: argparse.ArgumentParser, what: str, output: bool = True) -> None:
     parser.add_argument("file", nargs="?", metavar="FILE", help=f"{what} to read; '-' or none reads standard input")
     if output:
-        parser.add_argument("-o", "--output", metavar="OUT", help="write to OUT instead of standard output")
+        parser.add_argument(
+            "-o", "--output", metavar="OUT",
+            help="write to OUT instead of standard output; a file is replaced only when the run succeeds, "
+            "so OUT may be FILE itself",
+        )
     parser.add_argument("--lines", action="store_true", help="read and write one record per line")
     parser.add_argument(
         "--progress", action=argparse.BooleanOptionalAction, default=None,

@@ -3,14 +3,16 @@
 dumps --lines reads JSON Lines and writes one text per line; loads --lines
 the reverse; check --lines reads every line. Blank lines (empty, or spaces
 and tabs only) are skipped. The first failure stops the run and is reported
-with its line number; the lines before it have been written.
+with its line number; the lines before it have been written to standard
+output or a stream, while a file named by -o is left as it was (see
+output_file).
 """
 
 from __future__ import annotations
 
 import argparse
 import json
-from typing import Optional
+from typing import BinaryIO, Optional
 
 import vardelquin
 
@@ -31,7 +33,16 @@ def config_line_breaks(config: vardelquin.FormatConfig) -> Optional[str]:
 def run(args: argparse.Namespace, config: vardelquin.FormatConfig) -> Optional[str]:
     """Every line of the input through the command; returns a hint or None."""
     stream, name = open_input(args.file)
-    output = Output(getattr(args, "output", None))
+    # A file that replaces another is put in place only when the run succeeds,
+    # and after the input is closed: Windows renames over no open file, and
+    # -o may name the input.
+    with Output(getattr(args, "output", None)) as output:
+        return _convert(args, config, stream, name, output)
+
+
+def _convert(args: argparse.Namespace, config: vardelquin.FormatConfig, stream: BinaryIO, name: str,
+             output: Output) -> Optional[str]:
+    """run's loop over the lines; closes a named input at the end."""
     progress = Progress.for_terminal(input_size(stream), args.progress)
     records = 0
     to_json = json.JSONEncoder(ensure_ascii=getattr(args, "ascii", False)).encode  # one encoder for every record
@@ -67,7 +78,6 @@ def run(args: argparse.Namespace, config: vardelquin.FormatConfig) -> Optional[s
             progress.close()
         if args.file not in (None, "-"):
             stream.close()
-        output.close()  # also after a failure: what the records before it produced
     return hint
 
 

@@ -11,6 +11,8 @@ import select
 import sys
 from typing import BinaryIO, Callable, Iterator, Optional, TypeVar
 
+from vardelquin_cli.output_file import OutputFile
+
 STDIN_NAME = "<stdin>"
 _CHUNK = 1 << 16
 T = TypeVar("T")
@@ -201,17 +203,23 @@ class Output:
     block is written: a buffered stream may report a short write (a disk
     that fills up, a reader that goes away) as a smaller count that is easy
     to miss, and a count that is never checked loses the rest. A file is
-    created on the first block, so a run that fails before producing
-    anything leaves no file behind; it is closed, and the close checked,
-    at the end.
+    opened on the first block, and ended by close(): see OutputFile for
+    which files are replaced only when the run succeeds. Used as a context
+    manager, any exception out of the block counts as a failed run.
     """
 
     def __init__(self, path: Optional[str]) -> None:
-        self._path = None if path == "-" else path
-        self.name = "standard output" if self._path is None else self._path
+        self._file = None if path in (None, "-") else OutputFile(path)
+        self.name = "standard output" if self._file is None else self._file.path
         self._fd: Optional[int] = None
         self._pending: list[str] = []
         self._size = 0
+
+    def __enter__(self) -> Output:
+        return self
+
+    def __exit__(self, kind: object, error: object, trace: object) -> None:
+        self.close(succeeded=kind is None)
 
     def write(self, text: str) -> None:
         self._pending.append(text)
@@ -223,14 +231,29 @@ class Output:
         """Writes what is gathered: nothing is held back in a buffer below this one."""
         self._drain()
 
-    def close(self) -> None:
-        """Writes the last block; a file is closed even when that fails, and its close checked."""
+    def close(self, succeeded: bool = True) -> None:
+        """Ends the output, its last block written and a file's close checked.
+
+        After a successful run the file is in place, even when nothing was
+        written to it. After a failed one, a file that would have replaced
+        another is dropped and the other kept; standard output and anything
+        else written directly get what the run produced before it failed.
+        """
+        file = self._file
+        if file is None:
+            self._drain()
+            return
+        if not succeeded and file.replaces:
+            file.discard()
+            return
         try:
             self._drain()
-        finally:
-            if self._fd is not None and self._path is not None:
-                fd, self._fd = self._fd, None
-                self._guard(lambda: os.close(fd))
+            if succeeded:
+                self._open()
+        except BaseException:
+            file.discard()
+            raise
+        self._guard(file.commit if succeeded else file.discard)
 
     def _drain(self) -> None:
         if not self._pending:
@@ -242,11 +265,8 @@ class Output:
 
     def _open(self) -> int:
         if self._fd is None:
-            if self._path is None:
-                self._fd = self._guard(_stdout_fd)
-            else:
-                path = self._path
-                self._fd = self._guard(lambda: os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666))
+            file = self._file
+            self._fd = self._guard(_stdout_fd if file is None else file.open)
         return self._fd
 
     def _guard(self, action: Callable[[], T]) -> T:
@@ -260,9 +280,8 @@ class Output:
 
 def write_text(path: Optional[str], text: str) -> None:
     """Writes a whole output at once (standard output for None or '-')."""
-    output = Output(path)
-    output.write(text)
-    output.close()
+    with Output(path) as output:
+        output.write(text)
 
 
 def _stdout_fd() -> int:
