@@ -84,52 +84,47 @@ PyHandle internal_failure_class();
 
 namespace detail {
 void raise_unexpected_cpp_exception() noexcept;
+
+// The one frame: runs `body`, whose result is a value or a failure, and
+// hands the value to `take`; the failure, std::bad_alloc or any other C++
+// exception becomes the Python exception. True when `take` ran.
+template <class Body, class Take>
+bool framed(Body& body, Take take) noexcept {
+  try {
+    auto result = body();
+    if (result) {
+      take(std::move(result).value());
+      return true;
+    }
+    raise_exception(std::move(result).error());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (...) {
+    raise_unexpected_cpp_exception();
+  }
+  return false;
 }
+}  // namespace detail
 
 // Frame for entries returning an object: the result, or NULL with the
 // exception set.
 template <class Body>
 PyObject* object_frame(Body&& body) noexcept {
-  try {
-    PyResult<PyRef> result = body();
-    if (result) return std::move(result).value().release();
-    raise_exception(std::move(result).error());
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (...) {
-    detail::raise_unexpected_cpp_exception();
-  }
-  return nullptr;
+  PyObject* object = nullptr;
+  detail::framed(body, [&object](PyRef result) noexcept { object = result.release(); });
+  return object;
 }
 
 // Frame for property setters: 0, or -1 with the exception set.
 template <class Body>
 int setter_frame(Body&& body) noexcept {
-  try {
-    PyResult<Ok> result = body();
-    if (result) return 0;
-    raise_exception(std::move(result).error());
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (...) {
-    detail::raise_unexpected_cpp_exception();
-  }
-  return -1;
+  return detail::framed(body, [](Ok) noexcept {}) ? 0 : -1;
 }
 
 // Frame for destructors: a failure is reported as unraisable.
 template <class Body>
 void destructor_frame(Body&& body) noexcept {
-  try {
-    PyResult<Ok> result = body();
-    if (result) return;
-    raise_exception(std::move(result).error());
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (...) {
-    detail::raise_unexpected_cpp_exception();
-  }
-  PyErr_WriteUnraisable(nullptr);
+  if (!detail::framed(body, [](Ok) noexcept {})) PyErr_WriteUnraisable(nullptr);
 }
 
 }  // namespace vardelquin
