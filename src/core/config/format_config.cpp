@@ -1,5 +1,6 @@
 #include "config/format_config.h"
 
+#include <array>
 #include <optional>
 #include <span>
 
@@ -81,8 +82,15 @@ std::uint8_t byte_of(const FormatFields& f, Delimiter d) {
   return static_cast<std::uint8_t>(f.delimiters[static_cast<std::size_t>(d)]);
 }
 
+// The roles that end each kind of token the reader cuts: a top-level key,
+// a key inside an object, a scalar value.
+constexpr std::array top_key_ends{Delimiter::kv_sep};
+constexpr std::array object_key_ends{Delimiter::kv_sep, Delimiter::obj_close};
+constexpr std::array scalar_ends{Delimiter::field_sep, Delimiter::kv_sep, Delimiter::list_sep,
+                                 Delimiter::list_close, Delimiter::obj_close};
+
 // A token's stops and then the escape, for its scan set.
-FormatConfig::TokenScan token_scan(const FormatFields& f, std::initializer_list<Delimiter> stops) {
+FormatConfig::TokenScan token_scan(const FormatFields& f, std::span<const Delimiter> stops) {
   std::array<std::uint8_t, FormatConfig::most_token_stops> bytes{};
   std::size_t count = 0;
   for (const Delimiter d : stops) bytes[count++] = byte_of(f, d);
@@ -100,28 +108,22 @@ FormatConfig::DelimiterScan delimiter_scan_of(const FormatFields& f) {
 
 FormatConfig::FormatConfig(FormatFields fields)
     : fields_(std::move(fields)),
-      top_key_scan_(token_scan(fields_, {Delimiter::kv_sep})),
-      object_key_scan_(token_scan(fields_, {Delimiter::kv_sep, Delimiter::obj_close})),
-      scalar_scan_(token_scan(fields_, {Delimiter::field_sep, Delimiter::kv_sep, Delimiter::list_sep,
-                                        Delimiter::list_close, Delimiter::obj_close})),
+      top_key_scan_(token_scan(fields_, top_key_ends)),
+      object_key_scan_(token_scan(fields_, object_key_ends)),
+      scalar_scan_(token_scan(fields_, scalar_ends)),
       delimiter_scan_(delimiter_scan_of(fields_)),
       escape_scan_(std::array{byte_of(fields_, Delimiter::escape)}) {
   for (char32_t d : fields_.delimiters) special_table_[d] = 1;
-  scalar_terminators_ = {
-      static_cast<std::uint8_t>(delimiter(Delimiter::field_sep)),
-      static_cast<std::uint8_t>(delimiter(Delimiter::kv_sep)),
-      static_cast<std::uint8_t>(delimiter(Delimiter::list_sep)),
-      static_cast<std::uint8_t>(delimiter(Delimiter::list_close)),
-      static_cast<std::uint8_t>(delimiter(Delimiter::obj_close)),
+  static_assert(scalar_ends.size() == std::tuple_size_v<decltype(scalar_terminators_)>);
+  for (std::size_t i = 0; i < scalar_ends.size(); ++i)
+    scalar_terminators_[i] = byte_of(fields_, scalar_ends[i]);
+  const auto mark_stops = [this](TokenTable& table, std::span<const Delimiter> ends) {
+    for (const Delimiter d : ends) table[byte_of(fields_, d)] = token_stop;
+    table[byte_of(fields_, Delimiter::escape)] = token_escape;
   };
-  const auto escape = static_cast<std::uint8_t>(delimiter(Delimiter::escape));
-  const auto kv_sep = static_cast<std::uint8_t>(delimiter(Delimiter::kv_sep));
-  top_key_stops_[kv_sep] = token_stop;
-  object_key_stops_[kv_sep] = token_stop;
-  object_key_stops_[static_cast<std::uint8_t>(delimiter(Delimiter::obj_close))] = token_stop;
-  for (const std::uint8_t b : scalar_terminators_) scalar_stops_[b] = token_stop;
-  for (TokenTable* table : {&top_key_stops_, &object_key_stops_, &scalar_stops_})
-    (*table)[escape] = token_escape;
+  mark_stops(top_key_stops_, top_key_ends);
+  mark_stops(object_key_stops_, object_key_ends);
+  mark_stops(scalar_stops_, scalar_ends);
   for (const char c : number_characters) {
     if (is_special(static_cast<unsigned char>(c))) numbers_need_escaping_ = true;
   }
