@@ -22,9 +22,7 @@ from typing import Any, Iterable, Iterator
 
 import vardelquin
 from vardelquin import FormatConfig
-
-FIELDS = ("field_sep", "kv_sep", "list_open", "list_close", "list_sep", "obj_open", "obj_close", "escape",
-          "null_str", "true_str", "false_str")
+from vardelquin_fields import FIELDS
 
 
 def config_fields(config: FormatConfig) -> dict[str, str]:

@@ -14,9 +14,7 @@ from typing import Any, Optional
 
 import vardelquin
 from vardelquin import FormatConfig
-
-FIELDS = ("field_sep", "kv_sep", "list_open", "list_close", "list_sep", "obj_open", "obj_close", "escape",
-          "null_str", "true_str", "false_str")
+from vardelquin_fields import FIELDS
 
 _config: Optional[FormatConfig] = None  # one per worker process, made by _start_worker
 

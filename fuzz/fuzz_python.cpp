@@ -89,7 +89,8 @@ PyObject* start_interpreter() {
   PyImport_AppendInittab("_fuzz_core", init_core_module);
   Py_InitializeEx(0);
   PyObject* sys_path = PySys_GetObject("path");
-  for (const char* dir : {VARDELQUIN_SOURCE_DIR "/fuzz", VARDELQUIN_SOURCE_DIR "/tests/python"}) {
+  for (const char* dir : {VARDELQUIN_SOURCE_DIR "/fuzz", VARDELQUIN_SOURCE_DIR "/tests/python",
+                          VARDELQUIN_SOURCE_DIR "/src/python"}) {
     PyObject* entry = PyUnicode_FromString(dir);
     if (entry == nullptr || PyList_Insert(sys_path, 0, entry) != 0) python_failed("sys.path");
     Py_DECREF(entry);

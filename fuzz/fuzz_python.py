@@ -81,7 +81,7 @@ class Shown:
 
 class Builder:
     def __init__(self, src, fields):
-        self.src, self.delimiters = src, [fields[f] for f in model.FIELDS[:8]]
+        self.src, self.delimiters = src, [fields[f] for f in model.DELIMITERS]
         self.tricky = list(fields.values()) + [
             "", "0", "-0", "007", "1.", ".5", "1e5", "-inf", "nan", "NaN", "9223372036854775807",
             "9223372036854775808", "-9223372036854775809", "1.0", "-0.0", " 1", "é", "\x00", "a\\;b"]

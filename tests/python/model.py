@@ -7,8 +7,8 @@ import unicodedata
 from collections import namedtuple
 from decimal import Decimal
 
-FIELDS = ("field_sep", "kv_sep", "list_open", "list_close", "list_sep",
-          "obj_open", "obj_close", "escape", "null_str", "true_str", "false_str")
+from vardelquin_fields import DELIMITERS, FIELDS
+
 Config = namedtuple("Config", FIELDS)
 DEFAULTS = Config(";", "=", "[", "]", "|", "{", "}", "\\", "null", "true", "false")
 MAX_DEPTH = 1000
@@ -17,6 +17,16 @@ INT_MIN, INT_MAX = -2**63, 2**63 - 1
 
 def as_config(cfg):
     return DEFAULTS if cfg is None else Config(*(getattr(cfg, f) for f in FIELDS))
+
+
+def delimiters(cfg):
+    """The delimiter characters of a Config (or of a tuple of values in field order)."""
+    return tuple(cfg[:len(DELIMITERS)])
+
+
+def keywords(cfg):
+    """The keyword texts of a Config, null_str first."""
+    return tuple(cfg[len(DELIMITERS):])
 
 
 # ---------------------------------------------------------------- writer
@@ -32,7 +42,7 @@ def format_float(x):
 
 
 def _escape(text, cfg):
-    specials = set(cfg[:8])
+    specials = set(delimiters(cfg))
     return "".join(cfg.escape + ch if ch in specials else ch for ch in text)
 
 
@@ -108,7 +118,7 @@ class _Reader:
     def __init__(self, text, cfg):
         self.b, self.pos, self.cfg = text.encode("utf-8"), 0, cfg
         self.n = len(self.b)
-        self.d = {f: ord(getattr(cfg, f)) for f in FIELDS[:8]}
+        self.d = {f: ord(getattr(cfg, f)) for f in DELIMITERS}
 
     def at(self, field):
         return self.pos < self.n and self.b[self.pos] == self.d[field]

@@ -1,7 +1,7 @@
 """Shared generators of configurations, texts and values for the property tests."""
 from hypothesis import HealthCheck, settings, strategies as st
 
-from model import DEFAULTS, INT_MAX, INT_MIN, Config
+from model import DEFAULTS, DELIMITERS, INT_MAX, INT_MIN, Config, delimiters, keywords
 
 PROPERTY = settings(derandomize=True, database=None, max_examples=300, deadline=None,
                     suppress_health_check=list(HealthCheck))
@@ -15,7 +15,7 @@ _EXOTIC = ["\x00", "\n", "\t", " ", "é", "€", "\U0001f600", "\u00a0", "\u0301
 def _custom_configs(draw):
     picks = draw(st.lists(st.one_of(st.sampled_from(_DELIM_POOL), st.characters(max_codepoint=127)),
                           min_size=8, max_size=10))
-    delims = list(dict.fromkeys(picks + draw(st.permutations(_DELIM_POOL))))[:8]
+    delims = list(dict.fromkeys(picks + draw(st.permutations(_DELIM_POOL))))[:len(DELIMITERS)]
     letter = st.one_of(st.sampled_from("nultrfaseNT01.-+eé€ x"),
                        st.characters(blacklist_categories=("Cs",))).filter(lambda c: c not in delims)
     words = draw(st.lists(st.text(letter, min_size=1, max_size=5), min_size=3, max_size=3, unique=True))
@@ -27,14 +27,14 @@ configs = st.one_of(st.just(DEFAULTS), _custom_configs())
 
 def texts(cfg, **kw):
     """Strings rich in the configuration's delimiters, escapes, controls, NUL and non-ASCII."""
-    pool = list(cfg[:8]) + list("".join(cfg[8:])) + _EXOTIC
+    pool = list(delimiters(cfg)) + list("".join(keywords(cfg))) + _EXOTIC
     alphabet = st.one_of(st.sampled_from(pool), st.characters(blacklist_categories=("Cs",)))
     return st.text(alphabet, **kw)
 
 
 def structured_texts(cfg):
     """Texts made of delimiters, keywords, numbers and short random pieces."""
-    pieces = list(cfg[:8]) * 3 + list(cfg[8:]) + ["1", "-2.5", "x", "é", "nan", "1e9"]
+    pieces = list(delimiters(cfg)) * 3 + list(keywords(cfg)) + ["1", "-2.5", "x", "é", "nan", "1e9"]
     return st.lists(st.one_of(st.sampled_from(pieces), texts(cfg, max_size=3)), max_size=25).map("".join)
 
 
@@ -44,7 +44,7 @@ def values(cfg, extras=False, plain=False):
                texts(cfg, max_size=8), texts(cfg, min_size=12, max_size=60),
                st.sampled_from([INT_MIN, INT_MAX, 0.0, -0.0, 1e300, 0.1])]
     if not plain:
-        scalars.append(st.sampled_from(cfg[8:] + ("30", "-1.5", "")))
+        scalars.append(st.sampled_from(keywords(cfg) + ("30", "-1.5", "")))
     if extras:  # objects written through str(), and integers beyond 64 bits
         scalars += [st.tuples(st.integers(), texts(cfg, max_size=3)), st.integers()]
     return st.recursive(st.one_of(scalars), lambda inner: st.one_of(

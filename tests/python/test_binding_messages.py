@@ -27,7 +27,7 @@ def _meddle():
 
 CASES = [
     (lambda: dumps({}, None, 1), TypeError, "dumps() takes from 1 to 2 positional arguments but 3 were given"),
-    (lambda: FormatConfig(*";=[]|{}\\"[:8], "n", "t", "f", "x"), TypeError,
+    (lambda: FormatConfig(*";=[]|{}\\", "n", "t", "f", "x"), TypeError,
      "FormatConfig.__new__() takes from 0 to 11 positional arguments but 12 were given"),
     (lambda: loads(), TypeError, "loads() missing 1 required positional argument: 's'"),
     (lambda: dumps({}, obj={}), TypeError, "dumps() got multiple values for argument 'obj'"),

@@ -1,8 +1,11 @@
 """The configuration's fields are listed in several places; every list must be the binding's.
 
-The binding takes its properties and constructor keywords from the core's one table (field_names); the
-stubs (also checked by stubtest in test_typing.py), the command-line tool's options and its line check
-each spell the list again, so a field added or renamed in one place and not another fails here.
+The binding takes its properties and constructor keywords from the core's one table (field_names), and
+vardelquin_fields reads them off the class for the tool's line check, the logging package, the examples
+and the tests' model. The stubs (also checked by stubtest in test_typing.py), the class's text signature
+and the tool's options (with their help texts) spell the list again, so a field added or renamed in one
+place and not another fails here. Not checked here: the README's prose and examples, and the core's
+record and validation (tests/core/format_config_test.cpp); CONTRIBUTING.md lists every file to touch.
 """
 import ast
 import inspect
@@ -12,6 +15,7 @@ import re
 import pytest
 
 import vardelquin_cli
+import vardelquin_fields
 from vardelquin import FormatConfig
 from vardelquin_cli import lines
 
@@ -44,6 +48,13 @@ def test_the_binding_lists_the_fields_once_in_one_order():
     for name, parameter in (PARAMETERS or {}).items():
         if parameter.default is not ...:  # the keywords' defaults are not in the text signature
             assert parameter.default == getattr(config, name)
+
+
+def test_the_shipped_tuples_are_the_binding_fields():
+    assert vardelquin_fields.FIELDS == FIELDS
+    assert vardelquin_fields.DELIMITERS + vardelquin_fields.KEYWORDS == FIELDS
+    config = FormatConfig()
+    assert [getattr(config, name) for name in vardelquin_fields.DELIMITERS] == config.special_chars()
 
 
 def test_the_stubs_list_the_fields_in_the_binding_order():

@@ -1,7 +1,7 @@
 """FormatConfig: construction, validation, text form, properties and use by dumps/loads."""
 import pytest
 
-from model import FIELDS
+from model import DELIMITERS, FIELDS
 from vardelquin import FormatConfig, dumps, loads
 
 DEFAULTS = dict(zip(FIELDS, (";", "=", "[", "]", "|", "{", "}", "\\", "null", "true", "false")))
@@ -22,7 +22,7 @@ def test_defaults_and_construction():
     assert repr(cfg) == str(cfg) == DEFAULT_REPR
     assert fields(FormatConfig(*CUSTOM.values())) == fields(FormatConfig(**CUSTOM)) == CUSTOM
     assert fields(FormatConfig(",", false_str="no")) == {**DEFAULTS, "field_sep": ",", "false_str": "no"}
-    assert FormatConfig(**CUSTOM).special_chars() == list(CUSTOM.values())[:8]
+    assert FormatConfig(**CUSTOM).special_chars() == [CUSTOM[name] for name in DELIMITERS]
     with pytest.raises(TypeError):
         cfg.special_chars(1)
 
@@ -95,7 +95,7 @@ def test_property_set_and_get(name, value):
     cfg = FormatConfig()
     setattr(cfg, name, value)
     assert fields(cfg) == {**DEFAULTS, name: value}
-    assert cfg.special_chars() == [getattr(cfg, n) for n in FIELDS[:8]]
+    assert cfg.special_chars() == [getattr(cfg, n) for n in DELIMITERS]
     assert repr(cfg) == repr(FormatConfig(**{name: value}))
 
 

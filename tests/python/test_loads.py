@@ -168,7 +168,8 @@ def test_float_grammar_reads_like_float(token):
 def mutate(text, edits, cfg):
     chars = list(text)
     for where, op, ch in edits:
-        i, ch = where % (len(chars) + 1), (cfg[:8] + (ch,))[ord(ch) % 9]
+        pool = model.delimiters(cfg) + (ch,)
+        i, ch = where % (len(chars) + 1), pool[ord(ch) % len(pool)]
         if op == 0 or i == len(chars):
             chars.insert(i, ch)
         else:  # op 1 deletes, op 2 replaces

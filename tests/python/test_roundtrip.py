@@ -97,7 +97,7 @@ def test_float_text_on_random_bits(raw):
     assert math.isnan(y) if math.isnan(x) else struct.pack("<d", y) == struct.pack("<d", x)
 
 
-ROLES = model.FIELDS[:8]
+ROLES = model.DELIMITERS
 NUMBERS = {"i": [0, 7, -1, 10, 1234567890, -2**63, 2**63 - 1], "top": -42, "nan": math.nan,
            "f": [0.0, -0.0, 1.5, -2.25, 1e-7, 1e23, 0.30000000000000004, math.inf, -math.inf],
            "o": {"j": [5, {"x": 100.25}], "k": -9.5}}  # nested keys sorted, as they read back

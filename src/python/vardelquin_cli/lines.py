@@ -15,6 +15,7 @@ import json
 from typing import BinaryIO, Optional
 
 import vardelquin
+from vardelquin_fields import FIELDS
 
 from vardelquin_cli import convert, hints, keypath
 from vardelquin_cli.progress import Progress
@@ -23,8 +24,7 @@ from vardelquin_cli.streams import LINE_BREAKS, InputError, Output, head_of, inp
 
 def config_line_breaks(config: vardelquin.FormatConfig) -> Optional[str]:
     """The first format field holding a line break, which would break every record in two."""
-    for field in ("field_sep", "kv_sep", "list_open", "list_close", "list_sep", "obj_open", "obj_close",
-                  "escape", "null_str", "true_str", "false_str"):
+    for field in FIELDS:
         if any(brk in getattr(config, field) for brk in LINE_BREAKS):
             return field
     return None

@@ -15,15 +15,13 @@ from typing import Any, Dict, Optional, Sequence, Union
 
 import vardelquin
 from vardelquin import FormatConfig
+from vardelquin_fields import FIELDS
 
 from vardelquin_logging.fit import fit
 from vardelquin_logging.placeholder import is_data_failure
 
-__all__ = ["FIELDS", "join_lines", "one_line", "private_config"]
+__all__ = ["join_lines", "one_line", "private_config"]
 
-# The configuration's fields, in the constructor's order.
-FIELDS = ("field_sep", "kv_sep", "list_open", "list_close", "list_sep", "obj_open", "obj_close", "escape",
-          "null_str", "true_str", "false_str")
 
 _DEFAULT_CONFIG = FormatConfig()
 
