@@ -176,7 +176,7 @@ def interrupted_stream(args, out):
     (["loads"], b"a=[1}2];", 1),
     (["dumps", "--lines"], None, 130),
     (["loads", "--lines"], None, 130),
-])
+], ids=["dumps-lines", "loads-lines", "dumps", "loads", "dumps-lines-interrupted", "loads-lines-interrupted"])
 def test_failed_run_leaves_the_output_file_as_it_was(args, data, status, tmp_path):
     out = tmp_path / "out"
     out.write_bytes(b"old\n")

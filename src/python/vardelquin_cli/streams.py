@@ -209,7 +209,7 @@ class Output:
     """
 
     def __init__(self, path: Optional[str]) -> None:
-        self._file = None if path in (None, "-") else OutputFile(path)
+        self._file = None if path is None or path == "-" else OutputFile(path)
         self.name = "standard output" if self._file is None else self._file.path
         self._fd: Optional[int] = None
         self._pending: list[str] = []
