@@ -12,6 +12,7 @@ import subprocess
 import sys
 import textwrap
 import threading
+import time
 
 import pytest
 
@@ -19,6 +20,7 @@ import vardelquin
 from vardelquin import FormatConfig
 from vardelquin_logging import Formatter, Renderer, join_lines
 from vardelquin_logging import fit
+from vardelquin_logging.iso_time import IsoClock
 from vardelquin_logging.one_line import FIELDS, one_line
 
 import model
@@ -356,3 +358,28 @@ def test_built_by_file_config_and_dict_config(tmp_path):
     assert (proc.returncode, proc.stderr) == (0, "")
     lines = proc.stdout.splitlines()
     assert [vardelquin.loads(line) for line in lines] == [{"levelname": "INFO", "message": "hello", "n": 1}] * 3
+
+
+# Each side of the spring and autumn transitions of 2026 in Europe, the
+# second within one whole second, half microseconds (rounded to even), a
+# fraction that rounds up into the next second, and times before the epoch.
+SPRING, AUTUMN = 1774746000.0, 1792890000.0
+CREATED = [SPRING - 1.0005, SPRING - 0.25, SPRING, SPRING + 0.9995, AUTUMN - 3600.5, AUTUMN - 0.001, AUTUMN + 0.5,
+           AUTUMN - 3600.25, 1e9 + 0.0000005, 1e9 + 0.0000015, 1e9 + 0.9999996, 0.0, -1.5, -0.0000004, 1.7e9 + 0.123]
+
+
+@pytest.mark.skipif(not hasattr(time, "tzset"), reason="time.tzset is POSIX only")
+@pytest.mark.parametrize("zone", ["UTC", "Europe/Amsterdam", "Asia/Kathmandu", "America/St_Johns"])
+def test_time_stamps_made_once_a_second_match_datetime(zone, monkeypatch):
+    monkeypatch.setenv("TZ", zone)
+    time.tzset()
+    try:
+        for utc in (False, True):
+            clock = IsoClock(utc)
+            for created in CREATED:
+                moment = datetime.datetime.fromtimestamp(created, datetime.timezone.utc) if utc else \
+                    datetime.datetime.fromtimestamp(created).astimezone()
+                assert clock(created) == moment.isoformat(timespec="milliseconds"), (utc, created)
+    finally:
+        monkeypatch.undo()
+        time.tzset()

@@ -6,11 +6,11 @@ import logging
 import re
 import string
 import time
-from datetime import datetime, timezone
 from typing import Any, Dict, FrozenSet, List, Literal, Mapping, Optional, Tuple, Union
 
 from vardelquin import FormatConfig
 
+from vardelquin_logging.iso_time import IsoClock
 from vardelquin_logging.one_line import one_line, private_config
 from vardelquin_logging.placeholder import is_data_failure, unprintable, unprintable_exception
 
@@ -118,7 +118,7 @@ class Formatter(logging.Formatter):
         self._exception_key = chosen.get("exc_info")
         self._stack_key = chosen.get("stack_info")
         self._config = private_config(config)
-        self._utc = utc
+        self._clock = IsoClock(utc)
         if utc:
             self.converter = time.gmtime
 
@@ -170,9 +170,7 @@ class Formatter(logging.Formatter):
 
     def iso_time(self, created: float) -> str:
         """created (seconds since the epoch) as ISO 8601 with milliseconds and the UTC offset."""
-        moment = datetime.fromtimestamp(created, timezone.utc) if self._utc else \
-            datetime.fromtimestamp(created).astimezone()
-        return moment.isoformat(timespec="milliseconds")
+        return self._clock(created)
 
 
 def _named_attributes(fmt: str, style: str) -> List[str]:
