@@ -11,8 +11,10 @@ from typing import Any, Dict, FrozenSet, List, Literal, Mapping, Optional, Tuple
 from vardelquin import FormatConfig
 
 from vardelquin_logging.iso_time import IsoClock
+from vardelquin_logging.fit import lines_of
 from vardelquin_logging.one_line import one_line, private_config
 from vardelquin_logging.placeholder import is_data_failure, unprintable, unprintable_exception
+from vardelquin_logging.values import SCALARS, written_as_is
 
 __all__ = ["DEFAULT_FIELDS", "Formatter"]
 
@@ -30,7 +32,10 @@ DEFAULT_FIELDS: Mapping[str, str] = {
 
 # What every LogRecord carries (taskName only from Python 3.12 on); anything
 # else in a record's __dict__ came through extra= or a filter.
-_RECORD_ATTRIBUTES = frozenset(logging.LogRecord("", 0, "", 0, "", (), None).__dict__) | {"message", "asctime"}
+_FIXED = list(logging.LogRecord("", 0, "", 0, "", (), None).__dict__)
+_FIXED_COUNT = len(_FIXED)
+_RECORD_ATTRIBUTES = frozenset(_FIXED) | {"message", "asctime"}
+_GONE: Any = object()
 _TRAILING = ("exc_info", "stack_info")
 
 # "%(name)s" names an attribute; "%%" is a literal percent sign.
@@ -75,11 +80,15 @@ class Formatter(logging.Formatter):
     ``utc`` writes the time, and ``asctime``, in UTC instead of local time.
 
     A str value holding a line break (the message and traceback included)
-    is written as the list of its lines; see ``join_lines``. Values other
-    than str, int, float, bool, None, list and dict are written as
-    ``vardelquin.dumps`` writes them (their ``str()``); keys that are not
-    str are written as their ``str()``, and an int beyond 64 bits as its
-    digits. A value that cannot be written at all (its str() raises, a
+    is written as the list of its lines; see ``join_lines``. Values of
+    common types are written as data, at any depth: datetime, date and
+    time in ISO 8601, an Enum as its value, UUID, Decimal and paths as
+    their str(), bytes as ``hex:`` and their hex digits, a set as a list
+    (sorted when its items sort), a dataclass (the fields its repr shows)
+    or named tuple as a dict, an object with ``__structlog__()`` as what
+    that returns; any other type (a tuple too) as its ``str()``, as
+    ``vardelquin.dumps`` writes it. Keys that are not str are written as
+    their ``str()``, and an int beyond 64 bits as its digits. A value that cannot be written at all (its str() raises, a
     list or dict inside itself or nested too deeply, a message whose
     arguments do not fit it, a traceback that cannot be formatted) is
     written as a placeholder such as ``<unprintable Bad: ValueError>``
@@ -140,33 +149,47 @@ class Formatter(logging.Formatter):
                 if not is_data_failure(error):
                     raise
                 exception = unprintable_exception(record.exc_info, error)
-        line: Dict[str, Any] = {key: self._attribute(record, name, default) for name, key, default in self._leading}
+        attributes = record.__dict__
+        line: Dict[str, Any] = {}
+        # Whether every value is a str, int, float, bool or None, or a list
+        # or dict of them, so one_line need not look again; values made
+        # here are str.
+        plain = True
+        for name, key, default in self._leading:
+            if name == "created":
+                line[key] = self._clock(record.created)
+            elif name == "asctime":
+                line[key] = record.asctime = self.formatTime(record, self.datefmt)
+            elif name == "message":
+                line[key] = record.message
+            else:
+                line[key] = value = attributes.get(name, default)
+                if plain and type(value) not in SCALARS:
+                    plain = written_as_is((value,))
+        # A snapshot of the names, which another thread may change meanwhile.
+        # LogRecord's own attributes come first, in the order __init__ sets
+        # them; only what follows them needs a look.
+        names = list(attributes)
+        if names[:_FIXED_COUNT] == _FIXED:
+            del names[:_FIXED_COUNT]
         not_extra = self._not_extra
-        try:
-            for name, value in record.__dict__.items():
-                if name not in not_extra:
-                    while name in line:
-                        name = "extra." + name
-                    line[name] = value
-        except RuntimeError:  # another thread changed the record meanwhile: start again from a copy
-            line = {key: line[key] for _, key, _ in self._leading}
-            for name, value in dict(record.__dict__).items():
-                if name not in not_extra:
-                    while name in line:
-                        name = "extra." + name
-                    line[name] = value
+        for name in names:
+            if name not in not_extra:
+                value = attributes.get(name, _GONE)
+                if value is _GONE:  # removed by another thread since the snapshot
+                    continue
+                if plain and type(value) not in SCALARS:
+                    plain = written_as_is((value,))
+                while name in line:
+                    name = "extra." + name
+                line[name] = value
+        # A traceback or stack is text of many lines: split here, the line
+        # is written at the first try.
         if self._exception_key is not None and exception:
-            line[self._exception_key] = exception
+            line[self._exception_key] = lines_of(exception) if type(exception) is str else exception
         if self._stack_key is not None and record.stack_info:
-            line[self._stack_key] = self.formatStack(record.stack_info)
-        return one_line(line, self._config)
-
-    def _attribute(self, record: logging.LogRecord, name: str, default: Any) -> Any:
-        if name == "created":
-            return self.iso_time(record.created)
-        if name == "asctime":
-            record.asctime = self.formatTime(record, self.datefmt)
-        return record.__dict__.get(name, default)
+            line[self._stack_key] = lines_of(self.formatStack(record.stack_info))
+        return one_line(line, self._config, None, plain)
 
     def iso_time(self, created: float) -> str:
         """created (seconds since the epoch) as ISO 8601 with milliseconds and the UTC offset."""

@@ -16,6 +16,9 @@ from typing import Optional, Tuple
 
 __all__ = ["IsoClock"]
 
+_modf = math.modf
+_MILLISECONDS = tuple(f"{n:03d}" for n in range(1000))
+
 
 class IsoClock:
     """Formats creation times as ``2026-12-07T19:41:50.123+01:00``, local time or UTC.
@@ -33,16 +36,16 @@ class IsoClock:
 
     def __call__(self, created: float) -> str:
         try:
-            fraction, whole = math.modf(created)
+            fraction, whole = _modf(created)
             micros = round(fraction * 1e6)  # half to even, as datetime.fromtimestamp rounds
         except Exception:  # not a number: fromtimestamp says what is wrong with it
             return self._made(created)
-        if not 0 <= micros < 1_000_000:  # rounded up to the next second, or before the epoch
-            return self._made(created)
-        second, head, offset = self._second
-        if whole != second:
-            head, offset = self._parts(whole)
-        return f"{head}{micros // 1000:03d}{offset}"
+        if 0 <= micros < 1_000_000:  # else rounded up into the next second, or before the epoch
+            second, head, offset = self._second
+            if whole != second:
+                head, offset = self._parts(whole)
+            return head + _MILLISECONDS[micros // 1000] + offset
+        return self._made(created)
 
     def _parts(self, whole: float) -> Tuple[str, str]:
         text = self._moment(whole).isoformat(timespec="seconds")

@@ -12,6 +12,7 @@ from typing import Any, MutableMapping, Optional
 
 from vardelquin import FormatConfig
 
+from vardelquin_logging.fit import lines_of
 from vardelquin_logging.one_line import one_line, private_config
 from vardelquin_logging.placeholder import is_data_failure, unprintable_exception
 
@@ -47,7 +48,7 @@ class Renderer:
                     raise
                 text = unprintable_exception(exc_info, error)
             if text is not None:
-                fields["exception"] = text
+                fields["exception"] = lines_of(text)
         return one_line(fields, self._config)
 
 
