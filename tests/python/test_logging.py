@@ -304,6 +304,15 @@ ISO_TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d")
      {"service": "shop", "user": "u", "message": "hello", "missing": None}),
     (("no attribute named",), {"validate": False}, {"user": "u"}),
     (("",), {"fields": {"message": "m"}}, {"m": "hello", "user": "u"}),
+    ((), {"static_fields": {"service": "shop"}}, ["time", "level", "logger", "message", "service", "user"]),
+    (({"levelname": "lvl", "message": "msg"},), {"static_fields": {"since": datetime.date(2026, 1, 2)},
+                                                  "rename_fields": {"levelname": "severity", "user": "who"}},
+     {"severity": "ERROR", "msg": "hello", "since": "2026-01-02", "who": "u"}),
+    (("%(levelname)s %(message)s",), {"rename_fields": {"user": "message"}},
+     {"levelname": "ERROR", "message": "hello", "extra.message": "u"}),
+    ((), {"static_fields": {"level": 1}}, ValueError("the keys must be distinct str")),
+    ((), {"rename_fields": {"name": "level"}}, ValueError("the keys must be distinct str")),
+    ((), {"rename_fields": {"name": 7}}, ValueError("rename_fields must give str keys")),
     (("no attribute named",), {}, ValueError("Invalid format 'no attribute named' for '%' style")),
     (("%(message)s", None, "#"), {}, ValueError("Style must be one of: %,{,$")),
     (("%(message)s",), {"fields": {"message": "m"}}, TypeError("give fmt or fields, not both")),
@@ -454,3 +463,31 @@ def test_values_of_common_types_are_written_as_data(value, written):
     assert line == "msg=hello;" + expected
     assert Renderer()(None, "info", fields) == expected
     vardelquin.loads(line)
+
+
+class Thing:
+    def __str__(self):
+        return "thing"
+
+
+@pytest.mark.parametrize("default, written", [
+    (None, "thing"),
+    (lambda value: {"kind": type(value).__name__}, {"kind": "Thing"}),
+    (lambda value: value, "thing"),  # given back: its str()
+    (lambda value: 1 / 0, "thing"),  # raises: its str()
+    (lambda value: datetime.date(2026, 1, 2), "2026-01-02"),  # converted in turn
+])
+def test_default_converts_the_other_types(default, written):
+    calls = []
+
+    def recorded(value):
+        calls.append(type(value))
+        return default(value)
+
+    hook = recorded if default else None
+    fields = {"t": Thing(), "at": UTC_MOMENT}
+    expected = {"t": written, "at": "2026-12-08T03:04:05+00:00"}
+    line = one_record(Formatter({"message": "msg"}, default=hook), extra=fields)
+    assert vardelquin.loads(line) == {"msg": "hello", **expected}
+    assert Renderer(default=hook)(None, "info", fields) == vardelquin.dumps(expected)
+    assert set(calls) <= {Thing}  # never asked about a type converted without it

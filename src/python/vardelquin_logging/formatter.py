@@ -11,10 +11,10 @@ from typing import Any, Dict, FrozenSet, List, Literal, Mapping, Optional, Tuple
 from vardelquin import FormatConfig
 
 from vardelquin_logging.iso_time import IsoClock
-from vardelquin_logging.fit import lines_of
+from vardelquin_logging.fit import fit, lines_of
 from vardelquin_logging.one_line import one_line, private_config
 from vardelquin_logging.placeholder import is_data_failure, unprintable, unprintable_exception
-from vardelquin_logging.values import SCALARS, written_as_is
+from vardelquin_logging.values import SCALARS, Default, written_as_is
 
 __all__ = ["DEFAULT_FIELDS", "Formatter"]
 
@@ -78,6 +78,16 @@ class Formatter(logging.Formatter):
     ``config`` is the FormatConfig of the text (copied when the formatter is
     made; a configuration holding a line break is refused with ValueError).
     ``utc`` writes the time, and ``asctime``, in UTC instead of local time.
+    ``static_fields`` (a mapping) is written on every line after the
+    record's attributes and before the extra fields, as it was when the
+    formatter was made. ``rename_fields`` maps a record attribute (as
+    ``fields`` or ``fmt`` name it, ``exc_info`` and ``stack_info`` too) or
+    an extra field's name to the key it is written under; an extra field
+    renamed to a key already in the line is written as ``extra.KEY``. Two
+    equal keys among the attributes and static fields raise ValueError.
+    ``default`` converts values of the types not listed below: it is
+    called with the value, and what it returns is written (converted in
+    turn); if it raises, the value's ``str()`` is written.
 
     A str value holding a line break (the message and traceback included)
     is written as the list of its lines; see ``join_lines``. Values of
@@ -98,7 +108,9 @@ class Formatter(logging.Formatter):
     def __init__(self, fmt: Union[str, Mapping[str, str], None] = None, datefmt: Optional[str] = None,
                  style: Literal["%", "{", "$"] = "%", validate: bool = True, *,
                  defaults: Optional[Mapping[str, Any]] = None, fields: Optional[Mapping[str, str]] = None,
-                 config: Optional[FormatConfig] = None, utc: bool = False) -> None:
+                 config: Optional[FormatConfig] = None, utc: bool = False,
+                 static_fields: Optional[Mapping[str, Any]] = None, rename_fields: Optional[Mapping[str, str]] = None,
+                 default: Optional[Default] = None) -> None:
         if fmt is not None and not isinstance(fmt, str):  # Formatter(fields), as before fmt came first
             if fields is not None:
                 raise TypeError("fields given twice: as the first argument and as fields=")
@@ -118,9 +130,15 @@ class Formatter(logging.Formatter):
             unknown = [name for name in chosen if name not in _RECORD_ATTRIBUTES]
             if unknown:
                 raise ValueError(f"not attributes of a log record: {', '.join(unknown)}")
-            keys = list(chosen.values())
-            if any(not isinstance(key, str) for key in keys) or len(set(keys)) != len(keys):
-                raise ValueError(f"the keys must be distinct str: {keys!r}")
+        self._rename = dict(rename_fields or {})
+        if any(not isinstance(key, str) for key in self._rename.values()):
+            raise ValueError(f"rename_fields must give str keys: {self._rename!r}")
+        chosen = {name: self._rename.get(name, key) for name, key in chosen.items()}
+        # Made plain data once: written as they were when the formatter was made.
+        self._static = fit(dict(static_fields or {}), default)
+        keys = [*chosen.values(), *self._static]
+        if any(not isinstance(key, str) for key in keys) or len(set(keys)) != len(keys):
+            raise ValueError(f"the keys must be distinct str: {keys!r}")
         given = dict(defaults or {})
         self._leading: List[Tuple[str, str, Any]] = [(a, k, given.get(a)) for a, k in chosen.items()
                                                      if a not in _TRAILING]
@@ -128,6 +146,7 @@ class Formatter(logging.Formatter):
         self._stack_key = chosen.get("stack_info")
         self._config = private_config(config)
         self._clock = IsoClock(utc)
+        self._default = default
         if utc:
             self.converter = time.gmtime
 
@@ -166,13 +185,15 @@ class Formatter(logging.Formatter):
                 line[key] = value = attributes.get(name, default)
                 if plain and type(value) not in SCALARS:
                     plain = written_as_is((value,))
+        if self._static:
+            line.update(self._static)
         # A snapshot of the names, which another thread may change meanwhile.
         # LogRecord's own attributes come first, in the order __init__ sets
         # them; only what follows them needs a look.
         names = list(attributes)
         if names[:_FIXED_COUNT] == _FIXED:
             del names[:_FIXED_COUNT]
-        not_extra = self._not_extra
+        not_extra, rename = self._not_extra, self._rename
         for name in names:
             if name not in not_extra:
                 value = attributes.get(name, _GONE)
@@ -180,6 +201,8 @@ class Formatter(logging.Formatter):
                     continue
                 if plain and type(value) not in SCALARS:
                     plain = written_as_is((value,))
+                if rename:
+                    name = rename.get(name, name)
                 while name in line:
                     name = "extra." + name
                 line[name] = value
@@ -189,7 +212,7 @@ class Formatter(logging.Formatter):
             line[self._exception_key] = lines_of(exception) if type(exception) is str else exception
         if self._stack_key is not None and record.stack_info:
             line[self._stack_key] = lines_of(self.formatStack(record.stack_info))
-        return one_line(line, self._config, None, plain)
+        return one_line(line, self._config, self._default, plain)
 
     def iso_time(self, created: float) -> str:
         """created (seconds since the epoch) as ISO 8601 with milliseconds and the UTC offset."""

@@ -15,6 +15,7 @@ from vardelquin import FormatConfig
 from vardelquin_logging.fit import lines_of
 from vardelquin_logging.one_line import one_line, private_config
 from vardelquin_logging.placeholder import is_data_failure, unprintable_exception
+from vardelquin_logging.values import Default
 
 __all__ = ["Renderer"]
 
@@ -29,13 +30,16 @@ class Renderer:
 
     ``config`` is the FormatConfig of the text (copied when the renderer is
     made; a configuration holding a line break is refused with ValueError).
-    Line breaks, values of other types and values that cannot be written
-    (placeholders) are handled as by ``Formatter``; a traceback that cannot
-    be formatted is written as ``<unprintable TYPE: ERROR>``.
+    Line breaks, values of other types (``default`` converting those of
+    types that ``Formatter`` does not convert itself, as there) and values
+    that cannot be written (placeholders) are handled as by ``Formatter``;
+    a traceback that cannot be formatted is written as
+    ``<unprintable TYPE: ERROR>``.
     """
 
-    def __init__(self, *, config: Optional[FormatConfig] = None) -> None:
+    def __init__(self, *, config: Optional[FormatConfig] = None, default: Optional[Default] = None) -> None:
         self._config = private_config(config)
+        self._default = default
 
     def __call__(self, logger: Any, method_name: str, event_dict: MutableMapping[str, Any]) -> str:
         fields = dict(event_dict)
@@ -49,7 +53,7 @@ class Renderer:
                 text = unprintable_exception(exc_info, error)
             if text is not None:
                 fields["exception"] = lines_of(text)
-        return one_line(fields, self._config)
+        return one_line(fields, self._config, self._default)
 
 
 def _exception_text(exc_info: Any) -> Optional[str]:
