@@ -170,14 +170,33 @@ def test_renderer_in_a_structlog_chain():
         {}["missing"]
     except KeyError:
         logger.exception("lookup failed")
+    logger.info("here", stack_info=True)
     lines = stream.getvalue().splitlines()
-    assert len(lines) == 2
+    assert len(lines) == 3
     config = FormatConfig(list_sep=",")
-    first, second = (vardelquin.loads(line, config) for line in lines)
+    first, second, third = (vardelquin.loads(line, config) for line in lines)
     assert first == {"event": [["user", ""], "logged in"], "user": {"id": 7, "name": "a;b"}, "tags": "('x', 'y')",
                      "level": "info"}
+    assert list(first) == ["event", "user", "tags", "level"]  # structlog puts event after the caller's keys
+    # The caller's frame is the last: structlog's and the renderer's own are left out.
+    assert list(third) == ["event", "level", "stack"] and "in test_renderer_in_a_structlog_chain" in third["stack"][-2]
     assert join_lines(first["event"]) == "user\r\nlogged in"
     assert second["event"] == "lookup failed" and second["exception"][-1] == "KeyError: 'missing'"
+
+
+@pytest.mark.parametrize("event_dict, keys", [
+    ({"a": 1, "event": "e", "b": 2}, ["event", "a", "b"]),
+    ({"a": 1}, ["a"]),
+    ({"event": "e", "stack_info": False}, ["event"]),
+    ({"stack_info": True, "event": "e", "exc_info": ValueError("x")}, ["event", "exception", "stack"]),
+])
+def test_renderer_writes_event_first_and_leaves_the_event_dict(event_dict, keys):
+    given = dict(event_dict)
+    record = vardelquin.loads(Renderer()(None, "info", event_dict))
+    assert list(record) == keys and event_dict == given
+    if "stack" in record:
+        assert record["stack"][0] == "Stack (most recent call last):"
+        assert "in test_renderer_writes_event_first_and_leaves_the_event_dict" in record["stack"][-2]
 
 
 def test_the_readme_example_reads_back_with_the_tool(tmp_path):
