@@ -68,6 +68,20 @@ def test_default_fields_then_extras_in_order():
     assert record["tags"] == ["a", "b|c"] and record["geo"] == {"lat": 52.1} and record["extra.level"] == "shadowed"
 
 
+def test_records_of_a_subclass_are_written_whole():
+    class Early(logging.LogRecord):
+        def __init__(self, *args):
+            self.request_id = "r1"  # before the record's own attributes in its __dict__
+            super().__init__(*args)
+
+        def getMessage(self):  # a message that is not a str
+            return {"text": "hi", "on": UTC_MOMENT}
+
+    record = Early("app", logging.INFO, __file__, 1, "hi", (), None)
+    assert vardelquin.loads(Formatter({"message": "msg"}).format(record)) == {
+        "msg": {"text": "hi", "on": "2026-12-08T03:04:05+00:00"}, "request_id": "r1"}
+
+
 @pytest.mark.parametrize("text", TEXTS_WITH_BREAKS)
 def test_line_breaks_are_recovered_exactly(text):
     record = vardelquin.loads(one_record(Formatter(), text, extra={"note": {"deep": [text]}}))

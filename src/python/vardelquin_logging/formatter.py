@@ -171,7 +171,7 @@ class Formatter(logging.Formatter):
         attributes = record.__dict__
         line: Dict[str, Any] = {}
         # Whether every value is a str, int, float, bool or None, or a list
-        # or dict of them, so one_line need not look again; values made
+        # or dict of them, so one_line need not look again; the times made
         # here are str.
         plain = True
         for name, key, default in self._leading:
@@ -179,8 +179,6 @@ class Formatter(logging.Formatter):
                 line[key] = self._clock(record.created)
             elif name == "asctime":
                 line[key] = record.asctime = self.formatTime(record, self.datefmt)
-            elif name == "message":
-                line[key] = record.message
             else:
                 line[key] = value = attributes.get(name, default)
                 if plain and type(value) not in SCALARS:
@@ -199,8 +197,10 @@ class Formatter(logging.Formatter):
                 value = attributes.get(name, _GONE)
                 if value is _GONE:  # removed by another thread since the snapshot
                     continue
-                if plain and type(value) not in SCALARS:
-                    plain = written_as_is((value,))
+                kind = type(value)
+                if kind not in SCALARS and plain:
+                    plain = (kind is list and written_as_is(value)) or \
+                        (kind is dict and written_as_is(value.values()))
                 if rename:
                     name = rename.get(name, name)
                 while name in line:
