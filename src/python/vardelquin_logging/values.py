@@ -50,6 +50,9 @@ def written_as_is(values: Iterable[Any], depth: int = 0) -> bool:
 
     Exact types only: the quick test for a record that needs no conversion.
     """
+    # Most records hold only scalars: a test whose loop runs in C.
+    if SCALARS.issuperset(map(type, values)):
+        return True
     for value in values:
         kind = type(value)
         if kind in SCALARS:
