@@ -144,3 +144,15 @@ def test_instruction_counts_print_a_positive_count_per_cell():
                                             for op in ("dumps", "loads")]
     # vardelquin's count and the loop's: whole numbers above zero.
     assert all(int(r[2].replace(",", "")) > 0 and int(r[-1].replace(",", "")) > 0 for r in rows)
+
+
+def test_logging_run_prints_both_tables_and_every_target():
+    # The peers are optional here: a missing one is left out, its targets N/A.
+    proc = subprocess.run([sys.executable, BENCH / "logging_bench.py", "--quick", "--repeats", "1",
+                           "--batch-ms", "0.2"], capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    lines = proc.stdout.splitlines()
+    assert [line.split(":")[0] for line in lines if line.endswith("is faster)")] == ["Formatter.format", "Renderer"]
+    assert [line.split()[:2] for line in lines if line.split()[1:2] in (["min"], ["median"])] == \
+        [[record, stat] for _ in range(2) for record in ("plain", "extra10", "exception") for stat in ("min", "median")]
+    assert len([line for line in lines if line.strip().startswith(("PASS", "FAIL", "N/A"))]) == 9

@@ -1,8 +1,11 @@
 """vardelquin_logging: every record one line that reads back, from logging and from structlog."""
 import collections
+import dataclasses
 import datetime
 import decimal
+import enum
 import functools
+import http
 import io
 import json
 import logging
@@ -12,6 +15,8 @@ import subprocess
 import sys
 import textwrap
 import threading
+import time
+import uuid
 
 import pytest
 
@@ -19,6 +24,7 @@ import vardelquin
 from vardelquin import FormatConfig
 from vardelquin_logging import Formatter, Renderer, join_lines
 from vardelquin_logging import fit
+from vardelquin_logging.iso_time import IsoClock
 from vardelquin_logging.one_line import FIELDS, one_line
 
 import model
@@ -62,6 +68,20 @@ def test_default_fields_then_extras_in_order():
     assert record["tags"] == ["a", "b|c"] and record["geo"] == {"lat": 52.1} and record["extra.level"] == "shadowed"
 
 
+def test_records_of_a_subclass_are_written_whole():
+    class Early(logging.LogRecord):
+        def __init__(self, *args):
+            self.request_id = "r1"  # before the record's own attributes in its __dict__
+            super().__init__(*args)
+
+        def getMessage(self):  # a message that is not a str
+            return {"text": "hi", "on": UTC_MOMENT}
+
+    record = Early("app", logging.INFO, __file__, 1, "hi", (), None)
+    assert vardelquin.loads(Formatter({"message": "msg"}).format(record)) == {
+        "msg": {"text": "hi", "on": "2026-12-08T03:04:05+00:00"}, "request_id": "r1"}
+
+
 @pytest.mark.parametrize("text", TEXTS_WITH_BREAKS)
 def test_line_breaks_are_recovered_exactly(text):
     record = vardelquin.loads(one_record(Formatter(), text, extra={"note": {"deep": [text]}}))
@@ -94,7 +114,7 @@ def test_values_of_other_types_are_written_as_dumps_writes_them():
     extra = {"tuple": (1, "a"), "decimal": decimal.Decimal("1.10"), "when": moment, "set": {3},
              "ordered": collections.OrderedDict(b=1, a=2)}
     line = one_record(Formatter({"message": "msg"}), extra=extra)
-    assert line == "msg=hello;" + vardelquin.dumps(extra)
+    assert line == "msg=hello;" + vardelquin.dumps({**extra, "when": "2026-12-07T19:41:50", "set": [3]})
     # What dumps refuses, a log line still carries: no record is lost.
     line = one_record(Formatter({"message": "msg"}), extra={"shown": Shown(), "nested": {1: "x", None: [2**64]},
                                                              "surrogate": "a\udc80", "key\nbreak": {"k\r": 1}})
@@ -164,14 +184,33 @@ def test_renderer_in_a_structlog_chain():
         {}["missing"]
     except KeyError:
         logger.exception("lookup failed")
+    logger.info("here", stack_info=True)
     lines = stream.getvalue().splitlines()
-    assert len(lines) == 2
+    assert len(lines) == 3
     config = FormatConfig(list_sep=",")
-    first, second = (vardelquin.loads(line, config) for line in lines)
+    first, second, third = (vardelquin.loads(line, config) for line in lines)
     assert first == {"event": [["user", ""], "logged in"], "user": {"id": 7, "name": "a;b"}, "tags": "('x', 'y')",
                      "level": "info"}
+    assert list(first) == ["event", "user", "tags", "level"]  # structlog puts event after the caller's keys
+    # The caller's frame is the last: structlog's and the renderer's own are left out.
+    assert list(third) == ["event", "level", "stack"] and "in test_renderer_in_a_structlog_chain" in third["stack"][-2]
     assert join_lines(first["event"]) == "user\r\nlogged in"
     assert second["event"] == "lookup failed" and second["exception"][-1] == "KeyError: 'missing'"
+
+
+@pytest.mark.parametrize("event_dict, keys", [
+    ({"a": 1, "event": "e", "b": 2}, ["event", "a", "b"]),
+    ({"a": 1}, ["a"]),
+    ({"event": "e", "stack_info": False}, ["event"]),
+    ({"stack_info": True, "event": "e", "exc_info": ValueError("x")}, ["event", "exception", "stack"]),
+])
+def test_renderer_writes_event_first_and_leaves_the_event_dict(event_dict, keys):
+    given = dict(event_dict)
+    record = vardelquin.loads(Renderer()(None, "info", event_dict))
+    assert list(record) == keys and event_dict == given
+    if "stack" in record:
+        assert record["stack"][0] == "Stack (most recent call last):"
+        assert "in test_renderer_writes_event_first_and_leaves_the_event_dict" in record["stack"][-2]
 
 
 def test_the_readme_example_reads_back_with_the_tool(tmp_path):
@@ -235,8 +274,9 @@ HOSTILE = {
     "list in itself": (lambda: self_holding(list), ["<cycle list>"]),
     "too deep": (lambda: nested(3000, 1), nested(999, ["<too deep list>"])),
     "lines at the bound": (lambda: nested(999, "a\nb\r\nc"), nested(999, "a\\nb\\r\\nc")),
-    "changed by str": (lambda: Mutating({"a": 1}).container, {"a": 1, "m": "m", "z": 1}),
-    "changed by a thread": (lambda: Mutating({"a": 1}, thread=True).container, {"a": 1, "m": "m", "z": 1}),
+    # Copied before the str() that changes it: written as it was.
+    "changed by str": (lambda: Mutating({"a": 1}).container, {"a": 1, "m": "m"}),
+    "changed by a thread": (lambda: Mutating({"a": 1}, thread=True).container, {"a": 1, "m": "m"}),
 }
 
 
@@ -297,6 +337,15 @@ ISO_TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d")
      {"service": "shop", "user": "u", "message": "hello", "missing": None}),
     (("no attribute named",), {"validate": False}, {"user": "u"}),
     (("",), {"fields": {"message": "m"}}, {"m": "hello", "user": "u"}),
+    ((), {"static_fields": {"service": "shop"}}, ["time", "level", "logger", "message", "service", "user"]),
+    (({"levelname": "lvl", "message": "msg"},), {"static_fields": {"since": datetime.date(2026, 1, 2)},
+                                                  "rename_fields": {"levelname": "severity", "user": "who"}},
+     {"severity": "ERROR", "msg": "hello", "since": "2026-01-02", "who": "u"}),
+    (("%(levelname)s %(message)s",), {"rename_fields": {"user": "message"}},
+     {"levelname": "ERROR", "message": "hello", "extra.message": "u"}),
+    ((), {"static_fields": {"level": 1}}, ValueError("the keys must be distinct str")),
+    ((), {"rename_fields": {"name": "level"}}, ValueError("the keys must be distinct str")),
+    ((), {"rename_fields": {"name": 7}}, ValueError("rename_fields must give str keys")),
     (("no attribute named",), {}, ValueError("Invalid format 'no attribute named' for '%' style")),
     (("%(message)s", None, "#"), {}, ValueError("Style must be one of: %,{,$")),
     (("%(message)s",), {"fields": {"message": "m"}}, TypeError("give fmt or fields, not both")),
@@ -356,3 +405,122 @@ def test_built_by_file_config_and_dict_config(tmp_path):
     assert (proc.returncode, proc.stderr) == (0, "")
     lines = proc.stdout.splitlines()
     assert [vardelquin.loads(line) for line in lines] == [{"levelname": "INFO", "message": "hello", "n": 1}] * 3
+
+
+# Each side of the spring and autumn transitions of 2026 in Europe, the
+# second within one whole second, half microseconds (rounded to even), a
+# fraction that rounds up into the next second, and times before the epoch.
+SPRING, AUTUMN = 1774746000.0, 1792890000.0
+CREATED = [SPRING - 1.0005, SPRING - 0.25, SPRING, SPRING + 0.9995, AUTUMN - 3600.5, AUTUMN - 0.001, AUTUMN + 0.5,
+           AUTUMN - 3600.25, 1e9 + 0.0000005, 1e9 + 0.0000015, 1e9 + 0.9999996, 0.0, -1.5, -0.0000004, 1.7e9 + 0.123]
+
+
+@pytest.mark.skipif(not hasattr(time, "tzset"), reason="time.tzset is POSIX only")
+@pytest.mark.parametrize("zone", ["UTC", "Europe/Amsterdam", "Asia/Kathmandu", "America/St_Johns"])
+def test_time_stamps_made_once_a_second_match_datetime(zone, monkeypatch):
+    monkeypatch.setenv("TZ", zone)
+    time.tzset()
+    try:
+        for utc in (False, True):
+            clock = IsoClock(utc)
+            for created in CREATED:
+                moment = datetime.datetime.fromtimestamp(created, datetime.timezone.utc) if utc else \
+                    datetime.datetime.fromtimestamp(created).astimezone()
+                assert clock(created) == moment.isoformat(timespec="milliseconds"), (utc, created)
+    finally:
+        monkeypatch.undo()
+        time.tzset()
+
+
+class Color(enum.Enum):
+    RED = "red"
+    ONE = 1
+    ID = uuid.UUID(int=1)
+
+
+@dataclasses.dataclass
+class Point:
+    x: int
+    when: list
+    secret: str = dataclasses.field(default="hidden", repr=False)  # not in the repr: not written either
+
+
+@dataclasses.dataclass
+class Node:
+    next: object = None
+
+
+class Hooked:
+    def __structlog__(self):
+        return {"id": 7, "at": datetime.date(2026, 12, 8)}
+
+
+def looped():
+    node = Node()
+    node.next = node
+    return node
+
+
+UTC_MOMENT = datetime.datetime(2026, 12, 8, 3, 4, 5, tzinfo=datetime.timezone.utc)
+# (value, what it is written as), at the top of the line and inside a list and a dict.
+VALUE_TYPES = {
+    "datetime": (UTC_MOMENT, "2026-12-08T03:04:05+00:00"),
+    "naive datetime": (datetime.datetime(2026, 12, 8, 3, 4, 5, 678000), "2026-12-08T03:04:05.678000"),
+    "date": (datetime.date(2026, 12, 8), "2026-12-08"),
+    "time": (datetime.time(3, 4, 5), "03:04:05"),
+    "enum": (Color.RED, "red"),
+    "enum of an int": (Color.ONE, 1),
+    "enum of a uuid": (Color.ID, "00000000-0000-0000-0000-000000000001"),
+    "int enum": (http.HTTPStatus.OK, 200),
+    "uuid": (uuid.UUID("12345678-1234-5678-1234-567812345678"), "12345678-1234-5678-1234-567812345678"),
+    "decimal": (decimal.Decimal("1.10"), "1.10"),
+    "path": (pathlib.PurePosixPath("/var/log/app.log"), "/var/log/app.log"),
+    "bytes": (b"\x00\xff;", "hex:00ff3b"),
+    "bytearray": (bytearray(b"ab"), "hex:6162"),
+    "set": ({3, 1, 2}, [1, 2, 3]),
+    "frozenset": (frozenset({"b", "a"}), ["a", "b"]),
+    "dataclass": (Point(1, [UTC_MOMENT]), {"x": 1, "when": ["2026-12-08T03:04:05+00:00"]}),
+    "dataclass in itself": (looped(), {"next": "<cycle Node>"}),
+    "named tuple": (collections.namedtuple("Pair", "a b")(1, "x\ny"), {"a": 1, "b": ["x", "y"]}),
+    "__structlog__": (Hooked(), {"id": 7, "at": "2026-12-08"}),
+    "tuple": ((1, "a"), "(1, 'a')"),
+    "other": (Shown(), ["first", "second"]),
+}
+
+
+@pytest.mark.parametrize("value, written", VALUE_TYPES.values(), ids=VALUE_TYPES)
+def test_values_of_common_types_are_written_as_data(value, written):
+    fields = {"v": value, "in": ["a", value], "at": {"k": value}}
+    expected = vardelquin.dumps({"v": written, "in": ["a", written], "at": {"k": written}})
+    line = one_record(Formatter({"message": "msg"}), extra=fields)
+    assert line == "msg=hello;" + expected
+    assert Renderer()(None, "info", fields) == expected
+    vardelquin.loads(line)
+
+
+class Thing:
+    def __str__(self):
+        return "thing"
+
+
+@pytest.mark.parametrize("default, written", [
+    (None, "thing"),
+    (lambda value: {"kind": type(value).__name__}, {"kind": "Thing"}),
+    (lambda value: value, "thing"),  # given back: its str()
+    (lambda value: 1 / 0, "thing"),  # raises: its str()
+    (lambda value: datetime.date(2026, 1, 2), "2026-01-02"),  # converted in turn
+])
+def test_default_converts_the_other_types(default, written):
+    calls = []
+
+    def recorded(value):
+        calls.append(type(value))
+        return default(value)
+
+    hook = recorded if default else None
+    fields = {"t": Thing(), "at": UTC_MOMENT}
+    expected = {"t": written, "at": "2026-12-08T03:04:05+00:00"}
+    line = one_record(Formatter({"message": "msg"}, default=hook), extra=fields)
+    assert vardelquin.loads(line) == {"msg": "hello", **expected}
+    assert Renderer(default=hook)(None, "info", fields) == vardelquin.dumps(expected)
+    assert set(calls) <= {Thing}  # never asked about a type converted without it

@@ -19,6 +19,10 @@ str.splitlines() breaks at ("\\v", "\\f", "\\x1c"-"\\x1e", "\\x85",
 cannot become a list, so a key's "\\n" and "\\r" are written as the two
 characters "\\\\n" and "\\\\r".
 
+Values of common types are written as data (see values.py): datetime,
+date and time in ISO 8601, an Enum as its value, bytes as "hex:" and
+their hex digits, a set as a list, a dataclass or named tuple as a dict.
+
 A log call never fails on its data: a value that cannot be written
 becomes a placeholder that names what happened and the value's type,
 and the rest of the record is written as usual:

@@ -1,6 +1,8 @@
 """The slow path of one_line: any record made into data that vardelquin.dumps writes on one line.
 
-fit() never raises on the data: what it returns holds only str (valid
+fit() never raises on the data. Values of other types are first made
+data as values.py describes (a datetime its ISO text, a dataclass a dict).
+What it returns holds only str (valid
 UTF-8, without "\\n" or "\\r"), int within 64 bits, float, bool, None,
 and lists and dicts with str keys that it made itself, nested no deeper
 than dumps writes. A value that cannot be made so becomes a placeholder
@@ -13,11 +15,12 @@ was when it was copied.
 
 from __future__ import annotations
 
-from typing import Any, Dict, Iterator, List, Set, Tuple, Union
+from typing import Any, Dict, Iterator, List, Optional, Set, Tuple, Union
 
 from vardelquin_logging import placeholder
+from vardelquin_logging.values import WRITTEN, Default, converted, text_of
 
-__all__ = ["fit"]
+__all__ = ["fit", "lines_of"]
 
 _INT64_MIN, _INT64_MAX = -(2**63), 2**63 - 1
 # dumps refuses more than this many levels of lists and dicts below the top dictionary.
@@ -30,8 +33,12 @@ Lines = List[Union[str, List[str]]]
 _Walk = Tuple[Iterator[Any], Union[List[Any], Dict[str, Any]], int]
 
 
-def fit(fields: Dict[Any, Any]) -> Dict[str, Any]:
-    """fields, made writable as described above; values keep dumps's spelling where dumps can write them."""
+def fit(fields: Dict[Any, Any], default: Optional[Default] = None) -> Dict[str, Any]:
+    """fields, made writable as described above; values keep dumps's spelling where dumps can write them.
+
+    default is the caller's conversion for values of types that values.py
+    does not convert itself.
+    """
     top: Dict[str, Any] = {}
     contents = _copy(fields, False)
     if contents is None:
@@ -48,19 +55,25 @@ def fit(fields: Dict[Any, Any]) -> Dict[str, Any]:
         key, value = entry if isinstance(target, dict) else (None, entry)
         level = len(walks)  # of value: a list or dict directly in the top dictionary is at level 1
         cls = type(value)  # issubclass, unlike isinstance, never runs the value's code (__class__)
+        # A list or dict made from an object (a dataclass's fields) is on
+        # the path as that object, which may hold itself again.
+        original, ident = value, id(value)
+        if not issubclass(cls, WRITTEN):
+            value = converted(value, default)
+            cls = type(value)
         if issubclass(cls, (list, dict)):
-            if id(value) in on_path:
-                fitted: Any = _fit_text(placeholder.cycle(value), level)
+            if ident in on_path:
+                fitted: Any = _fit_text(placeholder.cycle(original), level)
             elif level > _MAX_DEPTH:
-                fitted = _fit_text(placeholder.too_deep(value), level)
+                fitted = _fit_text(placeholder.too_deep(original), level)
             else:
                 contents = _copy(value, issubclass(cls, list))
                 if contents is None:
-                    fitted = _fit_text(placeholder.changed(value), level)
+                    fitted = _fit_text(placeholder.changed(original), level)
                 else:
                     fitted = [] if issubclass(cls, list) else {}
-                    walks.append((iter(contents), fitted, id(value)))
-                    on_path.add(id(value))
+                    walks.append((iter(contents), fitted, ident))
+                    on_path.add(ident)
         else:
             fitted = _fit_scalar(value, cls, level)
         if isinstance(target, dict):
@@ -96,19 +109,7 @@ def _fit_scalar(value: Any, cls: type, level: int) -> Any:
             return placeholder.unprintable(number, error)
     if issubclass(cls, float):
         return float.__float__(value)
-    if issubclass(cls, str):
-        return _fit_text(str.__str__(value), level)
-    return _fit_text(_text_of(value), level)
-
-
-def _text_of(value: Any) -> str:
-    """str(value), or the placeholder when it cannot be made."""
-    try:
-        return str.__str__(str(value))
-    except BaseException as error:
-        if not placeholder.is_data_failure(error):
-            raise
-        return placeholder.unprintable(value, error)
+    return _fit_text(str.__str__(value), level)  # a str: converted() leaves no other type
 
 
 def _fit_text(text: str, level: int) -> Union[str, Lines]:
@@ -121,16 +122,26 @@ def _fit_text(text: str, level: int) -> Union[str, Lines]:
     text = _encodable(text)
     if "\n" not in text and "\r" not in text:
         return text
-    lines = text.split("\n")
-    if level + any("\r" in line for line in lines) > _MAX_DEPTH:
+    if level + ("\r" in text) > _MAX_DEPTH:
         return _spelled_out(text)
-    return [line.split("\r") if "\r" in line else line for line in lines]
+    return lines_of(text)
+
+
+def lines_of(text: str) -> Union[str, Lines]:
+    """text as the one-line rule writes it in the top dictionary: the list of its lines, if it has more than one.
+
+    Split at every "\\n"; a line that still holds a "\\r" becomes the list of
+    its pieces between the "\\r"s.
+    """
+    if "\n" not in text and "\r" not in text:
+        return text
+    return [line.split("\r") if "\r" in line else line for line in text.split("\n")]
 
 
 def _fit_key(key: Any) -> str:
     # A key cannot become a list: its line breaks are spelled out instead,
     # the one place where the text does not give the original back.
-    return _spelled_out(_encodable(str.__str__(key) if issubclass(type(key), str) else _text_of(key)))
+    return _spelled_out(_encodable(str.__str__(key) if issubclass(type(key), str) else text_of(key)))
 
 
 def _spelled_out(text: str) -> str:

@@ -6,13 +6,15 @@ import logging
 import re
 import string
 import time
-from datetime import datetime, timezone
 from typing import Any, Dict, FrozenSet, List, Literal, Mapping, Optional, Tuple, Union
 
 from vardelquin import FormatConfig
 
+from vardelquin_logging.iso_time import IsoClock
+from vardelquin_logging.fit import fit, lines_of
 from vardelquin_logging.one_line import one_line, private_config
 from vardelquin_logging.placeholder import is_data_failure, unprintable, unprintable_exception
+from vardelquin_logging.values import SCALARS, Default, written_as_is
 
 __all__ = ["DEFAULT_FIELDS", "Formatter"]
 
@@ -30,7 +32,10 @@ DEFAULT_FIELDS: Mapping[str, str] = {
 
 # What every LogRecord carries (taskName only from Python 3.12 on); anything
 # else in a record's __dict__ came through extra= or a filter.
-_RECORD_ATTRIBUTES = frozenset(logging.LogRecord("", 0, "", 0, "", (), None).__dict__) | {"message", "asctime"}
+_FIXED = list(logging.LogRecord("", 0, "", 0, "", (), None).__dict__)
+_FIXED_COUNT = len(_FIXED)
+_RECORD_ATTRIBUTES = frozenset(_FIXED) | {"message", "asctime"}
+_GONE: Any = object()
 _TRAILING = ("exc_info", "stack_info")
 
 # "%(name)s" names an attribute; "%%" is a literal percent sign.
@@ -73,13 +78,27 @@ class Formatter(logging.Formatter):
     ``config`` is the FormatConfig of the text (copied when the formatter is
     made; a configuration holding a line break is refused with ValueError).
     ``utc`` writes the time, and ``asctime``, in UTC instead of local time.
+    ``static_fields`` (a mapping) is written on every line after the
+    record's attributes and before the extra fields, as it was when the
+    formatter was made. ``rename_fields`` maps a record attribute (as
+    ``fields`` or ``fmt`` name it, ``exc_info`` and ``stack_info`` too) or
+    an extra field's name to the key it is written under; an extra field
+    renamed to a key already in the line is written as ``extra.KEY``. Two
+    equal keys among the attributes and static fields raise ValueError.
+    ``default`` converts values of the types not listed below: it is
+    called with the value, and what it returns is written (converted in
+    turn); if it raises, the value's ``str()`` is written.
 
     A str value holding a line break (the message and traceback included)
-    is written as the list of its lines; see ``join_lines``. Values other
-    than str, int, float, bool, None, list and dict are written as
-    ``vardelquin.dumps`` writes them (their ``str()``); keys that are not
-    str are written as their ``str()``, and an int beyond 64 bits as its
-    digits. A value that cannot be written at all (its str() raises, a
+    is written as the list of its lines; see ``join_lines``. Values of
+    common types are written as data, at any depth: datetime, date and
+    time in ISO 8601, an Enum as its value, UUID, Decimal and paths as
+    their str(), bytes as ``hex:`` and their hex digits, a set as a list
+    (sorted when its items sort), a dataclass (the fields its repr shows)
+    or named tuple as a dict, an object with ``__structlog__()`` as what
+    that returns; any other type (a tuple too) as its ``str()``, as
+    ``vardelquin.dumps`` writes it. Keys that are not str are written as
+    their ``str()``, and an int beyond 64 bits as its digits. A value that cannot be written at all (its str() raises, a
     list or dict inside itself or nested too deeply, a message whose
     arguments do not fit it, a traceback that cannot be formatted) is
     written as a placeholder such as ``<unprintable Bad: ValueError>``
@@ -89,7 +108,9 @@ class Formatter(logging.Formatter):
     def __init__(self, fmt: Union[str, Mapping[str, str], None] = None, datefmt: Optional[str] = None,
                  style: Literal["%", "{", "$"] = "%", validate: bool = True, *,
                  defaults: Optional[Mapping[str, Any]] = None, fields: Optional[Mapping[str, str]] = None,
-                 config: Optional[FormatConfig] = None, utc: bool = False) -> None:
+                 config: Optional[FormatConfig] = None, utc: bool = False,
+                 static_fields: Optional[Mapping[str, Any]] = None, rename_fields: Optional[Mapping[str, str]] = None,
+                 default: Optional[Default] = None) -> None:
         if fmt is not None and not isinstance(fmt, str):  # Formatter(fields), as before fmt came first
             if fields is not None:
                 raise TypeError("fields given twice: as the first argument and as fields=")
@@ -109,16 +130,23 @@ class Formatter(logging.Formatter):
             unknown = [name for name in chosen if name not in _RECORD_ATTRIBUTES]
             if unknown:
                 raise ValueError(f"not attributes of a log record: {', '.join(unknown)}")
-            keys = list(chosen.values())
-            if any(not isinstance(key, str) for key in keys) or len(set(keys)) != len(keys):
-                raise ValueError(f"the keys must be distinct str: {keys!r}")
+        self._rename = dict(rename_fields or {})
+        if any(not isinstance(key, str) for key in self._rename.values()):
+            raise ValueError(f"rename_fields must give str keys: {self._rename!r}")
+        chosen = {name: self._rename.get(name, key) for name, key in chosen.items()}
+        # Made plain data once: written as they were when the formatter was made.
+        self._static = fit(dict(static_fields or {}), default)
+        keys = [*chosen.values(), *self._static]
+        if any(not isinstance(key, str) for key in keys) or len(set(keys)) != len(keys):
+            raise ValueError(f"the keys must be distinct str: {keys!r}")
         given = dict(defaults or {})
         self._leading: List[Tuple[str, str, Any]] = [(a, k, given.get(a)) for a, k in chosen.items()
                                                      if a not in _TRAILING]
         self._exception_key = chosen.get("exc_info")
         self._stack_key = chosen.get("stack_info")
         self._config = private_config(config)
-        self._utc = utc
+        self._clock = IsoClock(utc)
+        self._default = default
         if utc:
             self.converter = time.gmtime
 
@@ -140,39 +168,55 @@ class Formatter(logging.Formatter):
                 if not is_data_failure(error):
                     raise
                 exception = unprintable_exception(record.exc_info, error)
-        line: Dict[str, Any] = {key: self._attribute(record, name, default) for name, key, default in self._leading}
-        not_extra = self._not_extra
-        try:
-            for name, value in record.__dict__.items():
-                if name not in not_extra:
-                    while name in line:
-                        name = "extra." + name
-                    line[name] = value
-        except RuntimeError:  # another thread changed the record meanwhile: start again from a copy
-            line = {key: line[key] for _, key, _ in self._leading}
-            for name, value in dict(record.__dict__).items():
-                if name not in not_extra:
-                    while name in line:
-                        name = "extra." + name
-                    line[name] = value
+        attributes = record.__dict__
+        line: Dict[str, Any] = {}
+        # Whether every value is a str, int, float, bool or None, or a list
+        # or dict of them, so one_line need not look again; the times made
+        # here are str.
+        plain = True
+        for name, key, default in self._leading:
+            if name == "created":
+                line[key] = self._clock(record.created)
+            elif name == "asctime":
+                line[key] = record.asctime = self.formatTime(record, self.datefmt)
+            else:
+                line[key] = value = attributes.get(name, default)
+                if plain and type(value) not in SCALARS:
+                    plain = written_as_is((value,))
+        if self._static:
+            line.update(self._static)
+        # A snapshot of the names, which another thread may change meanwhile.
+        # LogRecord's own attributes come first, in the order __init__ sets
+        # them; only what follows them needs a look.
+        names = list(attributes)
+        if names[:_FIXED_COUNT] == _FIXED:
+            del names[:_FIXED_COUNT]
+        not_extra, rename = self._not_extra, self._rename
+        for name in names:
+            if name not in not_extra:
+                value = attributes.get(name, _GONE)
+                if value is _GONE:  # removed by another thread since the snapshot
+                    continue
+                kind = type(value)
+                if kind not in SCALARS and plain:
+                    plain = (kind is list and written_as_is(value)) or \
+                        (kind is dict and written_as_is(value.values()))
+                if rename:
+                    name = rename.get(name, name)
+                while name in line:
+                    name = "extra." + name
+                line[name] = value
+        # A traceback or stack is text of many lines: split here, the line
+        # is written at the first try.
         if self._exception_key is not None and exception:
-            line[self._exception_key] = exception
+            line[self._exception_key] = lines_of(exception) if type(exception) is str else exception
         if self._stack_key is not None and record.stack_info:
-            line[self._stack_key] = self.formatStack(record.stack_info)
-        return one_line(line, self._config)
-
-    def _attribute(self, record: logging.LogRecord, name: str, default: Any) -> Any:
-        if name == "created":
-            return self.iso_time(record.created)
-        if name == "asctime":
-            record.asctime = self.formatTime(record, self.datefmt)
-        return record.__dict__.get(name, default)
+            line[self._stack_key] = lines_of(self.formatStack(record.stack_info))
+        return one_line(line, self._config, self._default, plain)
 
     def iso_time(self, created: float) -> str:
         """created (seconds since the epoch) as ISO 8601 with milliseconds and the UTC offset."""
-        moment = datetime.fromtimestamp(created, timezone.utc) if self._utc else \
-            datetime.fromtimestamp(created).astimezone()
-        return moment.isoformat(timespec="milliseconds")
+        return self._clock(created)
 
 
 def _named_attributes(fmt: str, style: str) -> List[str]:

@@ -17,8 +17,9 @@ import vardelquin
 from vardelquin import FormatConfig
 from vardelquin_fields import FIELDS
 
-from vardelquin_logging.fit import fit
+from vardelquin_logging.fit import fit, lines_of
 from vardelquin_logging.placeholder import is_data_failure
+from vardelquin_logging.values import Default, written_as_is
 
 __all__ = ["join_lines", "one_line", "private_config"]
 
@@ -41,25 +42,36 @@ def private_config(config: Optional[FormatConfig]) -> Optional[FormatConfig]:
     return FormatConfig(**fields)
 
 
-def one_line(fields: Dict[str, Any], config: Optional[FormatConfig]) -> str:
+def one_line(fields: Dict[str, Any], config: Optional[FormatConfig], default: Optional[Default] = None,
+             plain: bool = False) -> str:
     """The text of fields, as vardelquin.dumps writes it, that holds neither "\\n" nor "\\r".
 
-    Never fails on the data: what dumps refuses or cannot finish (a key that
-    is not a str, an int beyond 64 bits, a lone surrogate, a str() that
-    raises, a cycle, nesting too deep, a dict changed while it is written)
-    is written as fit() makes it, with placeholders where it must.
+    Values of other types than str, int, float, bool, None, list and dict
+    are converted as values.py describes, with default for the types it
+    does not know; plain says that the caller found only the types dumps
+    writes as they are (see values.written_as_is). Never fails on the data: what dumps refuses or cannot
+    finish (a key that is not a str, an int beyond 64 bits, a lone
+    surrogate, a str() that raises, a cycle, nesting too deep, a dict
+    changed while it is written) is written as fit() makes it, with
+    placeholders where it must.
     """
     try:
-        text = vardelquin.dumps(fields, config)
+        if plain or written_as_is(fields.values()):
+            text = vardelquin.dumps(fields, config)
+            if "\n" not in text and "\r" not in text:
+                return text
+            # Most line breaks are in a str at the top (a message of several
+            # lines): split those and try once more before the careful walk.
+            split = {key: lines_of(value) if type(value) is str else value for key, value in fields.items()}
+            text = vardelquin.dumps(split, config)
+            if "\n" not in text and "\r" not in text:
+                return text
     except BaseException as error:
         if not is_data_failure(error):
             raise
-    else:
-        if "\n" not in text and "\r" not in text:
-            return text
     # The slow path, only for the rare record that needs it; its result
     # is plain data that dumps always writes.
-    return vardelquin.dumps(fit(fields), config)
+    return vardelquin.dumps(fit(fields, default), config)
 
 
 def join_lines(value: Union[str, Sequence[Any]], config: Optional[FormatConfig] = None) -> str:
