@@ -10,34 +10,23 @@
 //
 // The members of an object come out in ascending byte order of their keys,
 // whatever order they were met in, and of keys with equal text only the
-// last one met stays, in its sorted place. Members are written as they
-// come; at close, an object whose keys did not come strictly ascending (the
-// usual case does) has its text rearranged in place, unless the bytes
-// moved inside it already exceed four times its size (moving the same text
-// again at every enclosing level would cost depth x size), or an object
-// inside it was noted. Such an object only notes its members' order, and
-// when the top-level value closes, the text of the objects noted is
-// gathered in one pass. So the bytes moved in place within any value stay
-// within five times its size, and each byte is gathered at most once,
-// however deep the nesting.
+// last one met stays, in its sorted place: the writer writes members as
+// they come and tells its KeyOrder (writer/key_order.h) of each key and
+// each close, which rearranges the text where needed.
 //
 // The writer cannot fail. Its working storage is the caller's, so that a
 // caller can keep it from one call to the next (see support/spare.h).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <span>
-#include <string>
 #include <string_view>
 #include <vector>
 
 #include "config/format_config.h"
-#include "support/little_endian.h"
 #include "support/output_buffer.h"
 #include "writer/escape.h"
+#include "writer/key_order.h"
 #include "writer/numbers.h"
 
 namespace vardelquin {
@@ -65,7 +54,7 @@ class TextWriter {
       const std::size_t start = sink_.size();
       out[key.size()] = d_.kv_sep;
       sink_.commit(out + key.size() + 1);
-      note_member(MemberSpan{start, start, key.size(), false}, prefix_of(out, key.size()), key);
+      key_order_.member(levels_.back().members, start, KeyPrefix::of(out, key.size()), key);
       return;
     }
     member_in_full(key);
@@ -108,12 +97,9 @@ class TextWriter {
   // below the top level: it costs a handful of instructions per container.
   void close() {
     const Level& level = levels_.back();
-    if (!level.in_order || level.moved != 0 || levels_.size() == 1) [[unlikely]]
+    if (!KeyOrder::settled(level.members) || levels_.size() == 1) [[unlikely]]
       return close_in_full();
-    // A list holds no members and no copied keys of its own; those of the
-    // objects inside it were dropped when they closed.
-    members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(level.first_member), members_.end());
-    keys_.truncate(level.first_key_byte);
+    key_order_.forget(level.members);
     end_container(level.open_at, level.is_object);
   }
 
@@ -145,7 +131,7 @@ class TextWriter {
     end_value();
   }
   void keep_open(const ListStart& start) {
-    levels_.push_back(Level{start.open_at, members_.size(), keys_.size(), false, true, false, 0, {}});
+    levels_.push_back(Level{start.open_at, false, key_order_.open()});
   }
   void drop_list(const ListStart& start) {
     sink_.truncate(start.open_at);
@@ -166,7 +152,7 @@ class TextWriter {
     end_value();
   }
   void open(bool is_object, char bracket, char separator) {
-    levels_.push_back(Level{sink_.size(), members_.size(), keys_.size(), is_object, true, false, 0, {}});
+    levels_.push_back(Level{sink_.size(), is_object, key_order_.open()});
     sink_.put(bracket);
     terminator_ = separator;
   }
@@ -191,111 +177,12 @@ class TextWriter {
   void escaped_number(std::int64_t value);
   void escaped_number(double value);
 
-  // Where a member's text and its key's bytes are. The key is read from
-  // the text itself unless escaping changed it; then a copy of its bytes
-  // lies in keys_.
-  struct MemberSpan {
-    std::size_t start;  // of its key in the text
-    std::size_t key_at;
-    std::size_t key_size;
-    bool key_copied;
-  };
-  // A key's first sixteen bytes as two big-endian numbers, zero-padded,
-  // and its size: enough to tell the order of nearly any two keys.
-  struct KeyPrefix {
-    std::uint64_t high;
-    std::uint64_t low;
-    std::size_t size;
-  };
   struct Level {
     std::size_t open_at;  // of the bracket in the text
-    std::size_t first_member;
-    std::size_t first_key_byte;
     bool is_object;
-    bool in_order;      // its keys so far strictly ascending
-    bool holds_noted;   // an object inside it waits for gather()
-    std::size_t moved;  // bytes moved in place inside it
-    KeyPrefix last_key;
+    KeyOrder::Members members;
   };
-  // An object whose members are to be put in key order by gather(): its
-  // body, its members' text in key order (in sorted_members_), and the
-  // objects noted inside it, in text order (in nested_).
-  struct Noted {
-    std::size_t body_at;
-    std::size_t body_end;  // where its closing bracket is
-    std::size_t first_sorted;
-    std::size_t sorted_count;
-    std::size_t first_nested;
-    std::size_t nested_count;
-  };
-  struct TextRange {
-    std::size_t begin;
-    std::size_t end;
-  };
-  // A key's first sixteen bytes as two big-endian numbers, zero-padded:
-  // they settle most comparisons; equal ones fall back to the bytes (a
-  // padded zero looks like a real one).
-  struct SortKey {
-    std::uint64_t high;
-    std::uint64_t low;
-    std::size_t index;
-  };
-
-  // The key order of a few key sequences met lately, so that the objects
-  // of one shape (records of one kind, nested in a document many times
-  // over) are sorted once: a sequence is found by its length and a hash
-  // of its sort keys, and then checked key by key.
-  struct KnownOrder {
-    std::uint64_t hash = 0;
-    std::vector<SortKey> keys;       // as met; index holds each key's size
-    std::string tails;               // the bytes of longer keys past their sixteenth
-    std::vector<std::size_t> order;  // the members kept, in key order
-  };
-  struct KnownOrders {
-    static constexpr std::size_t slots = 64;
-    static constexpr std::size_t most_members = 64;  // longer sequences are not kept
-    static constexpr std::size_t most_key_bytes = 2048;
-    std::array<KnownOrder, slots> known;
-  };
-
-  // Eight bytes at `p` as a big-endian number, the bytes past `size`
-  // masked to zero; eight bytes must be readable at `p`.
-  static std::uint64_t key_word(const char* p, std::size_t size) noexcept {
-    const std::uint64_t word = load_be64(p);
-    return size >= 8 ? word : word & ~(~std::uint64_t{0} >> (8 * size));
-  }
-  // Sixteen bytes must be readable at `p`.
-  static KeyPrefix prefix_of(const char* p, std::size_t size) noexcept {
-    return {key_word(p, size), size > 8 ? key_word(p + 8, size - 8) : 0, size};
-  }
   void member_in_full(std::string_view key);
-  // Records the member whose key was just written, and whether the keys
-  // of its object still come in order.
-  void note_member(const MemberSpan& span, const KeyPrefix& prefix, std::string_view key) {
-    Level& level = levels_.back();
-    if (level.in_order && members_.size() > level.first_member) {
-      level.in_order = comes_after(level.last_key, prefix, key);
-    }
-    level.last_key = prefix;
-    members_.push_back(span);
-  }
-  // Whether `key` sorts strictly after the last member's key; byte order.
-  bool comes_after(const KeyPrefix& last, const KeyPrefix& next, std::string_view key) noexcept {
-    if (last.high != next.high) return last.high < next.high;
-    if (last.low != next.low) return last.low < next.low;
-    // Equal up to the sixteenth byte, padding included: a shorter key is
-    // a prefix of the longer, or the keys must be compared whole.
-    if (last.size <= 16 && next.size <= 16) return last.size < next.size;
-    return key_of(members_.back()) < key;
-  }
-  std::string_view key_of(const MemberSpan& member) noexcept;
-  void put_in_key_order(Level& level);
-  void move_into_key_order(const Level& level, std::span<const MemberSpan> members);
-  void note_key_order(const Level& level, std::span<const MemberSpan> members);
-  void gather(std::size_t value_at);
-  void gather_noted(std::size_t noted);
-  void sort_members(std::span<const MemberSpan> members, KnownOrder* remember);
-  bool is_known(const KnownOrder& known, std::span<const MemberSpan> members, std::uint64_t hash) noexcept;
 
   OutputBuffer& sink_;
   const EscapeSet escapes_;
@@ -306,34 +193,16 @@ class TextWriter {
   const bool escape_numbers_;
   char terminator_;
   std::vector<Level>& levels_;
-  std::vector<MemberSpan>& members_;  // of every open object, innermost last
-  std::vector<SortKey>& order_;
-  OutputBuffer& keys_;   // copies of keys that escaping changed
-  OutputBuffer& moved_;  // an object's text while it is rearranged
-  OutputBuffer& spelling_;
-  std::vector<Noted>& noted_;
-  std::vector<TextRange>& sorted_members_;
-  std::vector<std::size_t>& nested_;
-  // Noted objects not yet inside a noted object closed since, in text
-  // order: the outermost ones, once the top-level value closes.
-  std::vector<std::size_t>& unclaimed_;
-  std::unique_ptr<KnownOrders>& known_orders_;
+  OutputBuffer& spelling_;  // a number's text before it is escaped
+  KeyOrder key_order_;
 
  public:
-  // The writer's working storage; known_orders stays filled from one
-  // writer to the next.
+  // The writer's working storage; the key order's stays partly filled
+  // from one writer to the next.
   struct Storage {
     std::vector<Level> levels;
-    std::vector<MemberSpan> members;
-    std::vector<SortKey> order;
-    OutputBuffer keys;
-    OutputBuffer moved;
     OutputBuffer spelling;
-    std::vector<Noted> noted;
-    std::vector<TextRange> sorted_members;
-    std::vector<std::size_t> nested;
-    std::vector<std::size_t> unclaimed;
-    std::unique_ptr<KnownOrders> known_orders;
+    KeyOrder::Storage key_order;
 
     void give_back() noexcept;
   };
