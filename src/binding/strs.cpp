@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "support/little_endian.h"
+#include "support/str_route.h"
 #include "support/transcode.h"
 
 namespace vardelquin {
