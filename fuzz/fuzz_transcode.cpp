@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "support/str_route.h"
 #include "support/transcode.h"
 #include "support/utf8.h"
 

@@ -9,6 +9,7 @@
 #include "binding/interpreter.h"
 #include "binding/messages.h"
 #include "binding/once.h"
+#include "binding/strs.h"
 #include "binding/text.h"
 #include "config/literal_form.h"
 #include "failure.h"

@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "binding/collector_pause.h"
-#include "binding/key_cache.h"
 #include "binding/messages.h"
 #include "binding/signal_poll.h"
-#include "binding/text.h"
+#include "binding/strs.h"
 #include "reader/text_reader.h"
 #include "support/arena.h"
 #include "support/pod_stack.h"
 #include "support/spare.h"
-#include "support/utf8.h"
 
 namespace vardelquin {
 namespace {
@@ -154,20 +152,11 @@ class ObjectSink {
   // `text` is the UTF-8 of `source`, a str.
   ObjectSink(PyHandle source, std::string_view text, Storage& storage, CollectorPause& pause)
       : pause_(pause),
-        source_(source),
-        text_(text.data()),
-        text_view_(text),
+        strs_(source, text),
         frames_(storage.frames),
         items_(storage.objects),
         members_(storage.members),
-        keys_(storage.keys) {
-    const auto characters = static_cast<std::size_t>(PyUnicode_GetLength(source.get()));
-    // As long in UTF-8 bytes as in characters: ASCII.
-    if (characters == text.size()) ascii_source_ = source;
-    // Parts of the str are worth taking only where multi-byte characters
-    // abound (a quarter more bytes than characters), which few texts have.
-    if (4 * text.size() < 5 * characters) parts_worth_taking_ = false;
-  }
+        keys_(storage.keys) {}
   ObjectSink(const ObjectSink&) = delete;
   ObjectSink& operator=(const ObjectSink&) = delete;
 
@@ -193,7 +182,7 @@ class ObjectSink {
       case ValueTag::Bool: made = new_reference(value.as_bool() ? Py_True : Py_False); break;
       case ValueTag::Int: made = PyLong_FromLongLong(value.as_int()); break;
       case ValueTag::Float: made = PyFloat_FromDouble(value.as_float()); break;
-      case ValueTag::Str: made = make_str(value.as_str(), lasting); break;
+      case ValueTag::Str: made = strs_.value(value.as_str(), lasting); break;
       case ValueTag::List:
       case ValueTag::Object:
         fail([] { return PendingException::internal(message::unknown_value_tag); });
@@ -275,7 +264,7 @@ class ObjectSink {
 
   // Stores `value` (borrowed) under `key` in `dict`.
   bool store(PyObject* dict, std::string_view key, PyObject* value) {
-    const PyRef name = cached_key(key);
+    const PyRef name = LoadsStrs::key(key);
     if (!name) {
       fail(api_call_failed);
       return false;
@@ -285,73 +274,6 @@ class ObjectSink {
       return false;
     }
     return true;
-  }
-
-  // Strings are most of many texts, short ones above all, so each is made
-  // the cheapest way there is. A short one made before is reused (see
-  // key_cache.h), which costs a tenth of making it; where short values
-  // seldom repeat, a miss costs more than making one, so a call stops
-  // looking once misses outrun hits (see value_credit_). A string read straight from an ASCII str
-  // is a part of that str (a character's index is its byte's), which the
-  // interpreter copies without decoding. Other short ASCII strings are
-  // decoded as Latin-1, which costs less per call than UTF-8 (beyond a
-  // short string the test is not worth it), other short strings from code
-  // points decoded here (see str_from_code_points): some 500 instructions
-  // less than the UTF-8 decoder's, which that decoder wins back a
-  // character at a time beyond a few hundred bytes, where the string goes
-  // through UTF-16 instead (see str_from_long_utf8). A long string of
-  // mostly multi-byte characters is a part of the str too, where that str
-  // is not one of four bytes a character, from which the interpreter
-  // narrows parts slowly: the characters up to it are counted from where
-  // the last such string ended. That costs less than code points from 64
-  // bytes on, which cost less than UTF-8 up to a few hundred.
-  PyObject* make_str(std::string_view text, bool lasting) {
-    constexpr std::size_t short_string = 64;
-    if (text.size() <= longest_cached_value && value_credit_ > 0) return from_value_cache(text);
-    const bool ascii_text = ascii_source_.get() != nullptr;
-    if (lasting && ascii_text) {
-      const auto start = static_cast<Py_ssize_t>(text.data() - text_);
-      return PyUnicode_Substring(ascii_source_.get(), start, start + static_cast<Py_ssize_t>(text.size()));
-    }
-    if (ascii_text || (text.size() <= short_string && utf8::is_ascii(text)))
-      return str_from_ascii(text).release();
-    if (text.size() <= short_string) return from_code_points(text);
-    // Zero where there is no part to take.
-    const std::size_t length = lasting && parts_worth_taking() ? utf8::count_characters(text) : 0;
-    if (length == 0 || 2 * text.size() < 3 * length) {
-      const bool ascii = length != 0 ? length == text.size() : utf8::is_ascii(text);
-      if (ascii) return str_from_ascii(text).release();
-      return text.size() > code_point_string ? str_from_long_utf8(text).release() : from_code_points(text);
-    }
-    const auto start = static_cast<std::size_t>(text.data() - text_);
-    characters_read_ += utf8::count_characters({text_ + bytes_read_, start - bytes_read_});
-    const auto first = static_cast<Py_ssize_t>(characters_read_);
-    bytes_read_ = start + text.size();
-    characters_read_ += length;
-    return PyUnicode_Substring(source_.get(), first, first + static_cast<Py_ssize_t>(length));
-  }
-
-  [[gnu::noinline]] PyObject* from_value_cache(std::string_view text) {
-    bool found;
-    PyRef str = cached_value(text, found);
-    value_credit_ = found ? std::min(value_credit_ + 4, max_value_credit) : value_credit_ - 1;
-    return str.release();
-  }
-
-  // Up to this many bytes a string's code points are on the stack.
-  static constexpr std::size_t code_point_string = 512;
-  // `text` has at most code_point_string bytes. Out of line, so that
-  // only this path has the room in its frame.
-  [[gnu::noinline]] static PyObject* from_code_points(std::string_view text) {
-    wchar_t room[code_point_string];
-    return str_from_code_points(text, room).release();
-  }
-
-  // Settled by the text's length for most texts, else by a scan of the
-  // text the first time it matters.
-  bool parts_worth_taking() {
-    if (!parts_worth_taking_) parts_worth_taking_ = !utf8::has_four_byte_characters(text_view_);
-    return *parts_worth_taking_;
   }
 
   static PyObject* new_reference(PyObject* singleton) { return PyRef::borrow(PyHandle(singleton)).release(); }
@@ -372,19 +294,7 @@ class ObjectSink {
   }
 
   CollectorPause& pause_;
-  const PyHandle source_;
-  const char* const text_;
-  const std::string_view text_view_;
-  // The str read, when it is ASCII: a character's index is then its byte's.
-  PyHandle ascii_source_;
-  std::optional<bool> parts_worth_taking_;
-  // Looks in the value cache left: a hit earns four, a miss costs one.
-  static constexpr int max_value_credit = 256;
-  int value_credit_ = 64;
-  // Where in the text the last string made as a part of source_ ended, in
-  // bytes and in characters.
-  std::size_t bytes_read_ = 0;
-  std::size_t characters_read_ = 0;
+  LoadsStrs strs_;
   std::vector<Frame>& frames_;
   ObjectStack items_;
   MemberStack members_;

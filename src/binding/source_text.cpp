@@ -14,11 +14,10 @@ namespace {
 
 static_assert(std::is_same_v<Py_UCS4, std::uint32_t>, "the transcoder reads Py_UCS4 as uint32_t");
 
-// Below this many characters a str lends its UTF-8 (see Utf8Lender).
-constexpr Py_ssize_t small_text = 4096;
 // Characters read at a time: their code points take 16 KiB, and the
-// part of the str made to read them at most as much.
-constexpr Py_ssize_t block = 4096;
+// part of the str made to read them at most as much. A memory bound of
+// its own, whatever size of str lends its UTF-8 (Utf8Lender::small_str).
+constexpr Py_ssize_t part_characters = 4096;
 // The interpreter's error for a str that UTF-8 cannot hold, by asking its
 // encoder, which raises it.
 PendingException encoding_failure(PyHandle str) {
@@ -33,12 +32,12 @@ PendingException encoding_failure(PyHandle str) {
 // so that the text is never held at four bytes a character: reading it
 // whole would raise a call's peak memory by that much.
 PyResult<Ok> transcode(PyHandle str, Py_ssize_t length, OutputBuffer& text) {
-  const Py_ssize_t points_size = std::min(length, block);
+  const Py_ssize_t points_size = std::min(length, part_characters);
   const auto points = std::make_unique_for_overwrite<Py_UCS4[]>(static_cast<std::size_t>(points_size));
   // A UTF-8 text takes a byte a character at least, and often not much more.
   text.reserve(static_cast<std::size_t>(length) + utf8::max_bytes(static_cast<std::size_t>(points_size)));
-  for (Py_ssize_t start = 0; start < length; start += block) {
-    const Py_ssize_t count = std::min(block, length - start);
+  for (Py_ssize_t start = 0; start < length; start += part_characters) {
+    const Py_ssize_t count = std::min(part_characters, length - start);
     PyRef part;
     PyHandle from = str;
     if (count != length) {
@@ -65,7 +64,7 @@ PyResult<SourceText> source_text(PyHandle str) {
   const auto lend = interpreter_api().unicode_as_utf8_and_size;
   Py_ssize_t size = 0;
   const char* data = nullptr;
-  if (length < small_text) {
+  if (length < Utf8Lender::small_str) {
     data = Utf8Lender().utf8(str, length, size, source.bytes_);
   } else if (lend != nullptr && is_ascii_str(str)) {
     data = lend(str.get(), &size);

@@ -9,6 +9,7 @@
 #include "binding/arguments.h"
 #include "binding/messages.h"
 #include "binding/signal_poll.h"
+#include "binding/strs.h"
 #include "binding/text.h"
 #include "failure.h"
 #include "format_limits.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/str_route.h"
 #include "support/utf8.h"
 
 namespace vardelquin {

@@ -42,6 +42,7 @@
 #include "format_limits.h"
 #include "reader/escape_runs.h"
 #include "reader/scalar.h"
+#include "support/byte_block.h"
 #include "support/simd.h"
 #include "value/value.h"
 
@@ -82,7 +83,7 @@ class StopSet {
 
 #if VARDELQUIN_SSE2
   // Bit i set where byte i of the block stops a token or escapes.
-  unsigned marks(__m128i block) const noexcept { return scan_.chunk_mask(block); }
+  unsigned marks(ByteBlock block) const noexcept { return scan_.chunk_mask(block); }
 #endif
 
  private:
@@ -184,10 +185,10 @@ class TextReader {
     static_assert(stores_past >= 2 * block);
     while (static_cast<std::size_t>(end - p) >= 2 * block) {
       char* const out = room(length + stores_past);
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const ByteBlock bytes = load_block(p);
       const unsigned marks = stops.marks(bytes);
       if (marks == 0) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + length), bytes);
+        store_block(out + length, bytes);
         length += block;
         p += block;
         escaped = false;
@@ -206,11 +207,11 @@ class TextReader {
       unsigned from = 0;
       for (; dropped != 0; dropped &= dropped - 1) {
         const auto at = static_cast<unsigned>(std::countr_zero(dropped));
-        copy_16(out + length, p + from);
+        copy_block(out + length, p + from);
         length += at - from;
         from = at + 1;
       }
-      copy_16(out + length, p + from);
+      copy_block(out + length, p + from);
       length += limit - from;
       if (ends != 0) {
         pos_ = p + limit;
@@ -251,12 +252,6 @@ class TextReader {
     pos_ = p;
     return {scratch_.data(), length};
   }
-
-#if VARDELQUIN_SSE2
-  static void copy_16(char* to, const char* from) noexcept {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
-  }
-#endif
 
   // scratch_, with room for at least `size` bytes.
   char* room(std::size_t size) {

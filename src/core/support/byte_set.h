@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <span>
 
+#include "support/byte_block.h"
 #include "support/page_read.h"
 #include "support/simd.h"
 
@@ -38,10 +39,8 @@ class ByteSet {
 #if VARDELQUIN_SSE2
   static constexpr std::size_t block = 16;
   // Bit i is set when p[i] is a member; p must have 16 readable bytes.
-  unsigned block_mask(const char* p) const noexcept {
-    return chunk_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-  }
-  unsigned chunk_mask(__m128i chunk) const noexcept {
+  unsigned block_mask(const char* p) const noexcept { return chunk_mask(load_block(p)); }
+  unsigned chunk_mask(ByteBlock chunk) const noexcept {
     __m128i hits = _mm_cmpeq_epi8(chunk, needles_[0]);
     for (std::size_t i = 1; i < N; ++i) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chunk, needles_[i]));
     return static_cast<unsigned>(_mm_movemask_epi8(hits));
@@ -54,9 +53,9 @@ class ByteSet {
   // stored past the n kept). False, storing nothing that counts, otherwise.
   bool copy_if_clear(const char* p, std::size_t n, char* out) const noexcept {
     if (!within_one_page(p)) return false;
-    const __m128i chunk = load_16_within_page(p);
+    const ByteBlock chunk = load_16_within_page(p);
     if ((chunk_mask(chunk) & ((1u << n) - 1)) != 0) return false;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), chunk);
+    store_block(out, chunk);
     return true;
   }
 #endif

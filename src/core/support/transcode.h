@@ -12,6 +12,10 @@
 // instructions a character, while its UTF-8 decoder takes ten to twenty
 // and branches on every character where scripts mix, which costs more
 // time than the instructions say.
+//
+// One source file per direction: transcode_encode.cpp to UTF-8,
+// transcode_decode.cpp from it. Which of these routes a text takes to
+// become a str is str_route.h's to say.
 #pragma once
 
 #include <cstddef>
@@ -41,39 +45,24 @@ constexpr std::size_t max_utf16_units(std::size_t size) noexcept { return size +
 // Writes the UTF-16 code units, in the machine's byte order, of the
 // well-formed UTF-8 text [in, in + size) to `out`, which has
 // max_utf16_units(size) units of room, and returns the units written.
-// `out` is either apart from the text or as in_place_layout says.
+// `out` is either apart from the text or as utf16_in_place_offset says.
 std::size_t to_utf16(const char* in, std::size_t size, char16_t* out) noexcept;
 
-// How a str is made fastest from a long UTF-8 text. A text mostly of
-// ASCII the interpreter's UTF-8 decoder takes at memory speed, which no
-// detour can beat. A text of which at least half the bytes are of
-// multi-byte characters it takes one branchy character at a time, while
-// to_utf16 and its UTF-16 decoder take a few instructions a unit each;
-// but a character beyond the Basic Multilingual Plane sends the UTF-16
-// decoder down a slow path for the rest of the text, so such a text goes
-// as code points (to_utf32) instead, where the platform can take them.
-// The first str_route_glance bytes of a text settle most answers: the
-// rest is read only for a text that starts as one worth the detour.
-enum class StrRoute : unsigned char { utf8, utf16, utf32 };
-inline constexpr std::size_t str_route_glance = 1024;
-StrRoute str_route(const char* in, std::size_t size) noexcept;
-
-// Where a UTF-8 text must lie in a buffer for to_utf16 to write its units
-// over it, from the buffer's start: `text_offset` bytes in, a little more
-// than its ASCII bytes, the units never reach a byte before it is read.
-// `units` is how many it writes, so that the buffer needs
-// max(text_offset + size, 2 * units + 32) bytes: for a text that takes
-// the UTF-16 route, little more than the text itself, where a room of its
-// own would take as much again. `characters` is the text's count of
-// them, and `route` str_route's answer for the whole text, without its
-// glance at the start.
-struct InPlaceLayout {
-  std::size_t text_offset;
-  std::size_t units;
-  std::size_t characters;
-  StrRoute route;
-};
-InPlaceLayout in_place_layout(const char* in, std::size_t size) noexcept;
+// Where a UTF-8 text with `ascii` bytes of ASCII must lie in a buffer for
+// to_utf16 to write its units over it from the buffer's start. An ASCII
+// character puts two bytes of units in the place of one byte; one of two
+// or four bytes as many as it takes, one of three bytes two. So at any
+// character's start the units written are ahead of the bytes read by at
+// most the ASCII bytes read. With the text that far in, and the block
+// stores' reach beyond (up to 32 bytes ahead, after reading 16 bytes of
+// which the last two are read again), no unit reaches a byte before it is
+// read. The buffer then needs room for max(offset + size, 2 * units + 32)
+// bytes: little more than the text itself, where a room of its own would
+// take as much again.
+constexpr std::size_t utf16_in_place_offset(std::size_t ascii) noexcept {
+  constexpr std::size_t stored_ahead = 32, margin = 16;
+  return (ascii + stored_ahead + margin + 15) & ~std::size_t{15};
+}
 
 namespace detail {
 std::size_t to_utf32(const char* in, std::size_t size, unsigned char* out, bool shuffles) noexcept;

@@ -10,6 +10,7 @@
 
 #include "support/byte_swap.h"
 #include "support/simd.h"
+#include "support/sixteen_digits.h"
 #include "writer/shortest_digits.h"
 
 namespace vardelquin {
@@ -154,38 +155,6 @@ void store_eight_digits(char* out, std::uint64_t digits) noexcept {
 }
 #endif
 
-#if VARDELQUIN_SSE2
-// Each group of four 16-bit lanes holding 4 * x for one x < 10^4 becomes
-// x's four digits: the lanes are divided by 1000, 100, 10 and 1 (a high
-// product, then a high product by a power of two to finish the shift),
-// which leaves x's prefixes of one to four digits, and each prefix less
-// ten times the one before it is a digit.
-__m128i four_digit_lanes(__m128i quadrupled) noexcept {
-  const __m128i divisors = _mm_setr_epi16(8389, 5243, 13108, -32768, 8389, 5243, 13108, -32768);
-  const __m128i shifts = _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, -32768, 1 << 7, 1 << 11, 1 << 13, -32768);
-  const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(quadrupled, divisors), shifts);
-  return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16));
-}
-
-// The 16 digits of n < 10^16, zeros in front, as ASCII bytes in order: its
-// two halves of eight digits are split into four quarters of four, each
-// spread over four 16-bit lanes; this does both halves at once, in about
-// half the instructions of eight_digits() twice.
-__m128i sixteen_digits(std::uint64_t n) noexcept {
-  const __m128i halves = _mm_set_epi64x(static_cast<long long>(n % e8), static_cast<long long>(n / e8));
-  // x / 10^4 = x * ceil(2^45 / 10^4) >> 45 for x < 10^8.
-  const __m128i high =
-      _mm_srli_epi64(_mm_mul_epu32(halves, _mm_set1_epi32(static_cast<int>(0xD1B71759))), 45);
-  const __m128i low = _mm_sub_epi32(halves, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
-  const __m128i quarters = _mm_or_si128(high, _mm_slli_epi64(low, 32));
-  const __m128i quadrupled = _mm_slli_epi16(_mm_packs_epi32(quarters, quarters), 2);
-  const __m128i doubled = _mm_unpacklo_epi16(quadrupled, quadrupled);
-  const __m128i first = four_digit_lanes(_mm_unpacklo_epi32(doubled, doubled));
-  const __m128i second = four_digit_lanes(_mm_unpackhi_epi32(doubled, doubled));
-  return _mm_add_epi8(_mm_packus_epi16(first, second), _mm_set1_epi8('0'));
-}
-#endif
-
 // The `count` digits of `significand` (which has that many, at most 17)
 // from `out` on; 17 bytes there may be written. Returns how many of them
 // there are up to the last that is not zero. Scaled up to 17 digits, the
@@ -198,13 +167,10 @@ __m128i sixteen_digits(std::uint64_t n) noexcept {
   const std::uint64_t rest = scaled - leading * e16;
   out[0] = static_cast<char>('0' + leading);
 #if VARDELQUIN_SSE2
-  const __m128i digits = sixteen_digits(rest);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), digits);
   // A bit for each digit after the leading one that is not zero (the
   // mask has 16 bits); the leading one never is. A bit set below them
   // keeps bit_width's argument nonzero, which spares it a test.
-  const auto nonzero =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_set1_epi8('0')))) ^ 0xFFFFu;
+  const unsigned nonzero = put_sixteen_digits(out + 1, rest);
   return static_cast<int>(std::bit_width(nonzero * 2 + 1));
 #else
   store_eight_digits(out + 1, eight_digits(rest / e8));
