@@ -34,7 +34,7 @@ class ObjectStack {
   ObjectStack(const ObjectStack&) = delete;
   ObjectStack& operator=(const ObjectStack&) = delete;
   ~ObjectStack() {
-    for (PyObject* object : objects_) PyRef::steal(object);
+    for (PyObject* object : objects_) PyRef::drop(object);
     objects_.clear();
   }
 
@@ -72,7 +72,7 @@ class MemberStack {
   MemberStack(const MemberStack&) = delete;
   MemberStack& operator=(const MemberStack&) = delete;
   ~MemberStack() {
-    for (const PendingMember& member : members_) PyRef::steal(member.value);
+    for (const PendingMember& member : members_) PyRef::drop(member.value);
     members_.clear();
   }
 
@@ -222,7 +222,7 @@ class ObjectSink {
     if (!dict) return false;
     for (PendingMember& member : members) {
       if (!store(dict.get(), member.key, member.value)) return false;
-      PyRef::steal(std::exchange(member.value, nullptr));  // the dict holds it now
+      PyRef::drop(std::exchange(member.value, nullptr));  // the dict holds it now
     }
     members_.forget_from(base);
     return complete(dict.release());
@@ -251,7 +251,7 @@ class ObjectSink {
     if (value == nullptr) return false;
     if (frames_.empty()) {
       const bool stored = store(result_.get(), entry_key_, value);
-      PyRef::steal(value);  // the dict holds it now, if stored
+      PyRef::drop(value);  // the dict holds it now, if stored
       return stored;
     }
     if (frames_.back().is_list) {
@@ -288,7 +288,7 @@ class ObjectSink {
 
   // PyList_SetItem failed: drops the items it was not yet handed.
   [[gnu::noinline, gnu::cold]] bool item_not_set(std::span<PyObject* const> rest) {
-    for (PyObject* item : rest) PyRef::steal(item);
+    for (PyObject* item : rest) PyRef::drop(item);
     fail(fetch_exception);
     return false;
   }

@@ -44,6 +44,9 @@ class PyRef {
 
   // Takes over a new reference (a NULL is allowed and stays empty).
   static PyRef steal(PyObject* object) noexcept { return PyRef(object); }
+  // Gives up an owned reference (a NULL is allowed): what a PyRef does as
+  // it goes, named where a raw owned pointer is let go.
+  static void drop(PyObject* owned) noexcept { Py_XDECREF(owned); }
   // Takes a new strong reference to a borrowed object.
   static PyRef borrow(PyHandle object) noexcept {
     Py_XINCREF(object.get());
