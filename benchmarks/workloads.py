@@ -199,6 +199,29 @@ def version_index(n: int, rng: random.Random) -> Dict[str, Any]:
     return {"packages": packages}
 
 
+def build_index(n: int, rng: random.Random, keys_in_order: bool) -> Dict[str, Any]:
+    # A build server's job index: many small objects, mostly URLs, whose
+    # keys come in the server's order, not in byte order (or, for the
+    # twin, already in byte order: the same text, written without moving
+    # any key).
+    results = ("SUCCESS", "FAILURE", "UNSTABLE", "ABORTED")
+    jobs = []
+    for i in range(n):
+        name = f"{rng.choice(('core', 'web', 'docs', 'cli', 'sdk'))}-{rng.choice(('main', 'release', 'pr'))}-{i}"
+        base = f"https://ci.example.org/job/{name}/"
+        job = {
+            "name": name,
+            "url": base,
+            "color": rng.choice(("blue", "red", "yellow", "notbuilt")),
+            "lastBuild": f"{base}{rng.randint(1, 5000)}/",
+            "result": rng.choice(results),
+            "artifacts": f"{base}lastSuccessfulBuild/artifact/",
+            "id": i,
+        }
+        jobs.append(dict(sorted(job.items())) if keys_in_order else job)
+    return {"jobs": jobs}
+
+
 def deep(levels: int) -> Dict[str, Any]:
     # Lists and objects alternate; each level also holds a small scalar.
     value: Any = "leaf"
@@ -266,6 +289,14 @@ def synthetic(quick: bool) -> List[Workload]:
         Workload(
             "version_index", "synthetic", version_index(4000 // scale, rng),
             f"{4000 // scale:,} packages: version strings, version ranges, dates, non-ASCII summaries",
+        ),
+        *(
+            Workload(
+                name, "synthetic", build_index(20_000 // scale, random.Random(20240607), in_order),
+                f"{20_000 // scale:,} small objects of 7 keys, mostly URLs, keys {order}",
+            )
+            for name, in_order, order in (("build_index", False, "out of order"),
+                                          ("build_index_sorted", True, "already in order"))
         ),
         Workload(
             "deep", "synthetic", deep(500),

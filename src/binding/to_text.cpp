@@ -42,7 +42,7 @@ struct DumpsStorage {
   TextWriter::Storage writer;
 
   void give_back() noexcept {
-    spare::empty(text);
+    spare::empty(text, spare::kept_output_bytes);
     spare::empty(frames);
     writer.give_back();
   }
@@ -254,7 +254,8 @@ class Walker {
       return Scalar::written_or_failed;
     }
     if (type == &PyUnicode_Type)
-      return write_string_at_once(item) ? Scalar::written_or_failed : Scalar::other;
+      return write_string_at_once(item, PyUnicode_GetLength(item.get())) ? Scalar::written_or_failed
+                                                                         : Scalar::other;
     if (item.get() == Py_None) {
       writer_.null();
     } else if (type == &PyBool_Type) {
@@ -362,15 +363,17 @@ class Walker {
     writer_.floating(number);
   }
 
+  // The length in characters decides both whether the str lends its
+  // bytes and how it is cut into pieces, so it is asked for once.
   void write_string(PyHandle str) {
-    if (!write_string_at_once(str)) write_in_pieces(str, PyUnicode_GetLength(str.get()));
+    const Py_ssize_t length = PyUnicode_GetLength(str.get());
+    if (!write_string_at_once(str, length)) write_in_pieces(str, length);
   }
 
   // The str's strict UTF-8 bytes, had as utf8_view has them, are written
   // at once, so nothing needs to keep them afterwards; false, with nothing
   // written, for a str to be written in pieces.
-  [[gnu::always_inline]] bool write_string_at_once(PyHandle str) {
-    const Py_ssize_t length = PyUnicode_GetLength(str.get());
+  [[gnu::always_inline]] bool write_string_at_once(PyHandle str, Py_ssize_t length) {
     if (length > piece_length) [[unlikely]] {
       const bool lends = interpreter_api().unicode_as_utf8_and_size != nullptr && is_ascii_str(str);
       if (!lends) return false;

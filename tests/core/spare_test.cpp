@@ -48,6 +48,20 @@ TEST(Lease, FreesABufferThatGrewPastWhatIsKept) {
   EXPECT_LE(again->text.capacity(), spare::kept_bytes);
 }
 
+TEST(Lease, KeepsABufferUpToTheBoundItIsEmptiedWith) {
+  const struct {
+    std::size_t size;
+    bool kept;
+  } cases[] = {
+      {spare::kept_bytes + 1, true}, {spare::kept_output_bytes, true}, {spare::kept_output_bytes + 1, false}};
+  for (const auto& [size, kept] : cases) {
+    std::vector<char> text(size, 'x');  // a vector's capacity is its size here
+    spare::empty(text, spare::kept_output_bytes);
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(text.capacity() == size, kept) << size;
+  }
+}
+
 TEST(Lease, AReenteredCallAndAnotherThreadGetStorageOfTheirOwn) {
   const spare::Lease<Storage> outer;
   outer->numbers.push_back(1);

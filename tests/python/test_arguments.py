@@ -49,6 +49,7 @@ def _raises(exc_type, message, call):
     (lambda: dumps({}, None, config=None), "dumps() got multiple values for argument 'config'"),
     (lambda: loads("", s=""), "loads() got multiple values for argument 's'"),
     (lambda: dumps(5, obj=5), "dumps() got multiple values for argument 'obj'"),
+    (lambda: dumps({}, obj={}), "dumps() got multiple values for argument 'obj'"),  # a plain call's shape, plus
     (lambda: FormatConfig(",", ":", kv_sep=":"), "FormatConfig.__new__() got multiple values for argument 'kv_sep'"),
 ])
 def test_binding_messages(call, message):

@@ -1,6 +1,7 @@
 // The sixteen decimal digits of a number at once, with SSE2 (see
 // simd.h): the float writer's significands, in about half the
-// instructions of two word-at-a-time conversions of eight.
+// instructions of two word-at-a-time conversions of eight, with or
+// without a point among them.
 #pragma once
 
 #include <cstdint>
@@ -26,12 +27,10 @@ namespace sixteen_digits_detail {
 
 }  // namespace sixteen_digits_detail
 
-// Stores the 16 digits of n < 10^16, zeros in front, as ASCII bytes in
-// order at `out`, and returns a bit for each digit that is not zero (bit
-// i for out[i]). The two halves of eight digits are split into four
-// quarters of four, each spread over four 16-bit lanes; both halves go at
-// once.
-[[gnu::always_inline]] inline unsigned put_sixteen_digits(char* out, std::uint64_t n) noexcept {
+// The 16 digits of n < 10^16, zeros in front, as ASCII bytes in order.
+// The two halves of eight digits are split into four quarters of four,
+// each spread over four 16-bit lanes; both halves go at once.
+[[gnu::always_inline]] inline __m128i sixteen_digits(std::uint64_t n) noexcept {
   using sixteen_digits_detail::four_digit_lanes;
   constexpr std::uint64_t e8 = 100000000;
   const __m128i halves = _mm_set_epi64x(static_cast<long long>(n % e8), static_cast<long long>(n / e8));
@@ -44,9 +43,42 @@ namespace sixteen_digits_detail {
   const __m128i doubled = _mm_unpacklo_epi16(quadrupled, quadrupled);
   const __m128i first = four_digit_lanes(_mm_unpacklo_epi32(doubled, doubled));
   const __m128i second = four_digit_lanes(_mm_unpackhi_epi32(doubled, doubled));
-  const __m128i digits = _mm_add_epi8(_mm_packus_epi16(first, second), _mm_set1_epi8('0'));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), digits);
+  return _mm_add_epi8(_mm_packus_epi16(first, second), _mm_set1_epi8('0'));
+}
+
+// A bit for each of the digits that is not zero (bit i for byte i).
+[[gnu::always_inline]] inline unsigned nonzero_digits(__m128i digits) noexcept {
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_set1_epi8('0')))) ^ 0xFFFFu;
+}
+
+// Stores the 16 digits of n < 10^16 at `out` and returns
+// nonzero_digits() of them.
+[[gnu::always_inline]] inline unsigned put_sixteen_digits(char* out, std::uint64_t n) noexcept {
+  const __m128i digits = sixteen_digits(n);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), digits);
+  return nonzero_digits(digits);
+}
+
+// As put_sixteen_digits(), with a point before digit `at` (0 <= at < 16):
+// 17 bytes at `out`. The point goes in while the digits are in a
+// register; storing them and then reloading the part past the point to
+// move it would wait for the store to retire, as a load that straddles
+// an earlier store cannot be forwarded from it. Both stores here are
+// whole: the digits one place on (of which the last stays), then the
+// spelling up to it.
+[[gnu::always_inline]] inline unsigned put_sixteen_digits_with_point(char* out, std::uint64_t n,
+                                                                     int at) noexcept {
+  const __m128i digits = sixteen_digits(n);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), digits);
+  const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i place = _mm_set1_epi8(static_cast<char>(at));
+  const __m128i before = _mm_cmplt_epi8(index, place);
+  const __m128i point = _mm_cmpeq_epi8(index, place);
+  const __m128i moved = _mm_slli_si128(digits, 1);
+  const __m128i kept = _mm_or_si128(_mm_and_si128(before, digits), _mm_and_si128(point, _mm_set1_epi8('.')));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_or_si128(kept, _mm_andnot_si128(_mm_or_si128(before, point), moved)));
+  return nonzero_digits(digits);
 }
 #endif
 

@@ -40,12 +40,18 @@ namespace vardelquin::spare {
 
 inline constexpr std::size_t kept_bytes = std::size_t{64} * 1024;
 
-// Empties `buffer`, and frees its storage if it grew past kept_bytes, so
-// one huge call does not pin its memory for the life of the thread.
+// An output buffer is filled to its end by every call that grew it, and
+// growing it again costs a reallocation for each doubling and a page
+// fault for each page touched afresh. It is kept up to this size (an
+// output of 8 MiB), the most a thread holds on to for it between calls.
+inline constexpr std::size_t kept_output_bytes = std::size_t{8} * 1024 * 1024;
+
+// Empties `buffer`, and frees its storage if it grew past `kept` bytes,
+// so one huge call does not pin its memory for the life of the thread.
 template <class Buffer>
-void empty(Buffer& buffer) noexcept {
+void empty(Buffer& buffer, std::size_t kept = kept_bytes) noexcept {
   buffer.clear();
-  if (buffer.capacity() > kept_bytes / sizeof(typename Buffer::value_type)) {
+  if (buffer.capacity() > kept / sizeof(typename Buffer::value_type)) {
     // Moved out, not assigned over: a string keeps its storage when given
     // an empty one.
     const Buffer freed(std::move(buffer));

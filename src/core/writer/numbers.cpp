@@ -155,30 +155,93 @@ void store_eight_digits(char* out, std::uint64_t digits) noexcept {
 }
 #endif
 
-// The `count` digits of `significand` (which has that many, at most 17)
-// from `out` on; 17 bytes there may be written. Returns how many of them
-// there are up to the last that is not zero. Scaled up to 17 digits, the
-// first of them not zero, every significand takes the same three stores,
-// with no measuring of where its digits start.
-[[gnu::always_inline]] inline int put_significand(char* out, std::uint64_t significand, int count) noexcept {
-#if VARDELQUIN_SWAR
+// A significand of `count` digits (at most 17) scaled up to 17, the first
+// of them not zero: its leading digit and the 16 after it. Every
+// significand then takes the same stores, with no measuring of where its
+// digits start.
+struct ScaledSignificand {
+  std::uint64_t leading;
+  std::uint64_t rest;
+};
+
+[[gnu::always_inline]] inline ScaledSignificand scale_significand(std::uint64_t significand,
+                                                                  int count) noexcept {
   const std::uint64_t scaled = significand * powers_of_ten[17 - count];
   const std::uint64_t leading = scaled / e16;
-  const std::uint64_t rest = scaled - leading * e16;
-  out[0] = static_cast<char>('0' + leading);
+  return {leading, scaled - leading * e16};
+}
+
+// The `count` digits of `significand` (which has that many, at most 17)
+// from `out` on; 17 bytes there may be written. Returns how many of them
+// there are up to the last that is not zero.
+[[gnu::always_inline]] inline int put_significand(char* out, std::uint64_t significand, int count) noexcept {
+#if VARDELQUIN_SWAR
+  const ScaledSignificand digits = scale_significand(significand, count);
+  out[0] = static_cast<char>('0' + digits.leading);
 #if VARDELQUIN_SSE2
   // A bit for each digit after the leading one that is not zero (the
   // mask has 16 bits); the leading one never is. A bit set below them
   // keeps bit_width's argument nonzero, which spares it a test.
-  const unsigned nonzero = put_sixteen_digits(out + 1, rest);
+  const unsigned nonzero = put_sixteen_digits(out + 1, digits.rest);
   return static_cast<int>(std::bit_width(nonzero * 2 + 1));
 #else
-  store_eight_digits(out + 1, eight_digits(rest / e8));
-  store_eight_digits(out + 9, eight_digits(rest % e8));
+  store_eight_digits(out + 1, eight_digits(digits.rest / e8));
+  store_eight_digits(out + 9, eight_digits(digits.rest % e8));
   return count;
 #endif
 #else
   write_digits_backwards(out + count, significand);
+  return count;
+#endif
+}
+
+#if VARDELQUIN_SWAR && !VARDELQUIN_SSE2
+// `word` (eight digits, the first in the lowest byte) with a point at
+// byte k < 8: the bytes below it kept, those above it taken from `moved`
+// (the digits one place on).
+std::uint64_t with_point(std::uint64_t word, std::uint64_t moved, int k) noexcept {
+  const std::uint64_t below = (std::uint64_t{1} << (8 * k)) - 1;
+  return (word & below) | std::uint64_t{'.'} << (8 * k) | (moved & ~below << 8);
+}
+#endif
+
+// As put_significand(), with a point after the first `point` digits
+// (1 <= point <= 16, fewer than the digits up to the last that is not
+// zero): 18 bytes from `out` on may be written. The point goes in while
+// the digits are in registers: moving those past it once stored would
+// reload them straight after the stores, and a load that straddles
+// earlier stores waits for them to retire.
+[[gnu::always_inline]] inline int put_significand_with_point(char* out, std::uint64_t significand, int count,
+                                                             int point) noexcept {
+#if VARDELQUIN_SWAR
+  const ScaledSignificand digits = scale_significand(significand, count);
+  out[0] = static_cast<char>('0' + digits.leading);
+#if VARDELQUIN_SSE2
+  const unsigned nonzero = put_sixteen_digits_with_point(out + 1, digits.rest, point - 1);
+  return static_cast<int>(std::bit_width(nonzero * 2 + 1));
+#else
+  // The 16 digits after the leading one as two words; the point at byte
+  // k of them, and those from k on one byte further, the last of them
+  // spilling into a byte of its own.
+  const std::uint64_t first = eight_digits(digits.rest / e8);
+  const std::uint64_t second = eight_digits(digits.rest % e8);
+  const std::uint64_t second_moved = second << 8 | first >> 56;
+  const int k = point - 1;
+  if (k < 8) {
+    store_eight_digits(out + 1, with_point(first, first << 8, k));
+    store_eight_digits(out + 9, second_moved);
+  } else {
+    store_eight_digits(out + 1, first);
+    store_eight_digits(out + 9, with_point(second, second_moved, k - 8));
+  }
+  out[17] = static_cast<char>(second >> 56);
+  return count;
+#endif
+#else
+  const auto integer_digits = static_cast<std::size_t>(point);
+  write_digits_backwards(out + 1 + count, significand);
+  std::memmove(out, out + 1, integer_digits);
+  out[integer_digits] = '.';
   return count;
 #endif
 }
@@ -210,15 +273,8 @@ constexpr std::size_t fractional_float_room = 1 + 2 + 323 + 17;
 #endif
   const int integer_digits = count + decimal.exponent;
   if (integer_digits > 0) {
-    // The digits, then those after the point moved one place on to make
-    // room for it: a block of 16 whatever their count, the bytes past the
-    // digits being scratch.
-    const auto point = static_cast<std::size_t>(integer_digits);
-    const int significant = put_significand(out, decimal.significand, count);
-    char fraction[16];
-    std::memcpy(fraction, out + point, 16);
-    std::memcpy(out + point + 1, fraction, 16);
-    out[point] = '.';
+    // The bytes past the digits are scratch.
+    const int significant = put_significand_with_point(out, decimal.significand, count, integer_digits);
     out += significant + 1;
   } else {
     const auto zeros = static_cast<std::size_t>(-integer_digits);
