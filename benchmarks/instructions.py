@@ -31,7 +31,6 @@ import argparse
 import ctypes
 import gc
 import glob
-import itertools
 import json
 import os
 import platform
@@ -40,7 +39,7 @@ import subprocess
 import sys
 import tempfile
 import time
-from typing import Any, Callable, Dict, List, Optional, Tuple
+from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -62,11 +61,11 @@ def log(msg: str) -> None:
 
 # --- inside valgrind ---------------------------------------------------------
 
-def run_loop(fn: Callable[[Any], Any], arg: Any, n: int) -> None:
+def run_loop(fn: Callable[[Any], Any], args: Iterable[Any]) -> None:
     # The warm-up and the measured loops run this same code, so the
     # interpreter has specialised it before anything is counted.
-    for _ in itertools.repeat(None, n):
-        fn(arg)
+    for a in args:
+        fn(a)
 
 
 def drive(marks_path: str, calls: int, warmup: int, corpus: Optional[str]) -> None:
@@ -91,12 +90,14 @@ def drive(marks_path: str, calls: int, warmup: int, corpus: Optional[str]) -> No
                     cells.append((rec.name, op, lib.name, fn, args[(rec.name, op, lib.name)]))
     marks.marks_start_instrumentation()
     for rec_name, op, lib_name, fn, arg in cells:
-        run_loop(fn, arg, warmup)
+        run_loop(fn, libraries.call_arguments(op, arg, warmup))
         for n in (calls, 2 * calls):
+            args = libraries.call_arguments(op, arg, n)  # loads: fresh copies, made before counting
             gc.collect()
             toggle()
-            run_loop(fn, arg, n)
+            run_loop(fn, args)
             toggle()
+            del args
             dump(f"{rec_name}/{op}/{lib_name}/{n}".encode())
     print(json.dumps({"cells": [c[:3] for c in cells], "skipped": skipped}))
 

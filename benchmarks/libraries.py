@@ -10,10 +10,11 @@ loads would be orjson's again, so it has none.
 from __future__ import annotations
 
 import importlib
+import itertools
 import os
 import sys
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, List, Optional
+from typing import Any, Callable, Dict, Iterable, List, Optional
 
 SUBJECT = "vardelquin"
 SORTED_STR = "orjson_sorted_str"
@@ -124,6 +125,26 @@ def operations(lib: Library) -> Dict[str, Callable[[Any], Any]]:
     if lib.loads is not None:
         ops["loads"] = lib.loads
     return ops
+
+
+def fresh_copy(text: Any) -> Any:
+    """A new object equal to `text` (a str or bytes) and not yet seen by any library.
+
+    A str read once may keep what a reader made of it (the interpreter
+    attaches a non-ASCII str's UTF-8 to it when asked), and a caller's next
+    text would not have that, so every timed loads call reads a copy of its
+    own.
+    """
+    if isinstance(text, str):
+        return text.encode("utf-8", "surrogatepass").decode("utf-8", "surrogatepass")
+    return bytes(bytearray(text))
+
+
+def call_arguments(op: str, arg: Any, n: int) -> Iterable[Any]:
+    """The arguments of n calls of `op`, made before the clock starts: a fresh copy for every loads call."""
+    if op == "loads":
+        return [fresh_copy(arg) for _ in range(n)]
+    return itertools.repeat(arg, n)
 
 
 def by_name(libs: List[Library]) -> Dict[str, Library]:

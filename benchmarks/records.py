@@ -16,7 +16,6 @@ The peers are optional: one that is not installed is left out with a note.
 from __future__ import annotations
 
 import gc
-import itertools
 import statistics
 import sys
 import time
@@ -156,18 +155,20 @@ class Samples:
         return statistics.median(s) if s else None
 
 
-def _batch(fn: Callable[[Any], Any], arg: Any, n: int, clock: Callable[[], float]) -> float:
-    it = itertools.repeat(None, n)
+def _batch(op: str, fn: Callable[[Any], Any], arg: Any, n: int, clock: Callable[[], float]) -> float:
+    args = libraries.call_arguments(op, arg, n)  # loads: a fresh copy for each call
     t0 = clock()
-    for _ in it:
-        fn(arg)
-    return clock() - t0
+    for a in args:
+        fn(a)
+    t = clock() - t0
+    del args
+    return t
 
 
-def _calls_per_batch(fn: Callable[[Any], Any], arg: Any, target: float, clock: Callable[[], float]) -> int:
+def _calls_per_batch(op: str, fn: Callable[[Any], Any], arg: Any, target: float, clock: Callable[[], float]) -> int:
     n = 100
     for _ in range(3):
-        t = _batch(fn, arg, n, clock)
+        t = _batch(op, fn, arg, n, clock)
         if t >= target * 0.8:
             break
         n = max(n + 1, min(n * 100, int(n * target / max(t, 1e-9))))
@@ -188,7 +189,7 @@ def time_records(records: List[Record], libs: List[libraries.Library], args: Dic
         cells = [(op, lib.name, fn) for lib in libs for op, fn in operations(lib).items()]
         for op, name, fn in cells:
             key = (rec.name, op, name)
-            res.calls[key] = _calls_per_batch(fn, args[key], target, clock)  # also the warm-up
+            res.calls[key] = _calls_per_batch(op, fn, args[key], target, clock)  # also the warm-up
             res.per_call[key] = []
         for r in range(repeats):
             shift = r % len(cells)
@@ -198,7 +199,7 @@ def time_records(records: List[Record], libs: List[libraries.Library], args: Dic
             for op, name, fn in order:
                 key = (rec.name, op, name)
                 n = res.calls[key]
-                res.per_call[key].append(_batch(fn, args[key], n, clock) / n)
+                res.per_call[key].append(_batch(op, fn, args[key], n, clock) / n)
     return res
 
 
@@ -262,7 +263,8 @@ def main(args: Any, machine_lines: Callable[[List[Any]], List[str]], log: Callab
         + "; ".join(f"{name} {v[0]:,} to {v[-1]:,}" for name, v in batch.items()) + "). "
         "Within a repeat every library and operation runs once, in one process, starting from a different cell "
         "each repeat; the cyclic garbage collector is on; freeing each result is part of the call.",
-        "Each library's loads reads the text its own dumps wrote. orjson_sorted_str does the work of vardelquin's "
+        "Each library's loads reads the text its own dumps wrote, a fresh copy for every call. "
+        "orjson_sorted_str does the work of vardelquin's "
         "dumps (nested keys sorted, a str result); its loads would be orjson's, so that column reads –.",
         "On a shared machine compare ratios within one run; python benchmarks/instructions.py counts instructions "
         "per call, which other work does not disturb.",

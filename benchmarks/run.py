@@ -27,7 +27,6 @@ from __future__ import annotations
 
 import argparse
 import gc
-import itertools
 import math
 import os
 import pickle
@@ -95,22 +94,23 @@ def machine_lines(libs: List[libraries.Library]) -> List[str]:
 
 # --- timing ------------------------------------------------------------------
 
-def time_batch(fn: Callable[[Any], Any], arg: Any, n: int) -> Tuple[float, float]:
-    """(wall-clock, thread CPU) seconds of n calls."""
-    it = itertools.repeat(None, n)
+def time_batch(op: str, fn: Callable[[Any], Any], arg: Any, n: int) -> Tuple[float, float]:
+    """(wall-clock, thread CPU) seconds of n calls (loads: each of a fresh copy of arg)."""
+    args = libraries.call_arguments(op, arg, n)
     perf, cpu = time.perf_counter, time.thread_time
     t0, c0 = perf(), cpu()
-    for _ in it:
-        fn(arg)
+    for a in args:
+        fn(a)
     c1, t1 = cpu(), perf()
+    del args  # the copies are freed outside the clock
     return t1 - t0, c1 - c0
 
 
-def calibrate(fn: Callable[[Any], Any], arg: Any, target: float) -> int:
+def calibrate(op: str, fn: Callable[[Any], Any], arg: Any, target: float) -> int:
     """Calls per batch so that one batch takes about `target` seconds of CPU."""
     n = 1
     for _ in range(4):
-        t = time_batch(fn, arg, n)[1]
+        t = time_batch(op, fn, arg, n)[1]
         if t >= target * 0.8:
             return n
         n = max(n + 1, min(n * 100, int(math.ceil(n * target / max(t, 1e-9)))))
@@ -204,7 +204,7 @@ def run_timing(work: List[wl.Workload], libs: List[libraries.Library], texts: Di
                         continue
                     fn = libraries.operations(lib)[op]
                     arg = w.doc if op == "dumps" else texts[(w.name, lib.name)]
-                    n = w.calls if w.calls else calibrate(fn, arg, target)
+                    n = w.calls if w.calls else calibrate(op, fn, arg, target)
                     res.calls[key] = n
                     res.wall[key] = []
                     res.cpu[key] = []
@@ -222,7 +222,7 @@ def run_timing(work: List[wl.Workload], libs: List[libraries.Library], texts: Di
                     for _, lib, fn, arg in row[shift:] + row[:shift]:
                         key = (w.name, op, lib.name)
                         n = res.calls[key]
-                        wall, cpu = time_batch(fn, arg, n)
+                        wall, cpu = time_batch(op, fn, arg, n)
                         res.wall[key].append(wall / n)
                         res.cpu[key].append(cpu / n)
             log(f"  timed {w.name:<14} {repeats} repeats in {time.perf_counter() - t_start:.1f} s")
@@ -440,7 +440,8 @@ def notes(work: List[wl.Workload], res: Results, repeats: int, target: float, rs
         "Clock: every batch is timed with both clocks. The thread's CPU time (user + system, CLOCK_THREAD_CPUTIME_ID) "
         "leaves out the time the process waited for a core while other work ran, which on a shared machine "
         "dominates the wall clock's noise; the calls are single-threaded, so otherwise the two agree.",
-        "Inputs: every library's loads reads the text its own dumps wrote (orjson and msgspec write bytes). "
+        "Inputs: every library's loads reads the text its own dumps wrote (orjson and msgspec write bytes), "
+        "a fresh copy for every call. "
         "All libraries run with their default options (json and ujson escape non-ASCII as \\uXXXX by default).",
         "tracemalloc sees only allocations made through Python's allocators (PyMem_*/PyObject_*); memory an "
         "extension takes from the C/C++ heap directly (malloc, new) is invisible to it, so those figures can "

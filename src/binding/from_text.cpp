@@ -15,6 +15,7 @@
 #include "binding/strs.h"
 #include "reader/text_reader.h"
 #include "support/arena.h"
+#include "support/key_words.h"
 #include "support/pod_stack.h"
 #include "support/spare.h"
 
@@ -60,8 +61,16 @@ class ObjectStack {
 // its value (a new reference).
 struct PendingMember {
   std::string_view key;
+  std::uint64_t order;  // order_word(key)
   PyObject* value;
 };
+
+// Whether `a`'s key comes before `b`'s: by their first eight bytes, as
+// one number, and by all their bytes only where those are equal.
+bool key_before(const PendingMember& a, const PendingMember& b) noexcept {
+  if (a.order != b.order) return a.order < b.order;
+  return a.key < b.key;
+}
 
 // The members of an object still open, for all levels at once. Owns the
 // values it holds, as ObjectStack does.
@@ -77,7 +86,7 @@ class MemberStack {
   }
 
   std::size_t size() const noexcept { return members_.size(); }
-  void push(std::string_view key) { members_.push_back(PendingMember{key, nullptr}); }
+  void push(std::string_view key) { members_.push_back(PendingMember{key, order_word(key), nullptr}); }
   // Takes over a new reference, the value of the last member pushed.
   void set_last(PyObject* value) noexcept { members_.back().value = value; }
   std::span<PendingMember> from(std::size_t base) noexcept { return std::span(members_).subspan(base); }
@@ -98,20 +107,19 @@ void order_by_key(std::span<PendingMember> members) {
   const std::size_t n = members.size();
   if (n <= 32) {
     for (std::size_t i = 1; i < n; ++i) {
-      if (!(members[i].key < members[i - 1].key)) continue;
+      if (!key_before(members[i], members[i - 1])) continue;
       const PendingMember moving = members[i];
       std::size_t j = i;
       do {
         members[j] = members[j - 1];
-      } while (--j > 0 && moving.key < members[j - 1].key);
+      } while (--j > 0 && key_before(moving, members[j - 1]));
       members[j] = moving;
     }
     return;
   }
-  const auto out_of_order = [](const PendingMember& a, const PendingMember& b) { return b.key < a.key; };
+  const auto out_of_order = [](const PendingMember& a, const PendingMember& b) { return key_before(b, a); };
   if (std::adjacent_find(members.begin(), members.end(), out_of_order) == members.end()) return;
-  std::stable_sort(members.begin(), members.end(),
-                   [](const PendingMember& a, const PendingMember& b) { return a.key < b.key; });
+  std::stable_sort(members.begin(), members.end(), key_before);
 }
 
 // Makes the Python objects of what the reader reports (see text_reader.h).

@@ -6,6 +6,15 @@
 // call's own: the
 // interpreter's encoder would cost several times as much, and its copy
 // would stay on the caller's str.
+//
+// Code points are the narrowest units the limited API hands out for a
+// part of a str: it has no call that lends a str's own Latin-1, UCS-2 or
+// UCS-4 units, and the encoders that write a part in a fixed width
+// (UTF-16, UTF-32, Latin-1) cost several times the widening copy, per
+// character, on tweets and on prose. So a part costs its cut (the
+// interpreter scans it for its widest character and narrows it), the
+// widening copy and the transcoding; on tweets, about 9%, 3% and 11% of
+// the call.
 #pragma once
 
 #include <string_view>

@@ -10,7 +10,7 @@
 #include <new>
 #include <utility>
 
-#include "support/little_endian.h"
+#include "support/key_words.h"
 #include "support/str_route.h"
 #include "support/transcode.h"
 
@@ -112,28 +112,16 @@ constexpr std::size_t long_whole_text = 256;
 // occurrence saves making it again, and the dict store reuses the hash
 // cached in a key.
 //
-// Each cache (one for keys, one for values) is direct-mapped and
+// Each cache (one for keys, one for values) has two slots a bucket and is
 // process-wide: the module lives in the main interpreter only, and every
 // use runs under the interpreter lock, so the lock guards it. A slot keeps
 // its own copy of the string's bytes, since the text it came from is gone
 // after the call. What a cache pins is bounded by its size: at most
-// slot_count strs of up to longest_cached bytes. The slots are plain data,
+// 2 * bucket_count strs of up to longest_cached bytes. The slots are plain data,
 // never destroyed, so nothing here drops a reference at exit, when the
 // lock may no longer be held; the interpreter's own teardown does not need
 // these strs freed.
 constexpr std::size_t longest_cached = 64;
-constexpr std::size_t slot_count = 512;
-
-// A key's length and its first and last eight bytes. For a key of up to
-// sixteen bytes these hold every byte (see short_key_bytes), so equal
-// words are equal keys, with no comparison of bytes.
-struct KeyWords {
-  std::uint64_t head;
-  std::uint64_t tail;
-  std::size_t size;
-
-  friend bool operator==(const KeyWords&, const KeyWords&) noexcept = default;
-};
 
 struct Slot {
   PyObject* str;  // strong reference, or NULL while the slot is empty
@@ -141,46 +129,28 @@ struct Slot {
   char bytes[longest_cached];
 };
 
-using Slots = std::array<Slot, slot_count>;
-constinit Slots key_slots{};
-constinit Slots value_slots{};
+// Two slots a bucket: a document's keys are a few dozen to a few hundred,
+// and where two of them meet in a bucket of one slot and alternate (the
+// two keys of every point of a map) each would push out the other on
+// every use.
+struct Bucket {
+  Slot ways[2];
+};
 
-// The bytes of a key shorter than eight as one little-endian number,
-// zero-padded, every byte in a place of its own: fixed-size loads that
-// overlap, where a copy of the exact length would be slower. An empty
-// key's data may be null: never read.
-std::uint64_t short_key_bytes(std::string_view key) noexcept {
-  const char* const data = key.data();
-  const std::size_t n = key.size();
-  if (n >= 4) {
-    const std::uint32_t first = load_le32(data);
-    const std::uint32_t last = load_le32(data + n - 4);
-    return first | (std::uint64_t{last} >> (8 * (8 - n))) << 32;
-  }
-  if (n == 0) return 0;
-  const auto at = [&](std::size_t i) {
-    return std::uint64_t{static_cast<unsigned char>(data[i])} << (8 * i);
-  };
-  return at(0) | at(n / 2) | at(n - 1);
-}
+constexpr int bucket_bits = 8;
+constexpr std::size_t bucket_count = std::size_t{1} << bucket_bits;
 
-KeyWords words_of(std::string_view key) noexcept {
-  const std::size_t n = key.size();
-  KeyWords words{0, 0, n};
-  if (n >= 8) {
-    words.head = load_le64(key.data());
-    words.tail = load_le64(key.data() + n - 8);
-  } else {
-    words.head = words.tail = short_key_bytes(key);
-  }
-  return words;
-}
+using Buckets = std::array<Bucket, bucket_count>;
+constinit Buckets key_buckets{};
+constinit Buckets value_buckets{};
 
-// The words spread the keys of a few documents well enough, and are cheap
-// to have for the short keys that documents repeat.
-std::size_t slot_of(const KeyWords& w) noexcept {
-  const std::uint64_t h = (w.head * 0x9E3779B97F4A7C15u) ^ (w.tail * 0xC2B2AE3D27D4EB4Fu) ^ w.size;
-  return static_cast<std::size_t>((h ^ (h >> 32)) % slot_count);
+// Multiplicative hashing, read from the top bits of the products, which
+// depend on every bit of the words: the low bits depend only on the first
+// bytes, which keys of one document often share (numbers as keys, common
+// prefixes).
+std::size_t bucket_of(const KeyWords& w) noexcept {
+  const std::uint64_t h = ((w.head + w.size) * 0x9E3779B97F4A7C15u) ^ (w.tail * 0xC2B2AE3D27D4EB4Fu);
+  return static_cast<std::size_t>(h >> (64 - bucket_bits));
 }
 
 // Whether the slot holds `key`, whose words are `words`. Past sixteen
@@ -190,24 +160,37 @@ bool holds(const Slot& slot, const KeyWords& words, std::string_view key) noexce
   return key.size() <= 16 || std::memcmp(slot.bytes + 8, key.data() + 8, key.size() - 16) == 0;
 }
 
-PyRef cached_str(Slots& slots, std::string_view key, bool& found) noexcept {
-  found = false;
-  if (key.size() > longest_cached) return str_from_utf8(key);
-  const KeyWords words = words_of(key);
-  Slot& slot = slots[slot_of(words)];
-  if (holds(slot, words, key)) {
-    found = true;
-    return PyRef::borrow(PyHandle(slot.str));
-  }
+// `key` is in neither slot of `bucket`: its str is made and takes the
+// first slot, whose str moves to the second, pushing out the one there.
+// Out of line, so that the lookups that find their str (most of them)
+// carry no room for code points nor the saving of registers for the call.
+[[gnu::noinline]] PyRef cache_miss(Bucket& bucket, const KeyWords& words, std::string_view key) noexcept {
   wchar_t room[longest_cached];
   PyRef str = utf8::is_ascii(key) ? str_from_ascii(key) : str_via_code_points_in(key, room);
   if (!str) return str;
-  // The slot is whole again before the str it held is dropped.
-  const PyRef old = PyRef::steal(std::exchange(slot.str, str.new_reference()));
+  // The slots are whole again before the str pushed out is dropped.
+  const PyRef old = PyRef::steal(bucket.ways[1].str);
+  bucket.ways[1] = bucket.ways[0];
+  Slot& slot = bucket.ways[0];
+  slot.str = str.new_reference();
   slot.words = words;
   // An empty key's data may be null, which memcpy must not be given.
   if (!key.empty()) std::memcpy(slot.bytes, key.data(), key.size());
   return str;
+}
+
+PyRef cached_str(Buckets& buckets, std::string_view key, bool& found) noexcept {
+  found = false;
+  if (key.size() > longest_cached) return str_from_utf8(key);
+  const KeyWords words = words_of(key);
+  Bucket& bucket = buckets[bucket_of(words)];
+  for (const Slot& slot : bucket.ways) {
+    if (holds(slot, words, key)) {
+      found = true;
+      return PyRef::borrow(PyHandle(slot.str));
+    }
+  }
+  return cache_miss(bucket, words, key);
 }
 
 static_assert(LoadsStrs::longest_cached_value <= longest_cached);
@@ -241,12 +224,12 @@ PyResult<PyRef> checked_str_from_utf8(std::string_view text) {
 
 PyRef LoadsStrs::key(std::string_view key) noexcept {
   bool found;
-  return cached_str(key_slots, key, found);
+  return cached_str(key_buckets, key, found);
 }
 
 PyObject* LoadsStrs::from_value_cache(std::string_view text) {
   bool found;
-  PyRef str = cached_str(value_slots, text, found);
+  PyRef str = cached_str(value_buckets, text, found);
   value_credit_ = found ? std::min(value_credit_ + 4, max_value_credit) : value_credit_ - 1;
   return str.release();
 }

@@ -73,6 +73,8 @@ def test_reads(fields, text, expected):
     ["k999"] + [f"k{i:03d}" for i in range(60)],
     [f"k{i:03d}" for i in range(59, -1, -1)],
     [f"k{i:03d}" for i in range(40)] + ["k"] + [f"k{i:03d}" for i in range(40, 60)],
+    # more keys than the key cache holds, each twice: every lookup may push one out
+    [str(i * 7919) for i in range(600)] * 2,
 ])
 def test_large_objects_sorted_with_last_value(keys):
     text = "o={" + ";".join(f"{k}={i}" for i, k in enumerate(keys)) + "}"
@@ -80,6 +82,20 @@ def test_large_objects_sorted_with_last_value(keys):
     got = loads(text)["o"]
     assert list(got.items()) == sorted(last.items())
     assert shape(got) == shape(model.loads(text)["o"])
+
+
+# Keys that agree in their first eight bytes, or of which one begins
+# another, around the eight-byte words that order most keys: small objects
+# (sorted one member at a time) and large ones, both ways round.
+_EIGHT = ["abcdefgh", "abcdefg", "abcdefgh\x00", "abcdefgha", "abcdefg\x00", "abcdefg\x00\x01", "ab", "ba",
+          "a", "", "\x00", "é", "zzzzzzzzzz", "abcdefghabcdefgh", "abcdefghabcdefgg", "ab\x00", "abcdefgi"]
+
+
+@pytest.mark.parametrize("keys", [_EIGHT, _EIGHT[::-1], _EIGHT * 3, [*_EIGHT, *_EIGHT[::-1]][::-1]])
+def test_keys_ordered_by_their_bytes(keys):
+    text = "o={" + ";".join(f"{dumps({k: i})[:-1]}" for i, k in enumerate(keys)) + "}"
+    got = loads(text)["o"]
+    assert list(got.items()) == sorted({k: i for i, k in enumerate(keys)}.items())
 
 
 @pytest.mark.parametrize("text, pos", [
