@@ -197,10 +197,8 @@ class Formatter(logging.Formatter):
                 value = attributes.get(name, _GONE)
                 if value is _GONE:  # removed by another thread since the snapshot
                     continue
-                kind = type(value)
-                if kind not in SCALARS and plain:
-                    plain = (kind is list and written_as_is(value)) or \
-                        (kind is dict and written_as_is(value.values()))
+                if plain and type(value) not in SCALARS:
+                    plain = written_as_is((value,))
                 if rename:
                     name = rename.get(name, name)
                 while name in line:
